@@ -1,0 +1,210 @@
+// A cursor over one table: the program's way to read and write rows. Several cursors may share
+// one table (the albums browser and the search cursor both read ALBUMS.DBF); each keeps its own
+// order, filter, scope and position.
+//
+// Navigation follows the habits of the desktop database components the program's flows were
+// written for: after first() bof() holds, after last() eof() holds; next() at the end sets eof()
+// and stays on the last row; prior() at the start sets bof(). Deleted rows are never visible.
+#pragma once
+
+#include "Status.h"
+#include "Table.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace albumora::store {
+
+class Cursor : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Inactive, Browse, Edit, Insert };
+    struct Bookmark {
+        std::uint32_t recno = 0;
+        bool valid() const { return recno != 0; }
+    };
+
+    explicit Cursor(const QString& name = {}, QObject* parent = nullptr);
+    ~Cursor() override;
+
+    const QString& name() const { return name_; }
+    void setTablePath(const QString& path);
+    const QString& tablePath() const { return path_; }
+    bool exists() const;
+
+    Status open(OpenMode mode = OpenMode::Shared);
+    void close();
+    bool isOpen() const { return table_ != nullptr; }
+    OpenMode mode() const { return mode_; }
+    const std::shared_ptr<Table>& table() const { return table_; }
+    State state() const { return state_; }
+
+    // Fields: the table's own, then looked-up and computed ones.
+    int fieldCount() const;
+    QString fieldName(int index) const;
+    int fieldIndex(const QString& name) const;  // without regard to case; -1 when absent
+    int fieldWidth(int index) const;
+    char fieldType(int index) const;  // DBF type letter; 'C' for looked-up and computed fields
+    // A looked-up field: the field resultField of the row of source whose key (on sourceTag)
+    // equals this row's keyField.
+    void addLookupField(const QString& name, int width, Cursor* source, const QString& keyField,
+                        const QString& sourceTag, const QString& resultField);
+    void addCalcField(const QString& name, int width, std::function<QString(const Cursor&)> calc);
+
+    // Values of the current row (or of the row being edited), without trailing blanks.
+    QString text(int index) const;
+    QString text(const QString& name) const;
+    qint64 integer(const QString& name) const;
+    bool boolean(const QString& name) const;
+    bool isBlank(const QString& name) const;
+
+    // Order: a tag name (any case), a single-order index file opened with openIndexFile, or
+    // empty for natural (entry) order.
+    Status setOrder(const QString& tag);
+    const QString& order() const { return order_; }
+    QStringList tagNames() const;
+    bool tagExists(const QString& tag) const;
+    Status createTag(const QString& name, const QString& keyExpr);
+    Status createIndexFile(const QString& path, const QString& keyExpr);  // and order by it
+    Status openIndexFile(const QString& path);                            // and order by it
+    void closeIndexFile(const QString& path);
+
+    // Navigation.
+    Status first();
+    Status last();
+    Status next();
+    Status prior();
+    bool bof() const { return bof_; }
+    bool eof() const { return eof_; }
+    bool isEmpty() const { return recno_ == 0; }
+    std::uint32_t recNo() const { return recno_; }
+    Bookmark bookmark() const { return {recno_}; }
+    Status gotoBookmark(const Bookmark& b);
+    // Rows passing the filter and scope, deleted rows excluded.
+    Result<qint64> recordCount();
+    // Every visible row's record number in the current order.
+    Result<std::vector<std::uint32_t>> visibleRecords();
+
+    // Seeks on the current order. Exact: one or more key values (an album ID; an album ID and
+    // a track number). Partial: the first row whose key starts with the text. Nearest: the first
+    // row at or after the text, or the last row with eof() when there is none.
+    Result<bool> findKey(const QStringList& values);
+    Result<bool> findPartial(const QString& prefix);
+    Status findNearest(const QString& value);
+
+    // Filter.
+    Status setFilter(const QString& expression);  // compiles it; an empty text clears it
+    const QString& filter() const { return filterText_; }
+    void setFiltered(bool on);
+    bool filtered() const { return filtered_ && !filterExpr_.isNull(); }
+    Status validate(const QString& expression) const;
+
+    // Scope on the current order: rows whose keys lie between the two texts, each compared on
+    // its own length.
+    Status setScope(const QString& low, const QString& high);
+    void clearScope();
+    bool hasScope() const { return scope_.has_value(); }
+
+    // Master-detail: the visible rows are those whose detail key (the leading part of the
+    // current order's key) equals the master's field; follows the master's position.
+    void setMaster(Cursor* master, const QString& masterField);
+    Cursor* master() const { return master_; }
+
+    // Editing.
+    Status append();
+    Status edit();
+    Status setText(const QString& field, const QString& value);
+    Status setText(int index, const QString& value);
+    Status setBoolean(const QString& field, bool value);
+    Status setInteger(const QString& field, qint64 value);
+    Status post();
+    void cancel();
+    Status deleteRecord();
+    Status flush();
+
+    // Display freeze: while disabled, changed() is held back and detail cursors do not follow.
+    void disableControls();
+    void enableControls();
+    bool controlsDisabled() const { return disabled_ > 0; }
+    // Re-reads the current row and tells the views.
+    void refresh();
+
+signals:
+    // The position or the data changed.
+    void changed();
+
+private:
+    struct Extra {
+        QString name;
+        int width = 0;
+        bool lookup = false;
+        Cursor* source = nullptr;
+        QString keyField;
+        QString sourceTag;
+        QString resultField;
+        std::function<QString(const Cursor&)> calc;
+    };
+    enum class Dir { Forward, Backward };
+
+    const Table::Tag* orderTag() const;
+    Status requireOpen() const;
+    Status loadRecord(std::uint32_t recno);
+    const std::string& rowBytes() const;
+    bool passes(std::uint32_t recno, const std::string& rec) const;
+    bool inScope(std::string_view key) const;
+    Status moveTo(std::uint32_t recno);
+    Status step(Dir dir, bool& moved);
+    Status positionInOrder();
+    Status scanFrom(bool fromStart, Dir dir, bool& found);
+    std::string keyBytes(const QString& text) const;
+    std::string seekKey(const QStringList& values) const;
+    QString extraText(const Extra& e) const;
+    QString fieldText(const FieldDef& f, const std::string& rec, int index) const;
+    FieldResolver resolver() const;
+    void notify();
+    void followMaster();
+    void setEmpty();
+
+    QString name_;
+    QString path_;
+    OpenMode mode_ = OpenMode::Shared;
+    std::shared_ptr<Table> table_;
+    State state_ = State::Inactive;
+
+    QString order_;
+    QString filterText_;
+    Expression filterExpr_;
+    bool filtered_ = false;
+    struct Scope {
+        std::string low, high;
+    };
+    std::optional<Scope> scope_;
+    bool detailNone_ = false;
+
+    std::uint32_t recno_ = 0;
+    bool bof_ = true;
+    bool eof_ = true;
+    std::string rec_;
+    std::uint64_t recStamp_ = 0;
+    TreePos pos_;
+    std::string posKey_;
+
+    std::string editRec_;
+    std::map<int, std::string> memoEdits_;
+
+    std::vector<Extra> extras_;
+    Cursor* master_ = nullptr;
+    QString masterField_;
+    QMetaObject::Connection masterLink_;
+    int disabled_ = 0;
+    bool pending_ = false;
+};
+
+}  // namespace albumora::store

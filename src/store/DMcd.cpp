@@ -1,0 +1,198 @@
+#include "DMcd.h"
+
+#include "Codepage.h"
+#include "File.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace albumora::store {
+
+const QString TDM::kAlbumsFields = QStringLiteral(
+    "Album,Char,50;Artist,Char,50;IX,Char,6;Genre,Char,10;YR,Char,4;ID,Char,8;Label,Char,55;Media,Char,2;Rev,Char,1;"
+    "Sys,Char,1;Notes,Memo;");
+const QString TDM::kTracksFields = QStringLiteral("ID,Char,8;NR,Char,3;Track,Char,73;Secs,Char,4;");
+const QString TDM::kArtistsFields = QStringLiteral("ID,Char,8;NR,Char,3;Artist,Char,50;");
+const QString TDM::kPlaylistFields = QStringLiteral("ID,Char,8;NR,Char,3;");
+const QString TDM::kTViewFields = QStringLiteral(
+    "Track,Char,38;Artist,Char,38;Album,Char,50;Genre,Char,10;YR,Char,4;ID,Char,8;NR,Char,3;marked,logical,1;sec,Char,4;");
+
+TDM::TDM(const QString& dataFolder, QObject* parent) : QObject(parent), folder_(QDir(dataFolder).absolutePath()) {
+    tblAlbums.setTablePath(tablePath(QStringLiteral("ALBUMS.DBF")));
+    tblFilter.setTablePath(tablePath(QStringLiteral("ALBUMS.DBF")));
+    tblTracks.setTablePath(tablePath(QStringLiteral("TRACKS.DBF")));
+    tblCD.setTablePath(tablePath(QStringLiteral("TRACKS.DBF")));
+    tblPlayList.setTablePath(tablePath(QStringLiteral("PLAYLIST.DBF")));
+    tblArtists.setTablePath(tablePath(QStringLiteral("ARTISTS.DBF")));
+    tblTView.setTablePath(tablePath(QStringLiteral("TVIEW.DBF")));
+
+    tblTracks.setMaster(&tblAlbums, QStringLiteral("ID"));
+
+    const QString id = QStringLiteral("ID");
+    tblCD.addLookupField(QStringLiteral("album"), 40, &tblFilter, id, id, QStringLiteral("ALBUM"));
+    tblCD.addLookupField(QStringLiteral("Artist"), 40, &tblFilter, id, id, QStringLiteral("ARTIST"));
+    tblArtists.addLookupField(QStringLiteral("Album"), 50, &tblFilter, id, id, QStringLiteral("ALBUM"));
+    tblArtists.addLookupField(QStringLiteral("Label"), 55, &tblFilter, id, id, QStringLiteral("LABEL"));
+    tblTView.addLookupField(QStringLiteral("LABEL"), 30, &tblFilter, id, id, QStringLiteral("LABEL"));
+    tblTView.addLookupField(QStringLiteral("MC"), 2, &tblFilter, id, id, QStringLiteral("MEDIA"));
+    tblTView.addLookupField(QStringLiteral("INDEX"), 6, &tblFilter, id, id, QStringLiteral("IX"));
+    tblTView.addCalcField(QStringLiteral("Time"), 5, [](const Cursor& c) {
+        return FormatTrackTime(c.integer(QStringLiteral("sec")), 2);
+    });
+    tblTView.addCalcField(QStringLiteral("x"), 1, [](const Cursor& c) {
+        return c.boolean(QStringLiteral("marked")) ? QStringLiteral("x") : QStringLiteral(" ");
+    });
+}
+
+QString TDM::tablePath(const QString& fileName) const { return resolveCaseInsensitive(folder_ + QLatin1Char('/') + fileName); }
+
+QString TDM::FormatTrackTime(qint64 seconds, int width) {
+    const qint64 minutes = seconds / 60;
+    const qint64 rest = seconds % 60;
+    return QStringLiteral("%1:%2").arg(minutes, width).arg(rest, 2, 10, QLatin1Char('0'));
+}
+
+QString TDM::PadNumber(qint64 number, int width) { return QStringLiteral("%1").arg(number, width); }
+
+Status TDM::CreateAlbumTags(Table& table) {
+    return table.createTags({{QStringLiteral("Artist"), QStringLiteral("upper(Artist)+upper(Album)")},
+                             {QStringLiteral("Album"), QStringLiteral("upper(Album)")},
+                             {QStringLiteral("Label"), QStringLiteral("upper(Label)+upper(IX)")},
+                             {QStringLiteral("Genre"), QStringLiteral("upper(Genre)+upper(Artist)")},
+                             {QStringLiteral("ID"), QStringLiteral("ID")}});
+}
+
+Status TDM::CreateIndexTags(Table& table) {
+    const QString name = QFileInfo(table.path()).fileName().toUpper();
+    const QChar fourth = name.size() > 3 ? name.at(3) : QChar();
+    if (fourth == QLatin1Char('C')) return table.createTags({{QStringLiteral("Tracks"), QStringLiteral("ID+NR")}});
+    if (fourth == QLatin1Char('I'))
+        return table.createTags({{QStringLiteral("ID"), QStringLiteral("ID+NR")},
+                                 {QStringLiteral("Artist"), QStringLiteral("upper(Artist)")}});
+    if (fourth == QLatin1Char('U')) return CreateAlbumTags(table);
+    if (fourth == QLatin1Char('Y')) return table.createTags({{QStringLiteral("Playlist"), QStringLiteral("ID+NR")}});
+    return {};
+}
+
+Status TDM::CreateIndexTags(Cursor& cursor) {
+    if (!cursor.isOpen()) return Status(ErrorKind::InvalidArgument, QStringLiteral("%1 is not open").arg(cursor.name()));
+    return CreateIndexTags(*cursor.table());
+}
+
+Status TDM::CreateAlbumTags(Cursor& cursor) {
+    if (!cursor.isOpen()) return Status(ErrorKind::InvalidArgument, QStringLiteral("%1 is not open").arg(cursor.name()));
+    return CreateAlbumTags(*cursor.table());
+}
+
+Result<QString> TDM::AllocateLocalAlbumId() {
+    // Reopened so that rows added since it was opened are seen; unfiltered, because an ID a
+    // filter hides is still taken.
+    tblFilter.close();
+    tblFilter.setFiltered(false);
+    ALB_TRY(tblFilter.setOrder(QStringLiteral("ID")));
+    ALB_TRY(tblFilter.open());
+    ALB_TRY(tblFilter.last());
+    if (tblFilter.isEmpty()) return QStringLiteral("z0000001");
+    const QString last = tblFilter.text(QStringLiteral("ID"));
+    if (!last.startsWith(QLatin1Char('z'))) return QStringLiteral("z0000001");
+    bool ok = false;
+    qint64 n = last.mid(1).toLongLong(&ok);
+    if (!ok) n = 0;
+    if (n + 1 > 9999999)
+        return Status(ErrorKind::InvalidArgument,
+                      QStringLiteral("No local album ID is left: \"z9999999\" is already taken"));
+    return QStringLiteral("z%1").arg(n + 1, 7, 10, QLatin1Char('0'));
+}
+
+Status TDM::FlushCollection() {
+    for (Cursor* c : {&tblAlbums, &tblTracks, &tblPlayList, &tblArtists})
+        if (c->isOpen()) ALB_TRY(c->flush());
+    return {};
+}
+
+Status TDM::createIndexFile(const QString& fileName, const std::function<void(const QString&)>& status) {
+    const QString path = tablePath(fileName);
+    if (status) status(QStringLiteral("Creating Index File for: ") + QFileInfo(fileName).completeBaseName().toUpper());
+    ALB_TRY(removeFile(indexPathFor(path)));
+    ALB_ASSIGN_OR_RETURN(auto table, Table::open(path, OpenMode::Exclusive));
+    ALB_TRY(CreateIndexTags(*table));
+    if (status) status(QString());
+    return {};
+}
+
+Status TDM::EnsureCollectionFiles(const std::function<void(const QString&)>& status) {
+    struct Def {
+        QString file, fields;
+    };
+    const Def defs[] = {{QStringLiteral("ALBUMS.DBF"), kAlbumsFields},
+                        {QStringLiteral("PLAYLIST.DBF"), kPlaylistFields},
+                        {QStringLiteral("TRACKS.DBF"), kTracksFields},
+                        {QStringLiteral("ARTISTS.DBF"), kArtistsFields}};
+    for (const Def& d : defs) {
+        const QString path = tablePath(d.file);
+        if (fileExists(path)) continue;
+        ALB_TRY(removeFile(indexPathFor(path)));
+        if (d.file == QLatin1String("ALBUMS.DBF") && status) status(QStringLiteral("Creating data files ..."));
+        ALB_ASSIGN_OR_RETURN(auto fields, parseFieldList(d.fields));
+        ALB_TRY(Table::create(path, fields));
+    }
+    // An index file that lags behind its table, or cannot be read, is rebuilt like a missing one.
+    auto needsIndex = [&](const QString& file) -> Result<bool> {
+        const QString path = tablePath(file);
+        if (!fileExists(indexPathFor(path))) return true;
+        ALB_ASSIGN_OR_RETURN(auto table, Table::open(path, OpenMode::Shared));
+        if (!table->indexProblem().isOk()) return true;
+        for (const Table::Tag* t : table->tags())
+            if (!t->usable) return true;
+        return table->tags().empty();
+    };
+    ALB_ASSIGN_OR_RETURN(bool albums, needsIndex(QStringLiteral("ALBUMS.DBF")));
+    if (albums) {
+        // Album, track and playlist indexes are rebuilt together, as they always were.
+        ALB_TRY(removeFile(indexPathFor(tablePath(QStringLiteral("TRACKS.DBF")))));
+        ALB_TRY(removeFile(indexPathFor(tablePath(QStringLiteral("PLAYLIST.DBF")))));
+        ALB_TRY(createIndexFile(QStringLiteral("ALBUMS.DBF"), status));
+    }
+    for (const QString& file : {QStringLiteral("TRACKS.DBF"), QStringLiteral("ARTISTS.DBF"), QStringLiteral("PLAYLIST.DBF")}) {
+        ALB_ASSIGN_OR_RETURN(bool need, needsIndex(file));
+        if (need) ALB_TRY(createIndexFile(file, status));
+    }
+    return {};
+}
+
+Status TDM::OpenCollectionTables() {
+    // The path may have changed case on disk since the cursors were made.
+    tblAlbums.setTablePath(tablePath(QStringLiteral("ALBUMS.DBF")));
+    tblFilter.setTablePath(tablePath(QStringLiteral("ALBUMS.DBF")));
+    tblTracks.setTablePath(tablePath(QStringLiteral("TRACKS.DBF")));
+    tblCD.setTablePath(tablePath(QStringLiteral("TRACKS.DBF")));
+    tblPlayList.setTablePath(tablePath(QStringLiteral("PLAYLIST.DBF")));
+    tblArtists.setTablePath(tablePath(QStringLiteral("ARTISTS.DBF")));
+    ALB_TRY(tblCD.setOrder(QStringLiteral("Tracks")));
+    ALB_TRY(tblCD.open());
+    ALB_TRY(tblAlbums.setOrder(QStringLiteral("Artist")));
+    ALB_TRY(tblAlbums.open());
+    ALB_TRY(tblPlayList.setOrder(QStringLiteral("Playlist")));
+    ALB_TRY(tblPlayList.open());
+    ALB_TRY(tblTracks.setOrder(QStringLiteral("Tracks")));
+    ALB_TRY(tblTracks.open());
+    ALB_TRY(tblArtists.setOrder(QStringLiteral("ID")));
+    ALB_TRY(tblArtists.open());
+    return {};
+}
+
+void TDM::CloseAll() {
+    for (Cursor* c : {&tblTView, &tblCD, &tblArtists, &tblTracks, &tblPlayList, &tblFilter, &tblAlbums}) c->close();
+}
+
+Result<bool> TDM::IsTrackMarked(const QString& id, const QString& nr) {
+    if (!tblPlayList.isOpen()) {
+        ALB_TRY(tblPlayList.setOrder(QStringLiteral("Playlist")));
+        ALB_TRY(tblPlayList.open());
+    }
+    if (tblPlayList.order().compare(QLatin1String("Playlist"), Qt::CaseInsensitive) != 0)
+        ALB_TRY(tblPlayList.setOrder(QStringLiteral("Playlist")));
+    return tblPlayList.findKey({id, nr});
+}
+
+}  // namespace albumora::store

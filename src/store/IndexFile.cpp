@@ -1,0 +1,967 @@
+#include "IndexFile.h"
+
+#include "Bytes.h"
+#include "Codepage.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace albumora::store {
+namespace {
+
+constexpr int kLeafHeader = 24;
+constexpr int kLeafSpace = int(kPageSize) - kLeafHeader;  // 488
+constexpr int kInteriorSpace = int(kPageSize) - 12;         // 500
+constexpr int kMaxDepth = 32;
+
+int bitWidth(std::uint32_t v) { return v == 0 ? 1 : int(std::bit_width(v)); }
+
+QString fileName(const QString& p) { return QFileInfo(p).fileName(); }
+
+struct LeafLayout {
+    int recBits, dupBits, trailBits, bytes;
+};
+
+LeafLayout layoutFor(int keyLength, std::uint32_t maxRecno) {
+    LeafLayout l;
+    l.dupBits = l.trailBits = bitWidth(std::uint32_t(keyLength));
+    int rec = bitWidth(maxRecno);
+    l.bytes = (rec + l.dupBits + l.trailBits + 7) / 8;
+    l.recBits = std::min(32, l.bytes * 8 - l.dupBits - l.trailBits);
+    return l;
+}
+
+int trailingPad(const char* key, int keyLength, char pad) {
+    int t = 0;
+    while (t < keyLength && key[keyLength - 1 - t] == pad) ++t;
+    return t;
+}
+
+int commonPrefix(const char* a, const char* b, int n) {
+    int i = 0;
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+// Bytes a key takes in a leaf after its predecessor (nullptr for the first of the leaf).
+int storedBytes(const char* key, const char* prev, int keyLength, char pad) {
+    int trail = trailingPad(key, keyLength, pad);
+    int dup = prev ? std::min(commonPrefix(key, prev, keyLength), keyLength - trail) : 0;
+    return keyLength - dup - trail;
+}
+
+// Encoded size of entries [from, to) of a leaf as one node.
+int leafSize(const IndexNode& n, size_t from, size_t to, int keyLength, char pad) {
+    if (from >= to) return 0;
+    std::uint32_t maxRec = 1;
+    int stored = 0;
+    for (size_t i = from; i < to; ++i) {
+        maxRec = std::max(maxRec, n.recnos[i]);
+        stored += storedBytes(n.keys.data() + i * size_t(keyLength),
+                              i == from ? nullptr : n.keys.data() + (i - 1) * size_t(keyLength), keyLength, pad);
+    }
+    return int(to - from) * layoutFor(keyLength, maxRec).bytes + stored;
+}
+
+bool encodeLeaf(const IndexNode& n, int keyLength, char pad, unsigned char* out) {
+    const size_t count = n.size();
+    std::uint32_t maxRec = 1;
+    for (std::uint32_t r : n.recnos) maxRec = std::max(maxRec, r);
+    const LeafLayout l = layoutFor(keyLength, maxRec);
+    if (leafSize(n, 0, count, keyLength, pad) > kLeafSpace) return false;
+    std::memset(out, 0, kPageSize);
+    putLe16(out, n.attr);
+    putLe16(out + 2, std::uint16_t(count));
+    putLe32(out + 4, n.left);
+    putLe32(out + 8, n.right);
+    const std::uint32_t recMask = l.recBits >= 32 ? 0xFFFFFFFFu : ((1u << l.recBits) - 1);
+    putLe32(out + 14, recMask);
+    out[18] = std::uint8_t((1u << l.dupBits) - 1);
+    out[19] = std::uint8_t((1u << l.trailBits) - 1);
+    out[20] = std::uint8_t(l.recBits);
+    out[21] = std::uint8_t(l.dupBits);
+    out[22] = std::uint8_t(l.trailBits);
+    out[23] = std::uint8_t(l.bytes);
+    int keyEnd = int(kPageSize);
+    for (size_t i = 0; i < count; ++i) {
+        const char* key = n.keys.data() + i * size_t(keyLength);
+        const char* prev = i ? key - keyLength : nullptr;
+        int trail = trailingPad(key, keyLength, pad);
+        int dup = prev ? std::min(commonPrefix(key, prev, keyLength), keyLength - trail) : 0;
+        int stored = keyLength - dup - trail;
+        std::uint64_t v = std::uint64_t(n.recnos[i]) | (std::uint64_t(dup) << l.recBits) |
+                          (std::uint64_t(trail) << (l.recBits + l.dupBits));
+        unsigned char* e = out + kLeafHeader + i * size_t(l.bytes);
+        for (int b = 0; b < l.bytes; ++b) e[b] = std::uint8_t(v >> (8 * b));
+        keyEnd -= stored;
+        std::memcpy(out + keyEnd, key + dup, size_t(stored));
+    }
+    const int used = int(count) * l.bytes + (int(kPageSize) - keyEnd);
+    putLe16(out + 12, std::uint16_t(kLeafSpace - used));
+    return true;
+}
+
+int interiorCapacity(int keyLength) { return kInteriorSpace / (keyLength + 8); }
+
+void encodeInterior(const IndexNode& n, int keyLength, unsigned char* out) {
+    std::memset(out, 0, kPageSize);
+    putLe16(out, n.attr);
+    putLe16(out + 2, std::uint16_t(n.size()));
+    putLe32(out + 4, n.left);
+    putLe32(out + 8, n.right);
+    unsigned char* e = out + 12;
+    for (size_t i = 0; i < n.size(); ++i) {
+        std::memcpy(e, n.keys.data() + i * size_t(keyLength), size_t(keyLength));
+        putBe32(e + keyLength, n.recnos[i]);
+        putBe32(e + keyLength + 4, n.children[i]);
+        e += keyLength + 8;
+    }
+}
+
+int comparePair(const char* a, std::uint32_t ra, const char* b, std::uint32_t rb, int keyLength) {
+    int c = std::memcmp(a, b, size_t(keyLength));
+    if (c) return c;
+    return ra < rb ? -1 : ra > rb ? 1 : 0;
+}
+
+}  // namespace
+
+std::string encodeNumberKey(double v) {
+    if (v == 0) v = 0;  // one key for -0 and +0
+    std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
+    bits = (bits & 0x8000000000000000ull) ? ~bits : (bits ^ 0x8000000000000000ull);
+    std::string k(8, '\0');
+    for (int i = 0; i < 8; ++i) k[size_t(i)] = char(bits >> (56 - 8 * i));
+    return k;
+}
+
+double decodeNumberKey(std::string_view k) {
+    if (k.size() < 8) return 0;
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = (bits << 8) | static_cast<unsigned char>(k[size_t(i)]);
+    bits = (bits & 0x8000000000000000ull) ? (bits ^ 0x8000000000000000ull) : ~bits;
+    return std::bit_cast<double>(bits);
+}
+
+std::string encodeIntegerKey(std::int32_t v) {
+    std::string k(4, '\0');
+    putBe32(k.data(), std::uint32_t(v) ^ 0x80000000u);
+    return k;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tree
+
+Tree::Tree(IndexFile* file, std::uint32_t headerOffset, Info info, std::uint32_t root, char pad)
+    : file_(file), headerOffset_(headerOffset), info_(std::move(info)), root_(root), pad_(pad) {}
+
+std::string Tree::padKey(std::string_view key) const {
+    std::string k(key.substr(0, size_t(info_.keyLength)));
+    k.resize(size_t(info_.keyLength), pad_);
+    return k;
+}
+
+Result<std::shared_ptr<const IndexNode>> Tree::node(std::uint32_t page) {
+    return file_->readNode(page, info_.keyLength, pad_);
+}
+
+int Tree::compare(const IndexNode& n, size_t i, std::string_view key, std::uint32_t recno) const {
+    return comparePair(n.keys.data() + i * size_t(info_.keyLength), n.recnos[i], key.data(), recno, info_.keyLength);
+}
+
+bool Tree::current(const TreePos& pos) const { return pos.valid() && pos.stamp == file_->stamp(); }
+
+Result<std::uint32_t> Tree::descend(std::string_view key, std::uint32_t recno, std::vector<PathStep>* path,
+                                    bool forInsert) {
+    std::uint32_t page = root_;
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        ALB_ASSIGN_OR_RETURN(auto n, node(page));
+        if (n->isLeaf()) return page;
+        if (n->size() == 0)
+            return Status(ErrorKind::Corruption, QStringLiteral("Empty interior node in %1").arg(fileName(file_->path())),
+                          file_->path(), page);
+        size_t lo = 0, hi = n->size();
+        while (lo < hi) {
+            size_t mid = (lo + hi) / 2;
+            if (compare(*n, mid, key, recno) < 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        if (lo == n->size()) {
+            if (!forInsert) return kNoPage;
+            lo = n->size() - 1;
+        }
+        if (path) path->push_back({page, int(lo)});
+        page = n->children[lo];
+    }
+    return Status(ErrorKind::Corruption, QStringLiteral("The index tree of %1 is too deep (a loop?)").arg(fileName(file_->path())),
+                  file_->path(), root_);
+}
+
+Result<bool> Tree::first(TreePos& pos) {
+    std::uint32_t page = root_;
+    for (int depth = 0;; ++depth) {
+        if (depth >= kMaxDepth)
+            return Status(ErrorKind::Corruption, QStringLiteral("The index tree of %1 is too deep").arg(fileName(file_->path())),
+                          file_->path(), root_);
+        ALB_ASSIGN_OR_RETURN(auto n, node(page));
+        if (n->isLeaf()) {
+            pos = {page, 0, file_->stamp()};
+            if (n->size() > 0) return true;
+            pos.index = -1;
+            return next(pos);
+        }
+        if (n->size() == 0)
+            return Status(ErrorKind::Corruption, QStringLiteral("Empty interior node in %1").arg(fileName(file_->path())),
+                          file_->path(), page);
+        page = n->children[0];
+    }
+}
+
+Result<bool> Tree::last(TreePos& pos) {
+    std::uint32_t page = root_;
+    for (int depth = 0;; ++depth) {
+        if (depth >= kMaxDepth)
+            return Status(ErrorKind::Corruption, QStringLiteral("The index tree of %1 is too deep").arg(fileName(file_->path())),
+                          file_->path(), root_);
+        ALB_ASSIGN_OR_RETURN(auto n, node(page));
+        if (n->isLeaf()) {
+            pos = {page, int(n->size()), file_->stamp()};
+            return prior(pos);
+        }
+        if (n->size() == 0)
+            return Status(ErrorKind::Corruption, QStringLiteral("Empty interior node in %1").arg(fileName(file_->path())),
+                          file_->path(), page);
+        page = n->children.back();
+    }
+}
+
+Result<bool> Tree::next(TreePos& pos) {
+    ALB_ASSIGN_OR_RETURN(auto n, node(pos.leaf));
+    if (pos.index + 1 < int(n->size())) {
+        ++pos.index;
+        return true;
+    }
+    // Across leaves the keys must keep rising: that also stops a damaged sibling chain from
+    // looping forever.
+    std::string lastKey;
+    std::uint32_t lastRec = 0;
+    bool haveLast = n->size() > 0;
+    if (haveLast) {
+        lastKey.assign(n->keys.data() + (n->size() - 1) * size_t(info_.keyLength), size_t(info_.keyLength));
+        lastRec = n->recnos.back();
+    }
+    std::uint32_t from = pos.leaf;
+    std::uint32_t page = n->right;
+    const std::int64_t maxHops = std::int64_t(file_->fileSize_ / kPageSize) + 1;
+    for (std::int64_t hop = 0; page != kNoPage; ++hop) {
+        if (hop > maxHops)
+            return Status(ErrorKind::Corruption, QStringLiteral("The leaf chain of %1 loops").arg(fileName(file_->path())),
+                          file_->path(), page);
+        ALB_ASSIGN_OR_RETURN(auto r, node(page));
+        if (!r->isLeaf() || r->left != from)
+            return Status(ErrorKind::Corruption, QStringLiteral("Broken leaf chain in %1").arg(fileName(file_->path())),
+                          file_->path(), page);
+        if (r->size() > 0) {
+            if (haveLast && !info_.descending && compare(*r, 0, lastKey, lastRec) <= 0)
+                return Status(ErrorKind::Corruption, QStringLiteral("Keys out of order in %1").arg(fileName(file_->path())),
+                              file_->path(), page);
+            pos = {page, 0, pos.stamp};
+            return true;
+        }
+        from = page;
+        page = r->right;
+    }
+    return false;
+}
+
+Result<bool> Tree::prior(TreePos& pos) {
+    ALB_ASSIGN_OR_RETURN(auto n, node(pos.leaf));
+    if (pos.index > 0 && pos.index <= int(n->size())) {
+        --pos.index;
+        return true;
+    }
+    std::string firstKey;
+    std::uint32_t firstRec = 0;
+    bool haveFirst = n->size() > 0;
+    if (haveFirst) {
+        firstKey.assign(n->keys.data(), size_t(info_.keyLength));
+        firstRec = n->recnos.front();
+    }
+    std::uint32_t from = pos.leaf;
+    std::uint32_t page = n->left;
+    const std::int64_t maxHops = std::int64_t(file_->fileSize_ / kPageSize) + 1;
+    for (std::int64_t hop = 0; page != kNoPage; ++hop) {
+        if (hop > maxHops)
+            return Status(ErrorKind::Corruption, QStringLiteral("The leaf chain of %1 loops").arg(fileName(file_->path())),
+                          file_->path(), page);
+        ALB_ASSIGN_OR_RETURN(auto l, node(page));
+        if (!l->isLeaf() || l->right != from)
+            return Status(ErrorKind::Corruption, QStringLiteral("Broken leaf chain in %1").arg(fileName(file_->path())),
+                          file_->path(), page);
+        if (l->size() > 0) {
+            if (haveFirst && !info_.descending && compare(*l, l->size() - 1, firstKey, firstRec) >= 0)
+                return Status(ErrorKind::Corruption, QStringLiteral("Keys out of order in %1").arg(fileName(file_->path())),
+                              file_->path(), page);
+            pos = {page, int(l->size()) - 1, pos.stamp};
+            return true;
+        }
+        from = page;
+        page = l->left;
+    }
+    return false;
+}
+
+Result<bool> Tree::seek(std::string_view keyIn, std::uint32_t recno, TreePos& pos) {
+    const std::string key = padKey(keyIn);
+    ALB_ASSIGN_OR_RETURN(std::uint32_t leaf, descend(key, recno, nullptr, false));
+    if (leaf == kNoPage) return false;
+    ALB_ASSIGN_OR_RETURN(auto n, node(leaf));
+    size_t lo = 0, hi = n->size();
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (compare(*n, mid, key, recno) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    pos = {leaf, int(lo), file_->stamp()};
+    if (lo < n->size()) return true;
+    pos.index = int(n->size()) - 1;
+    if (n->size() == 0) pos.index = -1;
+    return next(pos);
+}
+
+Result<IndexEntry> Tree::entry(const TreePos& pos) {
+    ALB_ASSIGN_OR_RETURN(auto n, node(pos.leaf));
+    if (pos.index < 0 || pos.index >= int(n->size()))
+        return Status(ErrorKind::NotFound, QStringLiteral("No index entry here"), file_->path(), pos.leaf);
+    IndexEntry e;
+    e.key.assign(n->keys.data() + size_t(pos.index) * size_t(info_.keyLength), size_t(info_.keyLength));
+    e.recno = n->recnos[size_t(pos.index)];
+    return e;
+}
+
+Status Tree::setRoot(std::uint32_t page) {
+    root_ = page;
+    unsigned char b[4];
+    putLe32(b, page);
+    return file_->writeRaw(headerOffset_, b, 4);
+}
+
+Status Tree::insert(std::string_view keyIn, std::uint32_t recno) {
+    const std::string key = padKey(keyIn);
+    std::vector<PathStep> path;
+    ALB_ASSIGN_OR_RETURN(std::uint32_t leaf, descend(key, recno, &path, true));
+    ALB_ASSIGN_OR_RETURN(auto cur, node(leaf));
+    IndexNode n = *cur;
+    size_t lo = 0, hi = n.size();
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (compare(n, mid, key, recno) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < n.size() && compare(n, lo, key, recno) == 0) return {};  // already indexed
+    n.keys.insert(lo * size_t(info_.keyLength), key);
+    n.recnos.insert(n.recnos.begin() + std::ptrdiff_t(lo), recno);
+    file_->touch();
+    return store(path, leaf, std::move(n));
+}
+
+Status Tree::erase(std::string_view keyIn, std::uint32_t recno) {
+    const std::string key = padKey(keyIn);
+    std::vector<PathStep> path;
+    ALB_ASSIGN_OR_RETURN(std::uint32_t leaf, descend(key, recno, &path, false));
+    auto missing = [&] {
+        return Status(ErrorKind::IndexStale,
+                      QStringLiteral("The index tag %1 of %2 lacks the key of record %3")
+                          .arg(QString::fromLatin1(info_.name.c_str()), fileName(file_->path()))
+                          .arg(recno),
+                      file_->path());
+    };
+    if (leaf == kNoPage) return missing();
+    ALB_ASSIGN_OR_RETURN(auto cur, node(leaf));
+    IndexNode n = *cur;
+    size_t lo = 0, hi = n.size();
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        if (compare(n, mid, key, recno) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo >= n.size() || compare(n, lo, key, recno) != 0) return missing();
+    n.keys.erase(lo * size_t(info_.keyLength), size_t(info_.keyLength));
+    n.recnos.erase(n.recnos.begin() + std::ptrdiff_t(lo));
+    file_->touch();
+    return store(path, leaf, std::move(n));
+}
+
+Status Tree::updateSeparator(std::vector<PathStep>& path, const IndexNode& child) {
+    const int kl = info_.keyLength;
+    const IndexNode* c = &child;
+    IndexNode parentCopy;
+    while (!path.empty() && c->size() > 0) {
+        PathStep step = path.back();
+        path.pop_back();
+        ALB_ASSIGN_OR_RETURN(auto p, node(step.page));
+        // Copied: c may be parentCopy itself, which is overwritten below.
+        const std::string maxKeyCopy(c->keys.data() + (c->size() - 1) * size_t(kl), size_t(kl));
+        const char* maxKey = maxKeyCopy.data();
+        const std::uint32_t maxRec = c->recnos.back();
+        if (size_t(step.index) >= p->size())
+            return Status(ErrorKind::Corruption, QStringLiteral("Broken interior node"), file_->path(), step.page);
+        if (comparePair(p->keys.data() + size_t(step.index) * size_t(kl), p->recnos[size_t(step.index)], maxKey, maxRec, kl) == 0)
+            return {};
+        parentCopy = *p;
+        std::memcpy(parentCopy.keys.data() + size_t(step.index) * size_t(kl), maxKey, size_t(kl));
+        parentCopy.recnos[size_t(step.index)] = maxRec;
+        ALB_TRY(file_->writeNode(step.page, parentCopy, kl, pad_));
+        if (size_t(step.index) + 1 != parentCopy.size()) return {};
+        c = &parentCopy;
+    }
+    return {};
+}
+
+Status Tree::store(std::vector<PathStep>& path, std::uint32_t page, IndexNode n) {
+    const int kl = info_.keyLength;
+    if (n.size() == 0) {
+        if (path.empty()) {  // the root stays, as an empty leaf
+            IndexNode empty;
+            empty.attr = 3;
+            return file_->writeNode(page, empty, kl, pad_);
+        }
+        if (n.left != kNoPage) {
+            ALB_ASSIGN_OR_RETURN(auto l, node(n.left));
+            IndexNode lc = *l;
+            lc.right = n.right;
+            ALB_TRY(file_->writeNode(n.left, lc, kl, pad_));
+        }
+        if (n.right != kNoPage) {
+            ALB_ASSIGN_OR_RETURN(auto r, node(n.right));
+            IndexNode rc = *r;
+            rc.left = n.left;
+            ALB_TRY(file_->writeNode(n.right, rc, kl, pad_));
+        }
+        file_->release(page);
+        PathStep step = path.back();
+        path.pop_back();
+        ALB_ASSIGN_OR_RETURN(auto p, node(step.page));
+        IndexNode pc = *p;
+        pc.keys.erase(size_t(step.index) * size_t(kl), size_t(kl));
+        pc.recnos.erase(pc.recnos.begin() + step.index);
+        pc.children.erase(pc.children.begin() + step.index);
+        return store(path, step.page, std::move(pc));
+    }
+
+    const bool fits = n.isLeaf() ? leafSize(n, 0, n.size(), kl, pad_) <= kLeafSpace
+                                 : int(n.size()) <= interiorCapacity(kl);
+    if (fits) {
+        ALB_TRY(file_->writeNode(page, n, kl, pad_));
+        return updateSeparator(path, n);
+    }
+
+    // Split into as few parts as fit, as even as possible.
+    std::vector<std::pair<size_t, size_t>> ranges;
+    const size_t count = n.size();
+    if (n.isLeaf()) {
+        bool done = false;
+        for (size_t d = 0; d < count && !done; ++d) {
+            for (int sgn : {1, -1}) {
+                std::ptrdiff_t at = std::ptrdiff_t(count / 2) + sgn * std::ptrdiff_t(d);
+                if (at < 1 || at >= std::ptrdiff_t(count)) continue;
+                if (leafSize(n, 0, size_t(at), kl, pad_) <= kLeafSpace &&
+                    leafSize(n, size_t(at), count, kl, pad_) <= kLeafSpace) {
+                    ranges = {{0, size_t(at)}, {size_t(at), count}};
+                    done = true;
+                    break;
+                }
+            }
+        }
+        if (!done) {  // greedy: fill each part in turn
+            size_t from = 0;
+            while (from < count) {
+                size_t to = from + 1;
+                while (to < count && leafSize(n, from, to + 1, kl, pad_) <= kLeafSpace) ++to;
+                ranges.push_back({from, to});
+                from = to;
+            }
+        }
+    } else {
+        const size_t cap = size_t(interiorCapacity(kl));
+        const size_t parts = (count + cap - 1) / cap < 2 ? 2 : (count + cap - 1) / cap;
+        size_t from = 0;
+        for (size_t k = 0; k < parts; ++k) {
+            size_t to = count * (k + 1) / parts;
+            ranges.push_back({from, to});
+            from = to;
+        }
+    }
+
+    std::vector<IndexNode> parts;
+    for (auto [from, to] : ranges) {
+        IndexNode part;
+        part.attr = std::uint16_t(n.attr & ~1u);
+        part.keys.assign(n.keys, from * size_t(kl), (to - from) * size_t(kl));
+        part.recnos.assign(n.recnos.begin() + std::ptrdiff_t(from), n.recnos.begin() + std::ptrdiff_t(to));
+        if (!n.isLeaf())
+            part.children.assign(n.children.begin() + std::ptrdiff_t(from), n.children.begin() + std::ptrdiff_t(to));
+        parts.push_back(std::move(part));
+    }
+    std::vector<std::uint32_t> pages{page};
+    for (size_t k = 1; k < parts.size(); ++k) {
+        ALB_ASSIGN_OR_RETURN(std::uint32_t p, file_->allocate());
+        pages.push_back(p);
+    }
+    for (size_t k = 0; k < parts.size(); ++k) {
+        parts[k].left = k == 0 ? n.left : pages[k - 1];
+        parts[k].right = k + 1 == parts.size() ? n.right : pages[k + 1];
+    }
+    if (n.right != kNoPage) {
+        ALB_ASSIGN_OR_RETURN(auto r, node(n.right));
+        IndexNode rc = *r;
+        rc.left = pages.back();
+        ALB_TRY(file_->writeNode(n.right, rc, kl, pad_));
+    }
+    // New pages first, the page the parent already points at last.
+    for (size_t k = parts.size(); k-- > 0;) ALB_TRY(file_->writeNode(pages[k], parts[k], kl, pad_));
+
+    IndexNode parentEntries;
+    for (size_t k = 0; k < parts.size(); ++k) {
+        parentEntries.keys.append(parts[k].keys, (parts[k].size() - 1) * size_t(kl), size_t(kl));
+        parentEntries.recnos.push_back(parts[k].recnos.back());
+        parentEntries.children.push_back(pages[k]);
+    }
+    if (path.empty()) {
+        parentEntries.attr = 1;
+        ALB_ASSIGN_OR_RETURN(std::uint32_t rootPage, file_->allocate());
+        ALB_TRY(file_->writeNode(rootPage, parentEntries, kl, pad_));
+        return setRoot(rootPage);
+    }
+    PathStep step = path.back();
+    path.pop_back();
+    ALB_ASSIGN_OR_RETURN(auto p, node(step.page));
+    IndexNode pc = *p;
+    const size_t at = size_t(step.index);
+    pc.keys.replace(at * size_t(kl), size_t(kl), parentEntries.keys);
+    pc.recnos.erase(pc.recnos.begin() + std::ptrdiff_t(at));
+    pc.recnos.insert(pc.recnos.begin() + std::ptrdiff_t(at), parentEntries.recnos.begin(), parentEntries.recnos.end());
+    pc.children.erase(pc.children.begin() + std::ptrdiff_t(at));
+    pc.children.insert(pc.children.begin() + std::ptrdiff_t(at), parentEntries.children.begin(), parentEntries.children.end());
+    return store(path, step.page, std::move(pc));
+}
+
+void KeyList::add(std::string_view key, std::uint32_t recno) {
+    const size_t at = keys.size();
+    keys.append(key.substr(0, size_t(keyLength)));
+    keys.resize(at + size_t(keyLength), ' ');
+    recnos.push_back(recno);
+}
+
+void KeyList::sort() {
+    const size_t n = recnos.size();
+    const size_t kl = size_t(keyLength);
+    std::vector<std::uint32_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = std::uint32_t(i);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        int c = std::memcmp(keys.data() + a * kl, keys.data() + b * kl, kl);
+        return c ? c < 0 : recnos[a] < recnos[b];
+    });
+    std::string k(keys.size(), '\0');
+    std::vector<std::uint32_t> r(n);
+    for (size_t i = 0; i < n; ++i) {
+        std::memcpy(k.data() + i * kl, keys.data() + order[i] * kl, kl);
+        r[i] = recnos[order[i]];
+    }
+    keys.swap(k);
+    recnos.swap(r);
+}
+
+Result<std::uint32_t> Tree::build(IndexFile* file, const KeyList& sorted, char pad) {
+    const int kl = sorted.keyLength;
+    // Leaves, filled in turn.
+    struct Level {
+        std::vector<std::uint32_t> pages;
+        std::vector<IndexNode> nodes;
+    };
+    std::vector<IndexNode> leaves;
+    {
+        IndexNode cur;
+        cur.attr = 2;
+        std::uint32_t maxRec = 1;
+        int stored = 0;
+        const char* prev = nullptr;
+        for (size_t i = 0; i < sorted.size(); ++i) {
+            const char* k = sorted.keys.data() + i * size_t(kl);
+            const std::uint32_t recno = sorted.recnos[i];
+            int s = storedBytes(k, prev, kl, pad);
+            std::uint32_t mr = std::max(maxRec, recno);
+            int size = int(cur.size() + 1) * layoutFor(kl, mr).bytes + stored + s;
+            if (cur.size() > 0 && size > kLeafSpace) {
+                leaves.push_back(std::move(cur));
+                cur = IndexNode();
+                cur.attr = 2;
+                maxRec = 1;
+                stored = 0;
+                s = storedBytes(k, nullptr, kl, pad);
+                mr = std::max<std::uint32_t>(1, recno);
+            }
+            cur.keys.append(k, size_t(kl));
+            cur.recnos.push_back(recno);
+            maxRec = mr;
+            stored += s;
+            prev = cur.keys.data() + (cur.size() - 1) * size_t(kl);
+        }
+        leaves.push_back(std::move(cur));
+    }
+    std::vector<IndexNode> level = std::move(leaves);
+    for (;;) {
+        std::vector<std::uint32_t> pages;
+        for (size_t i = 0; i < level.size(); ++i) {
+            ALB_ASSIGN_OR_RETURN(std::uint32_t p, file->allocate());
+            pages.push_back(p);
+        }
+        for (size_t i = 0; i < level.size(); ++i) {
+            level[i].left = i ? pages[i - 1] : kNoPage;
+            level[i].right = i + 1 < level.size() ? pages[i + 1] : kNoPage;
+            if (level.size() == 1) level[i].attr |= 1;
+            ALB_TRY(file->writeNode(pages[i], level[i], kl, pad));
+        }
+        if (level.size() == 1) return pages[0];
+        const size_t cap = size_t(interiorCapacity(kl));
+        std::vector<IndexNode> up;
+        for (size_t i = 0; i < level.size(); i += cap) {
+            IndexNode in;
+            in.attr = 0;
+            for (size_t j = i; j < std::min(level.size(), i + cap); ++j) {
+                in.keys.append(level[j].keys, (level[j].size() - 1) * size_t(kl), size_t(kl));
+                in.recnos.push_back(level[j].recnos.back());
+                in.children.push_back(pages[j]);
+            }
+            up.push_back(std::move(in));
+        }
+        level = std::move(up);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// IndexFile
+
+Result<std::unique_ptr<IndexFile>> IndexFile::open(const QString& path, bool writable, Kind kind) {
+    ALB_ASSIGN_OR_RETURN(File f, File::open(path, writable ? File::Mode::ReadWrite : File::Mode::ReadOnly));
+    std::unique_ptr<IndexFile> x(new IndexFile);
+    x->file_ = std::move(f);
+    x->kind_ = kind;
+    x->writable_ = writable;
+    x->touch();
+    ALB_ASSIGN_OR_RETURN(x->fileSize_, x->file_.size());
+    ALB_TRY(x->load());
+    return x;
+}
+
+Status IndexFile::readTagHeader(std::uint32_t offset, Tree::Info& info, std::uint32_t& root) {
+    const QString name = fileName(path());
+    if (offset % kPageSize != 0 || std::int64_t(offset) + 1024 > fileSize_)
+        return Status(ErrorKind::Corruption, QStringLiteral("%1: a tag header lies outside the file").arg(name), path(), offset);
+    unsigned char h[1024];
+    ALB_TRY(file_.readAt(offset, h, sizeof h, "a tag header"));
+    root = getLe32(h);
+    info.keyLength = getLe16(h + 12);
+    info.options = h[14];
+    info.descending = getLe16(h + 502) != 0;
+    if (info.keyLength < 1 || info.keyLength > kMaxKeyLength)
+        return Status(ErrorKind::Corruption, QStringLiteral("%1: key length %2 is invalid").arg(name).arg(info.keyLength),
+                      path(), offset + 12);
+    if (root % kPageSize != 0 || std::int64_t(root) + kPageSize > fileSize_ || root < 1024)
+        return Status(ErrorKind::Corruption, QStringLiteral("%1: the root node lies outside the file").arg(name), path(), offset);
+    const char* pool = reinterpret_cast<const char*>(h + 512);
+    size_t n = strnlen(pool, 512);
+    info.keyExpr.assign(pool, n);
+    if (n + 1 < 512 && (info.options & 0x08)) info.forExpr.assign(pool + n + 1, strnlen(pool + n + 1, 512 - n - 1));
+    return {};
+}
+
+Status IndexFile::load() {
+    const QString name = fileName(path());
+    if (fileSize_ < 1024 + kPageSize)
+        return Status(ErrorKind::Corruption, name + QStringLiteral(" is not a valid index file: it is too short"), path(), 0);
+    Tree::Info info;
+    std::uint32_t root = 0;
+    ALB_TRY(readTagHeader(0, info, root));
+    if (kind_ == Kind::Single) {
+        trees_.push_back(std::make_unique<Tree>(this, 0, info, root, ' '));
+        return {};
+    }
+    if (!(info.options & 0x40))
+        return Status(ErrorKind::Corruption, name + QStringLiteral(" is not a compound index file"), path(), 14);
+    directory_ = std::make_unique<Tree>(this, 0, info, root, ' ');
+    std::vector<IndexEntry> entries;
+    ALB_TRY(directory_->forEach([&](const IndexEntry& e) {
+        entries.push_back(e);
+        return entries.size() < 4096;
+    }));
+    for (const IndexEntry& e : entries) {
+        Tree::Info ti;
+        std::uint32_t troot = 0;
+        ALB_TRY(readTagHeader(e.recno, ti, troot));
+        ti.name = std::string(trimRight(e.key));
+        trees_.push_back(std::make_unique<Tree>(this, e.recno, ti, troot, ' '));
+    }
+    return {};
+}
+
+std::vector<Tree*> IndexFile::tags() {
+    std::vector<Tree*> out;
+    for (auto& t : trees_) out.push_back(t.get());
+    return out;
+}
+
+Tree* IndexFile::tag(std::string_view name) {
+    const std::string want = asciiUpper(name);
+    for (auto& t : trees_)
+        if (asciiUpper(t->info().name) == want) return t.get();
+    return nullptr;
+}
+
+std::string IndexFile::encodeTagHeader(const Tree::Info& info, std::uint32_t root) {
+    std::string h(1024, '\0');
+    auto* p = reinterpret_cast<unsigned char*>(h.data());
+    putLe32(p, root);
+    putLe16(p + 12, std::uint16_t(info.keyLength));
+    p[14] = info.options;
+    p[15] = 1;
+    const std::uint16_t keyPool = std::uint16_t(info.keyExpr.size() + 1);
+    const std::uint16_t forPool = std::uint16_t(info.forExpr.size() + 1);
+    putLe16(p + 504, keyPool);
+    putLe16(p + 506, forPool);
+    putLe16(p + 510, keyPool);
+    std::memcpy(p + 512, info.keyExpr.data(), std::min<size_t>(info.keyExpr.size(), 510));
+    if (!info.forExpr.empty() && info.keyExpr.size() + info.forExpr.size() + 2 <= 512)
+        std::memcpy(p + 512 + keyPool, info.forExpr.data(), info.forExpr.size());
+    return h;
+}
+
+Status IndexFile::createCompound(const QString& path) {
+    std::string bytes(1024 + kPageSize, '\0');
+    Tree::Info info;
+    info.keyLength = 10;
+    info.options = 0xE0;
+    std::string header = encodeTagHeader(info, 1024);
+    std::memcpy(bytes.data(), header.data(), header.size());
+    IndexNode empty;
+    empty.attr = 3;
+    encodeLeaf(empty, 10, ' ', reinterpret_cast<unsigned char*>(bytes.data()) + 1024);
+    return writeFileAtomically(path, bytes);
+}
+
+Status IndexFile::createSingle(const QString& path, const std::string& keyExpr, char pad, const KeyList& sorted) {
+    QString tmp = temporaryPathFor(path);
+    {
+        ALB_ASSIGN_OR_RETURN(File f, File::open(tmp, File::Mode::Create));
+        std::unique_ptr<IndexFile> x(new IndexFile);
+        x->file_ = std::move(f);
+        x->kind_ = Kind::Single;
+        x->writable_ = true;
+        x->fileSize_ = 1024;
+        Status st;
+        auto root = Tree::build(x.get(), sorted, pad);
+        if (!root) st = root.error();
+        if (st) {
+            Tree::Info info;
+            info.keyExpr = keyExpr;
+            info.keyLength = sorted.keyLength;
+            info.options = 0x20;
+            std::string h = encodeTagHeader(info, *root);
+            st = x->writeRaw(0, h.data(), h.size());
+        }
+        if (st) st = x->sync();
+        if (!st) {
+            removeFile(tmp);
+            return st;
+        }
+    }
+    Status st = renameFile(tmp, path);
+    if (!st) removeFile(tmp);
+    return st;
+}
+
+Status IndexFile::addTag(const std::string& nameIn, const std::string& keyExpr, const std::string& forExpr, char pad,
+                         const KeyList& sorted) {
+    const int keyLength = sorted.keyLength;
+    const std::string name = asciiUpper(nameIn);
+    if (name.empty() || name.size() > 10)
+        return Status(ErrorKind::InvalidArgument,
+                      QStringLiteral("Tag name \"%1\" must have 1 to 10 characters").arg(QString::fromLatin1(nameIn.c_str())),
+                      path());
+    if (tag(name)) ALB_TRY(removeTag(name));
+    ALB_ASSIGN_OR_RETURN(std::uint32_t headerOffset, allocate(2));
+    ALB_ASSIGN_OR_RETURN(std::uint32_t root, Tree::build(this, sorted, pad));
+    Tree::Info info;
+    info.name = name;
+    info.keyExpr = keyExpr;
+    info.forExpr = forExpr;
+    info.keyLength = keyLength;
+    info.options = std::uint8_t(0x60 | (forExpr.empty() ? 0 : 0x08));
+    std::string h = encodeTagHeader(info, root);
+    ALB_TRY(writeRaw(headerOffset, h.data(), h.size()));
+    std::string dirKey = name;
+    dirKey.resize(10, ' ');
+    ALB_TRY(directory_->insert(dirKey, headerOffset));
+    trees_.push_back(std::make_unique<Tree>(this, headerOffset, info, root, pad));
+    std::sort(trees_.begin(), trees_.end(), [](const auto& a, const auto& b) { return a->info().name < b->info().name; });
+    touch();
+    return {};
+}
+
+void IndexFile::freeTree(std::uint32_t page, int keyLength, char pad, int depth) {
+    if (depth > kMaxDepth) return;
+    auto n = readNode(page, keyLength, pad);
+    if (n && !(*n)->isLeaf())
+        for (std::uint32_t c : (*n)->children) freeTree(c, keyLength, pad, depth + 1);
+    release(page);
+}
+
+Status IndexFile::removeTag(std::string_view nameIn) {
+    Tree* t = tag(nameIn);
+    if (!t) return Status(ErrorKind::NotFound, QStringLiteral("No tag %1").arg(QString::fromLatin1(nameIn.data(), int(nameIn.size()))), path());
+    std::string dirKey = t->info().name;
+    dirKey.resize(10, ' ');
+    ALB_TRY(directory_->erase(dirKey, t->headerOffset()));
+    freeTree(t->root(), t->keyLength(), t->pad(), 0);
+    // The header's two pages are not reused: the free list holds single pages only.
+    trees_.erase(std::find_if(trees_.begin(), trees_.end(), [&](const auto& p) { return p.get() == t; }));
+    touch();
+    return {};
+}
+
+Result<std::shared_ptr<const IndexNode>> IndexFile::readNode(std::uint32_t page, int keyLength, char pad) {
+    auto it = cache_.find(page);
+    if (it != cache_.end()) {
+        it->second.used = ++clock_;
+        return it->second.node;
+    }
+    const QString name = fileName(path());
+    if (page % kPageSize != 0 || page < 1024 || std::int64_t(page) + kPageSize > fileSize_)
+        return Status(ErrorKind::Corruption, QStringLiteral("%1: node pointer %2 lies outside the file").arg(name).arg(page),
+                      path(), page);
+    unsigned char b[kPageSize];
+    ALB_TRY(file_.readAt(page, b, kPageSize, "an index node"));
+    auto n = std::make_shared<IndexNode>();
+    n->attr = getLe16(b);
+    const int count = getLe16(b + 2);
+    n->left = getLe32(b + 4);
+    n->right = getLe32(b + 8);
+    auto corrupt = [&](const QString& why) {
+        return Status(ErrorKind::Corruption, QStringLiteral("%1: bad index node: %2").arg(name, why), path(), page);
+    };
+    if (n->attr > 3) return corrupt(QStringLiteral("attributes %1").arg(n->attr));
+    if (n->isLeaf()) {
+        const std::uint32_t recMask = getLe32(b + 14);
+        const int dupMask = b[18], trailMask = b[19];
+        const int recBits = b[20], dupBits = b[21], trailBits = b[22], bytes = b[23];
+        if (bytes < 1 || bytes > 8 || recBits + dupBits + trailBits > bytes * 8 || recBits > 32)
+            return corrupt(QStringLiteral("entry layout %1/%2/%3 in %4 bytes").arg(recBits).arg(dupBits).arg(trailBits).arg(bytes));
+        if (count * bytes > kLeafSpace) return corrupt(QStringLiteral("%1 entries do not fit").arg(count));
+        n->keys.resize(size_t(count) * size_t(keyLength));
+        n->recnos.resize(size_t(count));
+        int keyEnd = int(kPageSize);
+        const int entriesEnd = kLeafHeader + count * bytes;
+        for (int i = 0; i < count; ++i) {
+            std::uint64_t v = 0;
+            for (int k = bytes - 1; k >= 0; --k) v = (v << 8) | b[kLeafHeader + i * bytes + k];
+            const std::uint32_t rec = std::uint32_t(v) & recMask;
+            const int dup = int((v >> recBits) & std::uint64_t(dupMask));
+            const int trail = int((v >> (recBits + dupBits)) & std::uint64_t(trailMask));
+            if ((i == 0 && dup != 0) || dup + trail > keyLength)
+                return corrupt(QStringLiteral("entry %1 compresses %2+%3 bytes of a %4-byte key").arg(i).arg(dup).arg(trail).arg(keyLength));
+            const int stored = keyLength - dup - trail;
+            keyEnd -= stored;
+            if (keyEnd < entriesEnd) return corrupt(QStringLiteral("keys overlap the entries"));
+            char* k = n->keys.data() + size_t(i) * size_t(keyLength);
+            if (dup) std::memcpy(k, k - keyLength, size_t(dup));
+            std::memcpy(k + dup, b + keyEnd, size_t(stored));
+            std::memset(k + dup + stored, pad, size_t(trail));
+            n->recnos[size_t(i)] = rec;
+        }
+    } else {
+        if (count * (keyLength + 8) > kInteriorSpace) return corrupt(QStringLiteral("%1 entries do not fit").arg(count));
+        n->keys.resize(size_t(count) * size_t(keyLength));
+        n->recnos.resize(size_t(count));
+        n->children.resize(size_t(count));
+        for (int i = 0; i < count; ++i) {
+            const unsigned char* e = b + 12 + i * (keyLength + 8);
+            std::memcpy(n->keys.data() + size_t(i) * size_t(keyLength), e, size_t(keyLength));
+            n->recnos[size_t(i)] = getBe32(e + keyLength);
+            n->children[size_t(i)] = getBe32(e + keyLength + 4);
+            if (n->children[size_t(i)] == page) return corrupt(QStringLiteral("a node points at itself"));
+        }
+    }
+    cacheNode(page, n);
+    return std::shared_ptr<const IndexNode>(std::move(n));
+}
+
+Status IndexFile::writeNode(std::uint32_t page, const IndexNode& n, int keyLength, char pad) {
+    unsigned char b[kPageSize];
+    if (n.isLeaf()) {
+        if (!encodeLeaf(n, keyLength, pad, b))
+            return Status(ErrorKind::InvalidArgument, QStringLiteral("Index node overflow"), path(), page);
+    } else {
+        encodeInterior(n, keyLength, b);
+    }
+    ALB_TRY(file_.writeAt(page, b, kPageSize));
+    fileSize_ = std::max<std::int64_t>(fileSize_, std::int64_t(page) + kPageSize);
+    cacheNode(page, std::make_shared<IndexNode>(n));
+    touch();
+    return {};
+}
+
+void IndexFile::cacheNode(std::uint32_t page, std::shared_ptr<const IndexNode> node) {
+    if (cache_.size() >= kCacheNodes) {
+        // Drop the older half: cheap, and rare enough not to matter.
+        std::vector<std::uint64_t> ages;
+        ages.reserve(cache_.size());
+        for (auto& [p, c] : cache_) ages.push_back(c.used);
+        std::nth_element(ages.begin(), ages.begin() + std::ptrdiff_t(ages.size() / 2), ages.end());
+        const std::uint64_t cut = ages[ages.size() / 2];
+        for (auto i = cache_.begin(); i != cache_.end();) i = i->second.used < cut ? cache_.erase(i) : std::next(i);
+    }
+    cache_[page] = {std::move(node), ++clock_};
+}
+
+Status IndexFile::writeRaw(std::uint32_t offset, const void* data, size_t len) {
+    ALB_TRY(file_.writeAt(offset, data, len));
+    fileSize_ = std::max<std::int64_t>(fileSize_, std::int64_t(offset) + std::int64_t(len));
+    return {};
+}
+
+Result<std::uint32_t> IndexFile::allocate(std::uint32_t pages) {
+    if (pages == 1 && !freePages_.empty()) {
+        std::uint32_t p = freePages_.back();
+        freePages_.pop_back();
+        return p;
+    }
+    std::int64_t at = (fileSize_ + kPageSize - 1) / kPageSize * kPageSize;
+    if (at + std::int64_t(pages) * kPageSize > 0xFFFFFE00LL)
+        return Status(ErrorKind::InvalidArgument, QStringLiteral("The index file %1 is full").arg(fileName(path())), path());
+    // The caller writes the pages at once; counting them here keeps the next allocation apart.
+    fileSize_ = at + std::int64_t(pages) * kPageSize;
+    return std::uint32_t(at);
+}
+
+// Positions compare stamps, and a reopened file must never repeat a stamp of the one before.
+static std::uint64_t gStamp = 0;
+void IndexFile::touch() { stamp_ = ++gStamp; }
+
+void IndexFile::release(std::uint32_t page) {
+    cache_.erase(page);
+    freePages_.push_back(page);
+    touch();
+}
+
+}  // namespace albumora::store

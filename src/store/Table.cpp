@@ -1,0 +1,913 @@
+#include "Table.h"
+
+#include "Bytes.h"
+#include "Codepage.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace albumora::store {
+namespace {
+
+QString canonical(const QString& path) {
+    return QDir::cleanPath(QFileInfo(resolveCaseInsensitive(path)).absoluteFilePath());
+}
+
+std::map<QString, std::weak_ptr<Table>>& registry() {
+    static std::map<QString, std::weak_ptr<Table>> r;
+    return r;
+}
+
+QString siblingPath(const QString& dbfPath, const QString& ext) {
+    QFileInfo fi(dbfPath);
+    const bool upper = fi.suffix() == fi.suffix().toUpper() && !fi.suffix().isEmpty();
+    QString candidate = fi.absolutePath() + QLatin1Char('/') + fi.completeBaseName() + QLatin1Char('.') +
+                        (upper ? ext.toUpper() : ext.toLower());
+    return resolveCaseInsensitive(candidate);
+}
+
+QString name(const QString& path) { return QFileInfo(path).fileName(); }
+
+QString journalPath(const QString& dbfPath) {
+    QFileInfo fi(dbfPath);
+    return fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".pack-journal");
+}
+
+QString packTemp(const QString& finalPath) {
+    QFileInfo fi(finalPath);
+    return fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".packnew");
+}
+
+// Finishes a pack that a crash interrupted between its renames: every new file was complete
+// and synced before the journal was written.
+Status recoverPack(const QString& dbfPath) {
+    const QString jp = journalPath(dbfPath);
+    if (!fileExists(jp)) return {};
+    ALB_ASSIGN_OR_RETURN(File j, File::open(jp, File::Mode::ReadOnly));
+    ALB_ASSIGN_OR_RETURN(std::int64_t size, j.size());
+    std::string text(size_t(std::min<std::int64_t>(size, 1 << 16)), '\0');
+    ALB_TRY(j.readAt(0, text.data(), text.size(), "the pack journal"));
+    const QStringList lines = QString::fromUtf8(text.data(), qsizetype(text.size())).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QStringList parts = line.split(QLatin1Char('\t'));
+        if (parts.size() != 2) continue;
+        if (fileExists(parts[0])) ALB_TRY(renameFile(parts[0], parts[1]));
+    }
+    return removeFile(jp);
+}
+
+}  // namespace
+
+std::string Table::memoReference(const FieldDef& f, std::uint32_t block) {
+    if (f.length == 4) {
+        std::string b(4, '\0');
+        putLe32(b.data(), block);
+        return b;
+    }
+    if (block == 0) return std::string(size_t(f.length), ' ');
+    std::string digits = std::to_string(block);
+    return std::string(size_t(f.length) - std::min(digits.size(), size_t(f.length)), ' ') + digits;
+}
+
+QString indexPathFor(const QString& dbfPath) { return siblingPath(dbfPath, QStringLiteral("cdx")); }
+QString memoPathFor(const QString& dbfPath) { return siblingPath(dbfPath, QStringLiteral("fpt")); }
+
+Result<std::vector<FieldDef>> parseFieldList(const QString& text) {
+    std::vector<FieldDef> out;
+    const QStringList entries = text.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString& raw : entries) {
+        const QString entry = raw.trimmed();
+        if (entry.isEmpty()) continue;
+        const QStringList p = entry.split(QLatin1Char(','));
+        auto bad = [&](const QString& why) {
+            return Status(ErrorKind::InvalidArgument, QStringLiteral("Invalid field list entry \"%1\": %2").arg(entry, why));
+        };
+        if (p.size() < 2) return bad(QStringLiteral("it needs a name and a type"));
+        FieldDef f;
+        f.name = toCp1252(p[0].trimmed());
+        const QString type = p[1].trimmed().toLower();
+        auto length = [&](int def) -> Result<int> {
+            if (p.size() < 3) return def;
+            bool ok = false;
+            int n = p[2].trimmed().toInt(&ok);
+            if (!ok || n < 1 || n > 254) return bad(QStringLiteral("the length must be 1 to 254"));
+            return n;
+        };
+        if (type == QLatin1String("char") || type == QLatin1String("character")) {
+            f.type = 'C';
+            if (p.size() < 3) return bad(QStringLiteral("a Char field needs a length"));
+            ALB_ASSIGN_OR_RETURN(f.length, length(0));
+        } else if (type == QLatin1String("memo")) {
+            f.type = 'M';
+            f.length = 10;
+        } else if (type == QLatin1String("logical")) {
+            f.type = 'L';
+            f.length = 1;
+        } else if (type == QLatin1String("numeric")) {
+            f.type = 'N';
+            ALB_ASSIGN_OR_RETURN(f.length, length(10));
+            if (p.size() > 3) f.decimals = p[3].trimmed().toInt();
+        } else if (type == QLatin1String("date")) {
+            f.type = 'D';
+            f.length = 8;
+        } else {
+            return bad(QStringLiteral("unknown type \"%1\"").arg(p[1].trimmed()));
+        }
+        if (f.name.empty() || f.name.size() > 10) return bad(QStringLiteral("a field name has 1 to 10 characters"));
+        for (const FieldDef& other : out)
+            if (asciiUpper(other.name) == asciiUpper(f.name)) return bad(QStringLiteral("the field name is used twice"));
+        out.push_back(f);
+    }
+    if (out.empty()) return Status(ErrorKind::InvalidArgument, QStringLiteral("The field list is empty"));
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Table::~Table() {
+    if (dbf_ && dbf_->writable() && dirty_) flush();
+    registry().erase(path_);
+}
+
+bool Table::isOpenInProcess(const QString& path) {
+    auto it = registry().find(canonical(path));
+    return it != registry().end() && !it->second.expired();
+}
+
+Result<std::shared_ptr<Table>> Table::open(const QString& pathIn, OpenMode mode) {
+    const QString path = canonical(pathIn);
+    auto& reg = registry();
+    if (auto it = reg.find(path); it != reg.end()) {
+        if (auto live = it->second.lock()) {
+            if (mode == OpenMode::Exclusive || live->mode_ == OpenMode::Exclusive)
+                return Status(ErrorKind::Locked, QStringLiteral("%1 is in use and cannot be opened exclusively").arg(name(path)),
+                              path);
+            return live;
+        }
+    }
+    if (!fileExists(path)) return Status(ErrorKind::NotFound, QStringLiteral("Table not found: ") + path, path);
+    ALB_TRY(recoverPack(path));
+    std::shared_ptr<Table> t(new Table);
+    t->path_ = path;
+    t->mode_ = mode;
+    ALB_TRY(t->openFiles());
+    reg[path] = t;
+    return t;
+}
+
+Status Table::openFiles() {
+    auto dbf = DbfFile::open(path_, true);
+    if (!dbf && dbf.error().kind() == ErrorKind::IoError) dbf = DbfFile::open(path_, false);  // a read-only file
+    if (!dbf) return dbf.error();
+    dbf_ = std::move(dbf).value();
+    ALB_TRY(dbf_->lock(mode_ == OpenMode::Exclusive ? File::Lock::Exclusive : File::Lock::Shared));
+    if (dbf_->hasMemoFields()) {
+        const QString mp = memoPathFor(path_);
+        if (!fileExists(mp))
+            return Status(ErrorKind::NotFound, QStringLiteral("The memo file of %1 is missing: %2").arg(name(path_), mp), mp);
+        ALB_ASSIGN_OR_RETURN(memo_, MemoFile::open(mp, dbf_->writable()));
+    }
+    lagMarked_ = dbf_->indexLag();
+    return loadTags();
+}
+
+Status Table::loadTags() {
+    tags_.clear();
+    cdx_.reset();
+    indexProblem_ = Status();
+    const QString ip = indexPathFor(path_);
+    if (!fileExists(ip)) {
+        if (dbf_->tableFlags() & DbfFile::kFlagCdx)
+            indexProblem_ = Status(ErrorKind::NotFound, QStringLiteral("The index file of %1 is missing").arg(name(path_)), ip);
+        return {};
+    }
+    auto cdx = IndexFile::open(ip, dbf_->writable());
+    if (!cdx) {
+        indexProblem_ = cdx.error();
+        return {};
+    }
+    cdx_ = std::move(cdx).value();
+    for (Tree* tree : cdx_->tags()) {
+        auto t = std::make_unique<Tag>();
+        t->name = QString::fromLatin1(tree->info().name.c_str());
+        t->keyExpr = fromCp1252(tree->info().keyExpr);
+        t->forExpr = fromCp1252(tree->info().forExpr);
+        t->tree = tree;
+        auto key = compile(t->keyExpr);
+        if (!key) {
+            t->usable = Status(ErrorKind::Unsupported,
+                               QStringLiteral("Tag %1 of %2 cannot be used: %3").arg(t->name, name(ip), key.error().message()), ip);
+        } else {
+            t->key = std::move(key).value();
+            if (t->key.keyLength() != tree->keyLength())
+                t->usable = Status(ErrorKind::Unsupported,
+                                   QStringLiteral("Tag %1 of %2 has keys of %3 bytes where its expression gives %4")
+                                       .arg(t->name, name(ip))
+                                       .arg(tree->keyLength())
+                                       .arg(t->key.keyLength()),
+                                   ip);
+            tree->setPad(t->key.keyPad());
+        }
+        if (t->usable && !t->forExpr.isEmpty()) {
+            auto cond = compile(t->forExpr);
+            if (!cond)
+                t->usable = Status(ErrorKind::Unsupported,
+                                   QStringLiteral("Tag %1 of %2 cannot be used: %3").arg(t->name, name(ip), cond.error().message()), ip);
+            else
+                t->condition = std::move(cond).value();
+        }
+        if (t->usable && (tree->info().descending || (tree->info().options & 0x01)))
+            t->usable = Status(ErrorKind::Unsupported,
+                               QStringLiteral("Tag %1 of %2 is descending or unique, which this program does not keep").arg(t->name, name(ip)),
+                               ip);
+        tags_.push_back(std::move(t));
+    }
+    if (dbf_->indexLag())
+        indexProblem_ = Status(ErrorKind::IndexStale,
+                               QStringLiteral("The index file of %1 lags behind the table and must be rebuilt").arg(name(path_)), ip);
+    return {};
+}
+
+void Table::closeFiles() {
+    tags_.clear();
+    singles_.clear();
+    cdx_.reset();
+    memo_.reset();
+    dbf_.reset();
+}
+
+int Table::fieldIndex(const QString& fieldName) const { return dbf_->fieldIndex(toCp1252(fieldName)); }
+
+std::vector<const Table::Tag*> Table::tags() const {
+    std::vector<const Tag*> out;
+    for (const auto& t : tags_) out.push_back(t.get());
+    return out;
+}
+
+const Table::Tag* Table::tag(const QString& tagName) const {
+    for (const auto& t : tags_)
+        if (t->name.compare(tagName, Qt::CaseInsensitive) == 0) return t.get();
+    for (const auto& s : singles_)
+        if (s.path == tagName || QFileInfo(s.path).completeBaseName().compare(tagName, Qt::CaseInsensitive) == 0)
+            return s.tag.get();
+    return nullptr;
+}
+
+Result<std::string> Table::readMemo(std::uint32_t block) {
+    if (!memo_) return Status(ErrorKind::NotFound, QStringLiteral("%1 has no memo file").arg(name(path_)), path_);
+    return memo_->read(block);
+}
+
+std::uint32_t Table::memoBlock(const FieldDef& f, const char* record) {
+    if (f.length == 4) return getLe32(record + f.offset);
+    std::uint32_t block = 0;
+    for (int i = 0; i < f.length; ++i) {
+        char c = record[f.offset + i];
+        if (c == ' ' || c == '\0') continue;
+        if (c < '0' || c > '9') return 0;
+        block = block * 10 + std::uint32_t(c - '0');
+    }
+    return block;
+}
+
+std::function<Result<std::string>(std::uint32_t)> Table::memoReader() {
+    return [this](std::uint32_t block) { return readMemo(block); };
+}
+
+EvalContext Table::context(const std::string& record, std::uint32_t recno) {
+    EvalContext ctx;
+    ctx.record = record.data();
+    ctx.recno = recno;
+    ctx.readMemo = memoReader();
+    return ctx;
+}
+
+Result<Expression> Table::compile(const QString& text, const FieldResolver& extra) const {
+    return Expression::compile(text, fields(), extra);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writes
+
+std::vector<Table::Tag*> Table::maintainedTags() {
+    std::vector<Tag*> out;
+    if (indexProblem_.isOk())
+        for (auto& t : tags_) out.push_back(t.get());
+    for (auto& s : singles_) out.push_back(s.tag.get());
+    return out;
+}
+
+Status Table::markIndexLag() {
+    if (lagMarked_) return {};
+    ALB_TRY(dbf_->setIndexLag(true));
+    ALB_TRY(dbf_->sync());
+    lagMarked_ = true;
+    return {};
+}
+
+Status Table::indexRecord(std::uint32_t recno, const std::string* oldRec, const std::string* newRec) {
+    for (Tag* t : maintainedTags()) {
+        std::optional<std::string> oldKey, newKey;
+        if (oldRec) {
+            EvalContext ctx = context(*oldRec, recno);
+            if (!t->condition || t->condition->evalLogical(ctx)) oldKey = t->key.evalKey(ctx);
+            if (!ctx.error.isOk()) return ctx.error;
+        }
+        if (newRec) {
+            EvalContext ctx = context(*newRec, recno);
+            if (!t->condition || t->condition->evalLogical(ctx)) newKey = t->key.evalKey(ctx);
+            if (!ctx.error.isOk()) return ctx.error;
+        }
+        if (oldKey == newKey) continue;
+        if (oldKey) ALB_TRY(t->tree->erase(*oldKey, recno));
+        if (newKey) ALB_TRY(t->tree->insert(*newKey, recno));
+    }
+    return {};
+}
+
+static Status checkWritable(DbfFile& dbf, const std::vector<std::unique_ptr<Table::Tag>>& tags, const Status& problem) {
+    if (!dbf.writable())
+        return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(dbf.path())), dbf.path());
+    if (problem.isOk())
+        for (const auto& t : tags)
+            if (!t->usable) return t->usable;
+    return {};
+}
+
+Result<std::uint32_t> Table::writeMemo(const std::string& text) {
+    if (!memo_) return Status(ErrorKind::NotFound, QStringLiteral("%1 has no memo file").arg(name(path_)), path_);
+    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    dirty_ = true;
+    return memo_->append(text);
+}
+
+Result<std::uint32_t> Table::appendRecord(const std::string& record) {
+    ALB_TRY(checkWritable(*dbf_, tags_, indexProblem_));
+    if (!maintainedTags().empty()) ALB_TRY(markIndexLag());
+    dirty_ = true;
+    ALB_ASSIGN_OR_RETURN(std::uint32_t recno, dbf_->appendRecord(record));
+    ++changeStamp_;
+    if (deleted_ && !record.empty() && record[0] == '*') ++*deleted_;
+    ALB_TRY(indexRecord(recno, nullptr, &record));
+    return recno;
+}
+
+Status Table::updateRecord(std::uint32_t recno, const std::string& record) {
+    ALB_TRY(checkWritable(*dbf_, tags_, indexProblem_));
+    std::string old;
+    ALB_TRY(dbf_->readRecord(recno, old));
+    if (!maintainedTags().empty()) ALB_TRY(markIndexLag());
+    dirty_ = true;
+    ALB_TRY(dbf_->writeRecord(recno, record));
+    ++changeStamp_;
+    if (deleted_ && old[0] != record[0]) *deleted_ += record[0] == '*' ? 1 : std::uint32_t(-1);
+    return indexRecord(recno, &old, &record);
+}
+
+Status Table::setDeleted(std::uint32_t recno, bool deleted) {
+    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    std::string rec;
+    ALB_TRY(dbf_->readRecord(recno, rec));
+    const char flag = deleted ? '*' : ' ';
+    if (rec[0] == flag) return {};
+    rec[0] = flag;
+    dirty_ = true;
+    // xBase indexes keep the keys of deleted rows until the table is packed.
+    ALB_TRY(dbf_->writeRecord(recno, rec));
+    ++changeStamp_;
+    if (deleted_) *deleted_ += deleted ? 1 : std::uint32_t(-1);
+    return {};
+}
+
+Status Table::flush() {
+    if (!dbf_ || !dbf_->writable()) return {};
+    if (memo_) ALB_TRY(memo_->sync());
+    if (cdx_) ALB_TRY(cdx_->sync());
+    for (auto& s : singles_) ALB_TRY(s.file->sync());
+    ALB_TRY(dbf_->sync());
+    if (lagMarked_ && indexProblem_.isOk()) {
+        ALB_TRY(dbf_->setIndexLag(false));
+        ALB_TRY(dbf_->sync());
+        lagMarked_ = false;
+    }
+    dirty_ = false;
+    return {};
+}
+
+Result<std::uint32_t> Table::deletedCount() {
+    if (deleted_) return *deleted_;
+    std::uint32_t n = 0;
+    ALB_TRY(dbf_->scan(1, dbf_->recordCount(), [&](std::uint32_t, const char* rec) {
+        if (rec[0] == '*') ++n;
+        return true;
+    }));
+    deleted_ = n;
+    return n;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Index structure
+
+namespace {
+
+struct KeyJob {
+    const Expression* key;
+    const Expression* condition;
+    KeyList keys;
+};
+
+// One pass over the rows computes the keys of every tag being built. Deleted rows keep their
+// keys, as in every xBase index.
+Status collectKeys(DbfFile& dbf, const std::function<Result<std::string>(std::uint32_t)>& memo, std::vector<KeyJob>& jobs) {
+    Status failure;
+    std::string rec;
+    ALB_TRY(dbf.scan(1, dbf.recordCount(), [&](std::uint32_t recno, const char* data) {
+        EvalContext ctx;
+        ctx.record = data;
+        ctx.recno = recno;
+        ctx.readMemo = memo;
+        for (KeyJob& j : jobs) {
+            if (j.condition && !j.condition->evalLogical(ctx)) continue;
+            j.keys.add(j.key->evalKey(ctx), recno);
+        }
+        if (!ctx.error.isOk()) {
+            failure = ctx.error;
+            return false;
+        }
+        return true;
+    }));
+    ALB_TRY(failure);
+    for (KeyJob& j : jobs) j.keys.sort();
+    return {};
+}
+
+Status checkKeyExpression(const Expression& e, const QString& expr, const QString& file) {
+    if (e.readsMemo())
+        return Status(ErrorKind::Expression, QStringLiteral("A memo field cannot be part of an index key: %1").arg(expr), file);
+    if (e.keyLength() < 1 || e.keyLength() > kMaxKeyLength)
+        return Status(ErrorKind::Expression,
+                      QStringLiteral("The key of \"%1\" is %2 bytes long; index keys hold 1 to %3").arg(expr).arg(e.keyLength()).arg(kMaxKeyLength),
+                      file);
+    return {};
+}
+
+}  // namespace
+
+Status Table::rebuildCdx(const std::vector<std::pair<QString, QString>>& defs, const std::vector<QString>& forExprs,
+                         const QString& target) {
+    std::vector<Expression> keys, conds;
+    std::vector<KeyJob> jobs;
+    keys.reserve(defs.size());
+    conds.reserve(defs.size());
+    for (size_t i = 0; i < defs.size(); ++i) {
+        ALB_ASSIGN_OR_RETURN(Expression k, compile(defs[i].second));
+        ALB_TRY(checkKeyExpression(k, defs[i].second, path_));
+        keys.push_back(std::move(k));
+        const QString fe = i < forExprs.size() ? forExprs[i] : QString();
+        if (!fe.isEmpty()) {
+            ALB_ASSIGN_OR_RETURN(Expression c, compile(fe));
+            if (c.type() != ValueType::Logical)
+                return Status(ErrorKind::Expression, QStringLiteral("The FOR condition \"%1\" is not a logical expression").arg(fe));
+            conds.push_back(std::move(c));
+        } else {
+            conds.emplace_back();
+        }
+    }
+    for (size_t i = 0; i < defs.size(); ++i) {
+        KeyJob j{&keys[i], conds[i].isNull() ? nullptr : &conds[i], {}};
+        j.keys.keyLength = keys[i].keyLength();
+        jobs.push_back(std::move(j));
+    }
+    ALB_TRY(collectKeys(*dbf_, memoReader(), jobs));
+    ALB_TRY(IndexFile::createCompound(target));
+    ALB_ASSIGN_OR_RETURN(auto x, IndexFile::open(target, true));
+    for (size_t i = 0; i < defs.size(); ++i)
+        ALB_TRY(x->addTag(toCp1252(defs[i].first), toCp1252(defs[i].second),
+                          toCp1252(i < forExprs.size() ? forExprs[i] : QString()), keys[i].keyPad(), jobs[i].keys));
+    return x->sync();
+}
+
+Status Table::reopenAfterReplace() {
+    ++changeStamp_;
+    ALB_TRY(dbf_->setTableFlags(std::uint8_t(dbf_->tableFlags() | DbfFile::kFlagCdx)));
+    if (dbf_->indexLag()) ALB_TRY(dbf_->setIndexLag(false));
+    ALB_TRY(dbf_->sync());
+    lagMarked_ = false;
+    return loadTags();
+}
+
+namespace {
+// Index rebuilds read every row; another program writing meanwhile would make them wrong.
+struct ExclusiveWhile {
+    DbfFile& dbf;
+    OpenMode mode;
+    Status status;
+    ExclusiveWhile(DbfFile& d, OpenMode m) : dbf(d), mode(m) {
+        if (mode == OpenMode::Shared) status = dbf.lock(File::Lock::Exclusive);
+    }
+    ~ExclusiveWhile() {
+        if (mode == OpenMode::Shared) dbf.lock(File::Lock::Shared);
+    }
+};
+}  // namespace
+
+Status Table::createTag(const QString& tagName, const QString& keyExpr, const QString& forExpr) {
+    if (forExpr.isEmpty()) return createTags({{tagName, keyExpr}});
+    // A FOR condition: rebuild with it (rare; only tags of other programs carry one).
+    std::vector<std::pair<QString, QString>> defs;
+    std::vector<QString> fors;
+    for (const auto& t : tags_)
+        if (t->name.compare(tagName, Qt::CaseInsensitive) != 0) {
+            defs.push_back({t->name, t->keyExpr});
+            fors.push_back(t->forExpr);
+        }
+    defs.push_back({tagName, keyExpr});
+    fors.push_back(forExpr);
+    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    ExclusiveWhile ex(*dbf_, mode_);
+    ALB_TRY(ex.status);
+    ALB_TRY(flush());
+    const QString ip = indexPathFor(path_);
+    const QString tmp = temporaryPathFor(ip);
+    Status st = rebuildCdx(defs, fors, tmp);
+    if (st) {
+        tags_.clear();
+        cdx_.reset();
+        st = renameFile(tmp, ip);
+    }
+    if (!st) {
+        removeFile(tmp);
+        loadTags();
+        return st;
+    }
+    indexProblem_ = Status();
+    return reopenAfterReplace();
+}
+
+Status Table::createTags(const std::vector<std::pair<QString, QString>>& defs) {
+    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    ExclusiveWhile ex(*dbf_, mode_);
+    ALB_TRY(ex.status);
+    std::vector<Expression> keys;
+    keys.reserve(defs.size());
+    for (const auto& [tagName, keyExpr] : defs) {
+        ALB_ASSIGN_OR_RETURN(Expression key, compile(keyExpr));
+        ALB_TRY(checkKeyExpression(key, keyExpr, path_));
+        keys.push_back(std::move(key));
+    }
+    const QString ip = indexPathFor(path_);
+    ALB_TRY(flush());
+    if (cdx_ && !indexProblem_.isOk() && indexProblem_.kind() != ErrorKind::IndexStale) return indexProblem_;
+    const bool fresh = !cdx_;
+    const bool stale = cdx_ && !indexProblem_.isOk();
+    if (stale) {
+        // The old tags no longer match the rows: rebuild them together with the new ones.
+        std::vector<std::pair<QString, QString>> all;
+        std::vector<QString> fors;
+        for (const auto& t : tags_) {
+            bool replaced = std::any_of(defs.begin(), defs.end(),
+                                        [&](const auto& d) { return d.first.compare(t->name, Qt::CaseInsensitive) == 0; });
+            if (!replaced) {
+                all.push_back({t->name, t->keyExpr});
+                fors.push_back(t->forExpr);
+            }
+        }
+        for (const auto& d : defs) {
+            all.push_back(d);
+            fors.push_back(QString());
+        }
+        const QString tmp = temporaryPathFor(ip);
+        Status st = rebuildCdx(all, fors, tmp);
+        if (st) {
+            tags_.clear();
+            cdx_.reset();
+            st = renameFile(tmp, ip);
+        }
+        if (!st) {
+            removeFile(tmp);
+            loadTags();
+            return st;
+        }
+        indexProblem_ = Status();
+        return reopenAfterReplace();
+    }
+    std::vector<KeyJob> jobs;
+    for (const Expression& k : keys) {
+        KeyJob j{&k, nullptr, {}};
+        j.keys.keyLength = k.keyLength();
+        jobs.push_back(std::move(j));
+    }
+    ALB_TRY(collectKeys(*dbf_, memoReader(), jobs));
+    const QString tmp = temporaryPathFor(ip);
+    Status st = fresh ? IndexFile::createCompound(tmp) : copyFile(ip, tmp);
+    if (st) {
+        auto x = IndexFile::open(tmp, true);
+        if (!x) st = x.error();
+        for (size_t i = 0; st && i < defs.size(); ++i)
+            st = (*x)->addTag(toCp1252(defs[i].first), toCp1252(defs[i].second), std::string(), keys[i].keyPad(), jobs[i].keys);
+        if (st) st = (*x)->sync();
+    }
+    if (st) {
+        tags_.clear();
+        cdx_.reset();
+        st = renameFile(tmp, ip);
+    }
+    if (!st) {
+        removeFile(tmp);
+        loadTags();
+        return st;
+    }
+    indexProblem_ = Status();
+    return reopenAfterReplace();
+}
+
+Status Table::dropTag(const QString& tagName) {
+    if (!cdx_) return Status(ErrorKind::NotFound, QStringLiteral("%1 has no index file").arg(name(path_)), path_);
+    if (!tag(tagName)) return Status(ErrorKind::NotFound, QStringLiteral("No tag %1 in %2").arg(tagName, name(path_)), path_);
+    ExclusiveWhile ex(*dbf_, mode_);
+    ALB_TRY(ex.status);
+    ALB_TRY(flush());
+    const QString ip = indexPathFor(path_);
+    const QString tmp = temporaryPathFor(ip);
+    Status st = copyFile(ip, tmp);
+    if (st) {
+        auto x = IndexFile::open(tmp, true);
+        if (!x) st = x.error();
+        if (st) st = (*x)->removeTag(toCp1252(tagName));
+        if (st) st = (*x)->sync();
+    }
+    if (st) {
+        tags_.clear();
+        cdx_.reset();
+        st = renameFile(tmp, ip);
+    }
+    if (!st) {
+        removeFile(tmp);
+        loadTags();
+        return st;
+    }
+    return reopenAfterReplace();
+}
+
+Status Table::recreateIndex(const std::vector<std::pair<QString, QString>>& defs) {
+    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    ExclusiveWhile ex(*dbf_, mode_);
+    ALB_TRY(ex.status);
+    ALB_TRY(flush());
+    const QString ip = indexPathFor(path_);
+    const QString tmp = temporaryPathFor(ip);
+    Status st = rebuildCdx(defs, {}, tmp);
+    if (st) {
+        tags_.clear();
+        cdx_.reset();
+        st = renameFile(tmp, ip);
+    }
+    if (!st) {
+        removeFile(tmp);
+        loadTags();
+        return st;
+    }
+    return reopenAfterReplace();
+}
+
+Status Table::reindex() {
+    if (!cdx_) {
+        if (!indexProblem_.isOk()) return indexProblem_;
+        return {};
+    }
+    std::vector<std::pair<QString, QString>> defs;
+    std::vector<QString> fors;
+    for (const auto& t : tags_) {
+        defs.push_back({t->name, t->keyExpr});
+        fors.push_back(t->forExpr);
+    }
+    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    ExclusiveWhile ex(*dbf_, mode_);
+    ALB_TRY(ex.status);
+    ALB_TRY(flush());
+    const QString ip = indexPathFor(path_);
+    const QString tmp = temporaryPathFor(ip);
+    Status st = rebuildCdx(defs, fors, tmp);
+    if (st) {
+        tags_.clear();
+        cdx_.reset();
+        st = renameFile(tmp, ip);
+    }
+    if (!st) {
+        removeFile(tmp);
+        loadTags();
+        return st;
+    }
+    indexProblem_ = Status();
+    return reopenAfterReplace();
+}
+
+Status Table::pack() {
+    if (mode_ != OpenMode::Exclusive)
+        return Status(ErrorKind::Locked, QStringLiteral("Packing %1 needs exclusive use").arg(name(path_)), path_);
+    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    ALB_TRY(flush());
+    const QString dbfTmp = packTemp(path_);
+    const QString memoFinal = memo_ ? memo_->path() : QString();
+    const QString memoTmp = memo_ ? packTemp(memoFinal) : QString();
+    const QString cdxFinal = indexPathFor(path_);
+    const QString cdxTmp = packTemp(cdxFinal);
+
+    // The new table keeps the old header bytes (version, flags, backlink) with a new count.
+    std::string header(size_t(dbf_->headerLength()), '\0');
+    ALB_TRY(dbf_->file().readAt(0, header.data(), header.size(), "the header"));
+    std::vector<const FieldDef*> memoFields;
+    for (const FieldDef& f : dbf_->fields())
+        if (f.isMemo()) memoFields.push_back(&f);
+
+    Status st;
+    std::uint32_t kept = 0;
+    {
+        ALB_ASSIGN_OR_RETURN(File out, File::open(dbfTmp, File::Mode::Create));
+        std::unique_ptr<MemoFile> newMemo;
+        if (memo_) {
+            ALB_TRY(MemoFile::create(memoTmp, memo_->blockSize()));
+            ALB_ASSIGN_OR_RETURN(newMemo, MemoFile::open(memoTmp, true));
+        }
+        const int recLen = dbf_->recordLength();
+        std::string batch;
+        std::int64_t writeAt = std::int64_t(header.size());
+        Status scanned = dbf_->scan(1, dbf_->recordCount(), [&](std::uint32_t, const char* data) {
+            if (data[0] == '*') return true;
+            std::string rec(data, size_t(recLen));
+            for (const FieldDef* f : memoFields) {
+                std::uint32_t block = memoBlock(*f, data);
+                if (block == 0) continue;
+                auto text = memo_->read(block);
+                if (!text) {
+                    st = text.error();
+                    return false;
+                }
+                std::uint32_t type = f->type == 'M' ? 1 : 0;
+                auto nb = newMemo->append(*text, type);
+                if (!nb) {
+                    st = nb.error();
+                    return false;
+                }
+                std::string ref = memoReference(*f, *nb);
+                std::memcpy(rec.data() + f->offset, ref.data(), ref.size());
+            }
+            batch.append(rec);
+            ++kept;
+            if (batch.size() >= (1u << 20)) {
+                Status w = out.writeAt(writeAt, batch.data(), batch.size());
+                if (!w) {
+                    st = w;
+                    return false;
+                }
+                writeAt += std::int64_t(batch.size());
+                batch.clear();
+            }
+            return true;
+        });
+        if (st && !scanned) st = scanned;
+        if (st) {
+            batch.push_back('\x1A');
+            st = out.writeAt(writeAt, batch.data(), batch.size());
+        }
+        if (st) {
+            putLe32(header.data() + 4, kept);
+            header[14] = 0;
+            st = out.writeAt(0, header.data(), header.size());
+        }
+        if (st) st = out.sync();
+        if (st && newMemo) st = newMemo->sync();
+    }
+    if (!st) {
+        removeFile(dbfTmp);
+        if (memo_) removeFile(memoTmp);
+        return st;
+    }
+
+    // The index of the packed rows, built from the new table.
+    std::vector<std::pair<QString, QString>> defs;
+    std::vector<QString> fors;
+    for (const auto& t : tags_) {
+        defs.push_back({t->name, t->keyExpr});
+        fors.push_back(t->forExpr);
+    }
+    const bool withIndex = cdx_ && !defs.empty();
+    if (withIndex) {
+        Table packed;
+        packed.path_ = dbfTmp;
+        auto nd = DbfFile::open(dbfTmp, true);
+        if (!nd) st = nd.error();
+        if (st) {
+            packed.dbf_ = std::move(nd).value();
+            if (memo_) {
+                auto nm = MemoFile::open(memoTmp, false);
+                if (!nm) st = nm.error();
+                else packed.memo_ = std::move(nm).value();
+            }
+        }
+        if (st) st = packed.rebuildCdx(defs, fors, cdxTmp);
+        packed.dbf_.reset();
+    }
+    if (!st) {
+        removeFile(dbfTmp);
+        if (memo_) removeFile(memoTmp);
+        removeFile(cdxTmp);
+        return st;
+    }
+
+    // Journal, then the renames; the journal makes the three renames one step across a crash.
+    QString journal = dbfTmp + QLatin1Char('\t') + path_ + QLatin1Char('\n');
+    if (memo_) journal += memoTmp + QLatin1Char('\t') + memoFinal + QLatin1Char('\n');
+    if (withIndex) journal += cdxTmp + QLatin1Char('\t') + cdxFinal + QLatin1Char('\n');
+    ALB_TRY(writeFileAtomically(journalPath(path_), journal.toStdString()));
+    closeFiles();
+    st = recoverPack(path_);
+    Status reopened = openFiles();
+    deleted_ = 0;
+    ++changeStamp_;
+    dirty_ = false;
+    ALB_TRY(st);
+    return reopened;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Single-order index files
+
+Status Table::createIndexFile(const QString& idxPath, const QString& keyExpr) {
+    ALB_ASSIGN_OR_RETURN(Expression key, compile(keyExpr));
+    ALB_TRY(checkKeyExpression(key, keyExpr, idxPath));
+    closeIndexFile(idxPath);
+    std::vector<KeyJob> jobs{{&key, nullptr, {}}};
+    jobs[0].keys.keyLength = key.keyLength();
+    ALB_TRY(collectKeys(*dbf_, memoReader(), jobs));
+    ALB_TRY(IndexFile::createSingle(idxPath, toCp1252(keyExpr), key.keyPad(), jobs[0].keys));
+    return openIndexFile(idxPath).status();
+}
+
+Result<const Table::Tag*> Table::openIndexFile(const QString& idxPath) {
+    for (auto& s : singles_)
+        if (s.path == idxPath) return s.tag.get();
+    ALB_ASSIGN_OR_RETURN(auto file, IndexFile::open(idxPath, dbf_->writable(), IndexFile::Kind::Single));
+    Single s;
+    s.path = idxPath;
+    s.tag = std::make_unique<Tag>();
+    s.tag->tree = file->single();
+    s.tag->single = true;
+    s.tag->name = QFileInfo(idxPath).completeBaseName();
+    s.tag->keyExpr = fromCp1252(s.tag->tree->info().keyExpr);
+    ALB_ASSIGN_OR_RETURN(s.tag->key, compile(s.tag->keyExpr));
+    if (s.tag->key.keyLength() != s.tag->tree->keyLength())
+        return Status(ErrorKind::Unsupported, QStringLiteral("The keys of %1 do not match its expression").arg(name(idxPath)), idxPath);
+    s.tag->tree->setPad(s.tag->key.keyPad());
+    s.file = std::move(file);
+    singles_.push_back(std::move(s));
+    ++changeStamp_;
+    return singles_.back().tag.get();
+}
+
+void Table::closeIndexFile(const QString& idxPath) {
+    singles_.erase(std::remove_if(singles_.begin(), singles_.end(), [&](const Single& s) { return s.path == idxPath; }),
+                   singles_.end());
+    ++changeStamp_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copies
+
+Status Table::create(const QString& path, const std::vector<FieldDef>& fields) {
+    if (isOpenInProcess(path))
+        return Status(ErrorKind::Locked, QStringLiteral("%1 is open and cannot be replaced").arg(name(path)), path);
+    ALB_TRY(DbfFile::create(path, fields));
+    const bool memo = std::any_of(fields.begin(), fields.end(), [](const FieldDef& f) { return f.isMemo(); });
+    if (memo) ALB_TRY(MemoFile::create(memoPathFor(path)));
+    return {};
+}
+
+Status Table::copyStructure(const QString& destPath) const { return create(destPath, fields()); }
+
+Status Table::copyRows(const QString& destPath, const std::vector<std::uint32_t>& recnos) {
+    ALB_TRY(copyStructure(destPath));
+    ALB_ASSIGN_OR_RETURN(auto dest, Table::open(destPath, OpenMode::Exclusive));
+    std::string rec;
+    for (std::uint32_t r : recnos) {
+        ALB_TRY(readRecord(r, rec));
+        for (const FieldDef& f : fields()) {
+            if (!f.isMemo()) continue;
+            std::uint32_t block = memoBlock(f, rec.data());
+            if (block == 0) continue;
+            ALB_ASSIGN_OR_RETURN(std::string text, readMemo(block));
+            ALB_ASSIGN_OR_RETURN(std::uint32_t nb, dest->writeMemo(text));
+            std::string ref = memoReference(f, nb);
+            std::memcpy(rec.data() + f.offset, ref.data(), ref.size());
+        }
+        ALB_TRY(dest->appendRecord(rec).status());
+    }
+    return dest->flush();
+}
+
+}  // namespace albumora::store

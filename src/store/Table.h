@@ -1,0 +1,156 @@
+// One open table: its DBF, FPT memo and CDX compound index, shared by every cursor of this
+// process that opens the same file, so that a write through one cursor is seen by the others
+// and every tag is kept current on each append, edit and delete.
+//
+// Crash safety. A post writes the record, then the header that counts it; memo texts go to new
+// blocks before the record points at them. Index pages are changed in place, so before the
+// first index change after a flush the table's header is marked "index lags" (and synced); a
+// flush syncs all three files and clears the mark. A table that opens with the mark set has an
+// index that may not match its rows: the index is reported stale and rebuilt from the rows,
+// which are never at risk. Pack, reindex and tag creation write new files beside the old ones
+// and rename them into place; pack lists its renames in a journal first, so a crash between
+// them is finished at the next open.
+#pragma once
+
+#include "DbfFile.h"
+#include "Expression.h"
+#include "IndexFile.h"
+#include "MemoFile.h"
+#include "Status.h"
+
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace albumora::store {
+
+enum class OpenMode { Shared, Exclusive };
+
+// Parses a field-list text: entries "name,type[,length];", types Char, Memo, logical (and
+// Numeric, Date) in any case.
+Result<std::vector<FieldDef>> parseFieldList(const QString& text);
+
+// The index files that belong to a table (same name, extension .CDX / .FPT), whatever the case
+// of the names on disk.
+QString indexPathFor(const QString& dbfPath);
+QString memoPathFor(const QString& dbfPath);
+
+class Table {
+public:
+    struct Tag {
+        QString name;
+        QString keyExpr;
+        QString forExpr;
+        Tree* tree = nullptr;
+        Expression key;
+        std::optional<Expression> condition;
+        Status usable;  // why the tag cannot be used, when its expressions do not compile
+        bool single = false;  // a separate single-order index file
+    };
+
+    ~Table();
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+
+    // Opens a table, or shares the copy another cursor of this process holds open.
+    static Result<std::shared_ptr<Table>> open(const QString& path, OpenMode mode);
+    // Creates an empty table (with its memo file when it has memo fields), replacing any old one.
+    static Status create(const QString& path, const std::vector<FieldDef>& fields);
+    // Whether this process has the table open (through any cursor).
+    static bool isOpenInProcess(const QString& path);
+
+    const QString& path() const { return path_; }
+    OpenMode mode() const { return mode_; }
+    const std::vector<FieldDef>& fields() const { return dbf_->fields(); }
+    int fieldIndex(const QString& name) const;
+    std::uint32_t recordCount() const { return dbf_->recordCount(); }
+    DbfFile& dbf() { return *dbf_; }
+    // Incremented by every change of rows or structure; cursors compare it to notice them.
+    std::uint64_t changeStamp() const { return changeStamp_; }
+
+    // The problem with the index file, if any: missing, stale (lags behind the rows) or unreadable.
+    const Status& indexProblem() const { return indexProblem_; }
+    bool hasIndexFile() const { return cdx_ != nullptr; }
+    std::vector<const Tag*> tags() const;
+    const Tag* tag(const QString& name) const;  // without regard to case
+
+    Status readRecord(std::uint32_t recno, std::string& out) { return dbf_->readRecord(recno, out); }
+    Result<std::string> readMemo(std::uint32_t block);
+    // The memo block a memo field of a raw record points at.
+    static std::uint32_t memoBlock(const FieldDef& f, const char* record);
+    // The bytes a memo field holds to point at a block (0: no memo).
+    static std::string memoReference(const FieldDef& f, std::uint32_t block);
+    std::function<Result<std::string>(std::uint32_t)> memoReader();
+
+    // Writes. Records carry their memo block numbers; writeMemo stores a text first.
+    Result<std::uint32_t> writeMemo(const std::string& text);
+    Result<std::uint32_t> appendRecord(const std::string& record);
+    Status updateRecord(std::uint32_t recno, const std::string& record);
+    Status setDeleted(std::uint32_t recno, bool deleted);
+    Status flush();
+
+    // Index structure. Each replaces files through a temporary copy.
+    Status createTag(const QString& name, const QString& keyExpr, const QString& forExpr = {});
+    // Creates several tags in one pass over the rows, in the order given.
+    Status createTags(const std::vector<std::pair<QString, QString>>& defs);
+    Status dropTag(const QString& name);
+    // Rebuilds every tag of the index file from the rows.
+    Status reindex();
+    // Drops every tag and rebuilds with the given definitions (name, key expression).
+    Status recreateIndex(const std::vector<std::pair<QString, QString>>& tags);
+    // Drops deleted rows, compacts the memo file and rebuilds the index. Needs exclusive use.
+    Status pack();
+
+    // A separate single-order index file, kept current while it is open.
+    Status createIndexFile(const QString& path, const QString& keyExpr);
+    Result<const Tag*> openIndexFile(const QString& path);
+    void closeIndexFile(const QString& path);
+
+    // Copies: an empty table of the same structure, or one holding the given rows.
+    Status copyStructure(const QString& destPath) const;
+    Status copyRows(const QString& destPath, const std::vector<std::uint32_t>& recnos);
+
+    // Compiles an expression against this table's fields (and any extra fields).
+    Result<Expression> compile(const QString& text, const FieldResolver& extra = {}) const;
+    EvalContext context(const std::string& record, std::uint32_t recno);
+
+    // Number of rows marked deleted (counted once, then kept current).
+    Result<std::uint32_t> deletedCount();
+
+private:
+    Table() = default;
+    Status openFiles();
+    Status loadTags();
+    void closeFiles();
+    Status markIndexLag();
+    Status indexRecord(std::uint32_t recno, const std::string* oldRec, const std::string* newRec);
+    std::vector<Tag*> maintainedTags();
+    Status rebuildCdx(const std::vector<std::pair<QString, QString>>& defs, const std::vector<QString>& forExprs,
+                      const QString& target);
+    Status reopenAfterReplace();
+
+    QString path_;
+    OpenMode mode_ = OpenMode::Shared;
+    std::unique_ptr<DbfFile> dbf_;
+    std::unique_ptr<MemoFile> memo_;
+    std::unique_ptr<IndexFile> cdx_;
+    std::vector<std::unique_ptr<Tag>> tags_;
+    struct Single {
+        QString path;
+        std::unique_ptr<IndexFile> file;
+        std::unique_ptr<Tag> tag;
+    };
+    std::vector<Single> singles_;
+    Status indexProblem_;
+    bool lagMarked_ = false;
+    bool dirty_ = false;
+    std::uint64_t changeStamp_ = 1;
+    std::optional<std::uint32_t> deleted_;
+};
+
+}  // namespace albumora::store

@@ -1,0 +1,52 @@
+// Helpers shared by the tests: temporary folders, the shared test data, child processes.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace albumora::test {
+
+// A fresh folder removed at the end of the test.
+class TempFolder {
+public:
+    TempFolder();
+    const QString& path() const { return path_; }
+    QString file(const QString& name) const;
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+};
+
+// ../shared/testdata and ../shared/tools, or an empty string when they are absent.
+QString sharedTestData();
+QString sharedTools();
+
+struct ProcessResult {
+    int exitCode = -1;
+    bool crashed = false;
+    QString out;
+    QString err;
+};
+ProcessResult runProcess(const QString& program, const QStringList& args, int timeoutMs = 120000,
+                         const QString& workingDir = {});
+// Debian's interpreter, which has python3-dbf and python3-dbfread (the first on PATH may not).
+QString systemPython();
+ProcessResult runPython(const QString& script, const QStringList& args = {});
+ProcessResult runCli(const QStringList& args);
+// Runs the independent CDX reader over an index file and its table.
+ProcessResult cdxcheck(const QString& cdx, const QString& dbf);
+
+// Copies a file of the shared test data into a folder (so tests may write to it).
+QString copyTestFile(const QString& relative, const QString& toFolder);
+
+}  // namespace albumora::test
+
+#define SKIP_WITHOUT_TESTDATA()                                                                      \
+    do {                                                                                             \
+        if (::albumora::test::sharedTestData().isEmpty())                                            \
+            GTEST_SKIP() << "../shared/testdata is absent: the tests against files of other programs are skipped"; \
+    } while (0)
