@@ -524,6 +524,8 @@ private:
     }
 
     Status advance() {
+        // Long chains evaluate (and free) recursively: bound them well below any stack limit.
+        if (++tokens_ > 4000) return fail(int(at_) + 1, QStringLiteral("the expression is too long"));
         while (at_ < src_.size() && static_cast<unsigned char>(src_[at_]) <= ' ') ++at_;
         tok_ = Token();
         tok_.pos = int(at_) + 1;
@@ -932,6 +934,7 @@ private:
     Token tok_;
     size_t at_ = 0;
     int depth_ = 0;
+    int tokens_ = 0;
 };
 
 }  // namespace

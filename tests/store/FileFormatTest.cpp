@@ -1,0 +1,174 @@
+// Each decoder's error paths: a damaged byte at a known place gives a clear error that names the
+// file and what is wrong, never a crash or a silently wrong row.
+#include "Check.h"
+#include "Cursor.h"
+#include "DbfFile.h"
+#include "IndexFile.h"
+#include "MemoFile.h"
+#include "Table.h"
+#include "TestSupport.h"
+
+#include <QFile>
+
+using namespace albumora::store;
+using albumora::test::TempFolder;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+}
+
+class FileFormatTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = dir.file(QStringLiteral("T.DBF"));
+        ASSERT_TRUE(Table::create(path, *parseFieldList(QStringLiteral("Name,Char,10;Notes,Memo;"))).isOk());
+        Cursor c;
+        c.setTablePath(path);
+        ASSERT_TRUE(c.open().isOk());
+        ASSERT_TRUE(c.createTag(QStringLiteral("Name"), QStringLiteral("upper(Name)")).isOk());
+        for (int i = 0; i < 40; ++i) {
+            ASSERT_TRUE(c.append().isOk());
+            ASSERT_TRUE(c.setText(QStringLiteral("Name"), QStringLiteral("n%1").arg(i)).isOk());
+            ASSERT_TRUE(c.setText(QStringLiteral("Notes"), QStringLiteral("memo %1").arg(i)).isOk());
+            ASSERT_TRUE(c.post().isOk());
+        }
+        ASSERT_TRUE(c.flush().isOk());
+        dbf = readAll(path);
+        fpt = readAll(memoPathFor(path));
+        cdx = readAll(indexPathFor(path));
+    }
+    TempFolder dir;
+    QString path;
+    QByteArray dbf, fpt, cdx;
+};
+
+TEST_F(FileFormatTest, DamagedTableHeadersAreRefused) {
+    struct Damage {
+        const char* what;
+        std::function<void(QByteArray&)> apply;
+        const char* message;
+    };
+    const Damage cases[] = {
+        {"too short", [](QByteArray& b) { b.truncate(20); }, "too short"},
+        {"unknown version", [](QByteArray& b) { b[0] = char(0x42); }, "unknown version byte 0x42"},
+        {"header past the end", [](QByteArray& b) { b[8] = char(0xFF); b[9] = char(0x7F); }, "header length"},
+        {"record length", [](QByteArray& b) { b[10] = char(b[10] + 1); }, "the fields take"},
+        {"no terminator", [](QByteArray& b) { b[32 + 64] = 'X'; }, "not terminated"},
+        {"records missing", [](QByteArray& b) { b.truncate(b.size() - 100); }, "is truncated"},
+        {"memo width", [](QByteArray& b) { b[32 + 32 + 16] = 7; }, "memo field Notes has length 7"},
+        {"encrypted", [](QByteArray& b) { b[15] = 1; }, "encrypted"},
+    };
+    for (const Damage& d : cases) {
+        QByteArray bytes = dbf;
+        d.apply(bytes);
+        writeAll(path, bytes);
+        auto t = Table::open(path, OpenMode::Shared);
+        ASSERT_FALSE(t.isOk()) << d.what;
+        EXPECT_TRUE(t.error().text().contains(QString::fromLatin1(d.message))) << d.what << ": " << t.error().text().toStdString();
+        EXPECT_TRUE(t.error().text().contains(QStringLiteral("T.DBF"))) << d.what;
+    }
+}
+
+TEST_F(FileFormatTest, MemoPointersThatLeadNowhereAreErrors) {
+    // Point row 1 at a block past the end of the memo file.
+    QByteArray bytes = dbf;
+    const int headerLength = quint8(bytes[8]) | (quint8(bytes[9]) << 8);
+    bytes.replace(headerLength + 1 + 10, 10, QByteArray("    999999"));
+    writeAll(path, bytes);
+    Cursor c;
+    c.setTablePath(path);
+    ASSERT_TRUE(c.open().isOk());
+    EXPECT_EQ(c.text(QStringLiteral("Notes")), QString());
+    auto memo = c.table()->readMemo(999999);
+    ASSERT_FALSE(memo.isOk());
+    EXPECT_TRUE(memo.error().text().contains(QStringLiteral("lies outside T.FPT")));
+    // A filter that reads it reports the failure instead of matching nothing.
+    c.setFiltered(true);
+    ASSERT_TRUE(c.setFilter(QStringLiteral("contains(notes,\"memo\")")).isOk());
+    auto n = c.recordCount();
+    ASSERT_FALSE(n.isOk());
+    EXPECT_EQ(n.error().kind(), ErrorKind::Corruption);
+
+    // A block that claims more bytes than the file holds.
+    writeAll(path, dbf);
+    QByteArray m = fpt;
+    const int block = 512 / 64;  // the first memo
+    m[block * 64 + 4] = char(0x7F);
+    writeAll(memoPathFor(path), m);
+    auto t = Table::open(path, OpenMode::Shared);
+    ASSERT_TRUE(t.isOk());
+    auto bad = (*t)->readMemo(block);
+    ASSERT_FALSE(bad.isOk());
+    EXPECT_TRUE(bad.error().text().contains(QStringLiteral("claims")));
+    EXPECT_FALSE(CheckTable(path).isEmpty());
+
+    // A missing memo file stops the open: the rows would lose their notes.
+    t = Result<std::shared_ptr<Table>>(Status());
+    c.close();
+    QFile::remove(memoPathFor(path));
+    auto gone = Table::open(path, OpenMode::Shared);
+    ASSERT_FALSE(gone.isOk());
+    EXPECT_TRUE(gone.error().text().contains(QStringLiteral("memo file")));
+}
+
+TEST_F(FileFormatTest, DamagedIndexNodesAreReportedOnUse) {
+    auto tags = IndexFile::open(indexPathFor(path), false);
+    ASSERT_TRUE(tags.isOk());
+    const std::uint32_t root = (*tags)->tag("NAME")->root();
+    (*tags).reset();
+    struct Damage {
+        const char* what;
+        int offset;
+        char value;
+        const char* message;
+    };
+    const Damage cases[] = {
+        {"attributes", 0, char(9), "attributes 9"},
+        {"entry bytes", 23, char(0), "entry layout"},
+        {"key count", 2, char(0x7F), "keys overlap the entries"},
+        {"key count past the page", 3, char(0x7F), "do not fit"},
+    };
+    for (const Damage& d : cases) {
+        QByteArray bytes = cdx;
+        bytes[int(root) + d.offset] = d.value;
+        writeAll(indexPathFor(path), bytes);
+        auto t = Table::open(path, OpenMode::Shared);
+        ASSERT_TRUE(t.isOk()) << d.what;  // the rows are fine; the index fails when used
+        Cursor c;
+        c.setTablePath(path);
+        ASSERT_TRUE(c.setOrder(QStringLiteral("Name")).isOk());
+        Status st = c.open();
+        ASSERT_FALSE(st.isOk()) << d.what;
+        EXPECT_EQ(st.kind(), ErrorKind::Corruption) << d.what;
+        EXPECT_TRUE(st.text().contains(QString::fromLatin1(d.message))) << d.what << ": " << st.text().toStdString();
+        EXPECT_TRUE(st.text().contains(QStringLiteral("T.CDX"))) << d.what;
+        EXPECT_FALSE(CheckTable(path).isEmpty()) << d.what;
+    }
+    // Rebuilt from the rows, the index works again.
+    auto t = Table::open(path, OpenMode::Exclusive);
+    ASSERT_TRUE(t.isOk());
+    ASSERT_TRUE((*t)->reindex().isOk());
+    EXPECT_TRUE(CheckTable(path).isEmpty());
+}
+
+TEST_F(FileFormatTest, ATagDirectoryThatIsNotOneIsRefused) {
+    QByteArray bytes = cdx;
+    bytes[14] = 0x20;  // a single-order header where the tag directory should be
+    writeAll(indexPathFor(path), bytes);
+    auto t = Table::open(path, OpenMode::Shared);
+    ASSERT_TRUE(t.isOk());
+    EXPECT_EQ((*t)->indexProblem().kind(), ErrorKind::Corruption);
+    EXPECT_TRUE((*t)->indexProblem().text().contains(QStringLiteral("not a compound index")));
+}
+
+}  // namespace
