@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <set>
+
 namespace albumora::store {
 
 const QString TDM::kAlbumsFields = QStringLiteral(
@@ -183,6 +185,27 @@ Status TDM::OpenCollectionTables() {
 
 void TDM::CloseAll() {
     for (Cursor* c : {&tblTView, &tblCD, &tblArtists, &tblTracks, &tblPlayList, &tblFilter, &tblAlbums}) c->close();
+}
+
+Result<QStringList> TDM::SelectDistinctArtists() {
+    ALB_ASSIGN_OR_RETURN(auto table, Table::open(tablePath(QStringLiteral("ARTISTS.DBF")), OpenMode::Shared));
+    const int field = table->fieldIndex(QStringLiteral("ARTIST"));
+    if (field < 0) return Status(ErrorKind::NotFound, QStringLiteral("ARTISTS.DBF has no field ARTIST"), table->path());
+    const FieldDef& f = table->fields()[size_t(field)];
+    // Ordered by the upper-cased name, then exactly, so that names differing only in case stay
+    // apart (distinct compares exactly) but next to each other.
+    auto less = [](const std::string& a, const std::string& b) {
+        const std::string ua = asciiUpper(a), ub = asciiUpper(b);
+        return ua != ub ? ua < ub : a < b;
+    };
+    std::set<std::string, decltype(less)> names(less);
+    ALB_TRY(table->dbf().scan(1, table->recordCount(), [&](std::uint32_t, const char* rec) {
+        if (rec[0] != '*') names.insert(std::string(trimRight(std::string_view(rec + f.offset, size_t(f.length)))));
+        return true;
+    }));
+    QStringList out;
+    for (const std::string& n : names) out << fromCp1252(n);
+    return out;
 }
 
 Result<bool> TDM::IsTrackMarked(const QString& id, const QString& nr) {

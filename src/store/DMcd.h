@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -60,6 +61,10 @@ public:
     Status OpenCollectionTables();
     // Closes every cursor.
     void CloseAll();
+
+    // The one read-only query of the printed artist list:
+    // "select distinct artist from artists order by upper(artist)".
+    Result<QStringList> SelectDistinctArtists();
 
     // Whether a track is marked for the playlist (a PLAYLIST.DBF row with its ID and NR).
     Result<bool> IsTrackMarked(const QString& id, const QString& nr);

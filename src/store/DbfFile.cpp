@@ -38,7 +38,7 @@ Status DbfFile::parseHeader(std::int64_t fileSize) {
         return Status(ErrorKind::Corruption, baseName(p) + QStringLiteral(" is not a valid table: ") + why, p, off);
     };
     if (fileSize < 32) return corrupt(QStringLiteral("the file is too short for a table header"), 0);
-    unsigned char h[32];
+    unsigned char* h = header_;
     ALB_TRY(file_.readAt(0, h, 32, "the header"));
     version_ = h[0];
     if (!knownVersion(version_))
@@ -109,6 +109,7 @@ Status DbfFile::parseHeader(std::int64_t fileSize) {
 Status DbfFile::refreshHeader() {
     unsigned char h[32];
     ALB_TRY(file_.readAt(0, h, 32, "the header"));
+    std::memcpy(header_, h, 32);
     std::uint32_t count = getLe32(h + 4);
     ALB_ASSIGN_OR_RETURN(std::int64_t size, file_.size());
     if (std::int64_t(headerLength_) + std::int64_t(count) * recordLength_ > size)
@@ -180,8 +181,7 @@ Status DbfFile::create(const QString& path, const std::vector<FieldDef>& fieldsI
 }
 
 Status DbfFile::writeHeader() {
-    unsigned char h[32];
-    ALB_TRY(file_.readAt(0, h, 32, "the header"));
+    unsigned char* h = header_;
     QDate today = QDate::currentDate();
     h[1] = std::uint8_t(today.year() % 100);  // two digits, as FoxPro writes it
     h[2] = std::uint8_t(today.month());

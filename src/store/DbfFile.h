@@ -111,6 +111,7 @@ private:
     std::uint8_t tableFlags_ = 0;
     std::uint8_t codePage_ = 0;
     std::vector<FieldDef> fields_;
+    unsigned char header_[32] = {};  // as last read or written
 
     // Block cache over the record area: random reads in index order cost a hash lookup, not a
     // system call.

@@ -385,17 +385,18 @@ Status Table::setDeleted(std::uint32_t recno, bool deleted) {
 }
 
 Status Table::flush() {
-    if (!dbf_ || !dbf_->writable()) return {};
+    if (!dbf_ || !dbf_->writable() || !dirty_) return {};
     if (memo_) ALB_TRY(memo_->sync());
     if (cdx_) ALB_TRY(cdx_->sync());
     for (auto& s : singles_) ALB_TRY(s.file->sync());
     ALB_TRY(dbf_->sync());
+    dirty_ = false;
     if (lagMarked_ && indexProblem_.isOk()) {
+        // Everything the mark guarded is on disk. The cleared mark itself needs no sync: if it
+        // is lost, the next open merely rebuilds an index that was already right.
         ALB_TRY(dbf_->setIndexLag(false));
-        ALB_TRY(dbf_->sync());
         lagMarked_ = false;
     }
-    dirty_ = false;
     return {};
 }
 

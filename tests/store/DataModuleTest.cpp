@@ -153,6 +153,21 @@ TEST_F(DataModuleTest, LookedUpAndComputedFields) {
     EXPECT_EQ(*v.recordCount(), 0);
 }
 
+TEST_F(DataModuleTest, DistinctArtistsInCaseBlindOrder) {
+    Cursor& a = dm->tblArtists;
+    for (const char* name : {"beatles", "Abba", "The Beatles", "Abba", "abba", "", "Ümlaut", "Zappa"}) {
+        ASSERT_TRUE(a.append().isOk());
+        ASSERT_TRUE(a.setText(QStringLiteral("ID"), QStringLiteral("00000001")).isOk());
+        ASSERT_TRUE(a.setText(QStringLiteral("Artist"), QString::fromUtf8(name)).isOk());
+        ASSERT_TRUE(a.post().isOk());
+    }
+    ASSERT_TRUE(a.first().isOk());
+    ASSERT_TRUE(a.deleteRecord().isOk());  // "beatles", the first row entered: no longer listed
+    auto names = dm->SelectDistinctArtists();
+    ASSERT_TRUE(names.isOk());
+    EXPECT_EQ(*names, (QStringList{"", "Abba", "abba", "The Beatles", "Zappa", "Ümlaut"}));
+}
+
 TEST_F(DataModuleTest, MissingAlbumIndexRebuildsAlbumTrackAndPlaylistIndexes) {
     addAlbum(QStringLiteral("0a0b0c0d"), QStringLiteral("A"), QStringLiteral("B"));
     expectOk(dm->FlushCollection());
