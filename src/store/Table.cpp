@@ -43,21 +43,34 @@ QString packTemp(const QString& finalPath) {
     return fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".packnew");
 }
 
-// Finishes a pack that a crash interrupted between its renames: every new file was complete
-// and synced before the journal was written.
-Status recoverPack(const QString& dbfPath) {
-    const QString jp = journalPath(dbfPath);
-    if (!fileExists(jp)) return {};
-    ALB_ASSIGN_OR_RETURN(File j, File::open(jp, File::Mode::ReadOnly));
-    ALB_ASSIGN_OR_RETURN(std::int64_t size, j.size());
-    std::string text(size_t(std::min<std::int64_t>(size, 1 << 16)), '\0');
-    ALB_TRY(j.readAt(0, text.data(), text.size(), "the pack journal"));
+// The renames a pack journal lists, in order; a file already renamed is skipped.
+Status applyJournal(const std::string& text) {
     const QStringList lines = QString::fromUtf8(text.data(), qsizetype(text.size())).split(QLatin1Char('\n'));
     for (const QString& line : lines) {
         const QStringList parts = line.split(QLatin1Char('\t'));
         if (parts.size() != 2) continue;
         if (fileExists(parts[0])) ALB_TRY(renameFile(parts[0], parts[1]));
     }
+    return {};
+}
+
+// Finishes a pack that a crash interrupted between its renames: every new file was complete
+// and synced before the journal was written. A packer that is still at work holds a lock on
+// its journal, and then the table is simply in use.
+Status recoverPack(const QString& dbfPath) {
+    const QString jp = journalPath(dbfPath);
+    if (!fileExists(jp)) return {};
+    auto opened = File::open(jp, File::Mode::ReadWrite);
+    if (!opened) return opened.error().kind() == ErrorKind::NotFound ? Status() : opened.error();
+    File j = std::move(opened).value();
+    Status locked = j.lock(File::Lock::Exclusive);
+    if (!locked)
+        return Status(ErrorKind::Locked, QStringLiteral("%1 is being packed by another program").arg(name(dbfPath)), dbfPath);
+    if (!fileExists(jp)) return {};  // the packer finished while we waited
+    ALB_ASSIGN_OR_RETURN(std::int64_t size, j.size());
+    std::string text(size_t(std::min<std::int64_t>(size, 1 << 16)), '\0');
+    ALB_TRY(j.readAt(0, text.data(), text.size(), "the pack journal"));
+    ALB_TRY(applyJournal(text));
     return removeFile(jp);
 }
 
@@ -822,13 +835,30 @@ Status Table::pack() {
     }
 
     // Journal, then the renames; the journal makes the three renames one step across a crash.
+    // It is locked before it gets its name and stays locked until the new files are open and
+    // locked, so no other program sees the table half renamed.
     QString journal = dbfTmp + QLatin1Char('\t') + path_ + QLatin1Char('\n');
     if (memo_) journal += memoTmp + QLatin1Char('\t') + memoFinal + QLatin1Char('\n');
     if (withIndex) journal += cdxTmp + QLatin1Char('\t') + cdxFinal + QLatin1Char('\n');
-    ALB_TRY(writeFileAtomically(journalPath(path_), journal.toStdString()));
+    const std::string journalText = journal.toStdString();
+    const QString jp = journalPath(path_);
+    const QString jtmp = temporaryPathFor(jp);
+    ALB_ASSIGN_OR_RETURN(File jf, File::open(jtmp, File::Mode::Create));
+    st = jf.lock(File::Lock::Exclusive);
+    if (st) st = jf.writeAt(0, journalText.data(), journalText.size());
+    if (st) st = jf.sync();
+    if (st) st = renameFile(jtmp, jp);
+    if (!st) {
+        removeFile(jtmp);
+        removeFile(dbfTmp);
+        if (memo_) removeFile(memoTmp);
+        removeFile(cdxTmp);
+        return st;
+    }
     closeFiles();
-    st = recoverPack(path_);
+    st = applyJournal(journalText);
     Status reopened = openFiles();
+    if (st && reopened) st = removeFile(jp);
     deleted_ = 0;
     ++changeStamp_;
     dirty_ = false;
