@@ -1,0 +1,468 @@
+// Table engine benchmarks over synthetic collections of 20,000 and 100,000 albums.
+//
+// Each collection is generated once per process into a temporary folder, or kept between runs
+// in $ALBUMORA_BENCH_DIR/albums-N. Benchmarks that only read use it as it is; those that write
+// (tag creation, saving an album, pack, a new tag) work on copies, and at the end every
+// collection is compared with its state before the first benchmark, so a benchmark that changed
+// one cannot pass unnoticed.
+//
+// Environment: ALBUMORA_BENCH_DIR (keep collections), ALBUMORA_BENCH_SIZES (album counts,
+// comma-separated; "20000,100000" unless given).
+#include "Generator.h"
+
+#include "Codepage.h"
+#include "DMcd.h"
+#include "File.h"
+#include "NotesTags.h"
+#include "Table.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace albumora::store;
+namespace gen = albumora::bench;
+
+namespace {
+
+constexpr std::uint64_t kSeed = 1;
+// Bumped whenever the generator's output changes, so that kept collections are made again.
+constexpr int kGeneratorVersion = 1;
+
+[[noreturn]] void fail(const QString& what, const Status& st) {
+    std::fprintf(stderr, "store_bench: %s: %s\n", qPrintable(what), qPrintable(st.text()));
+    std::exit(1);
+}
+
+void must(const Status& st, const QString& what) {
+    if (!st) fail(what, st);
+}
+
+template <class T>
+T must(Result<T> r, const QString& what) {
+    if (!r) fail(what, r.error());
+    return std::move(r).value();
+}
+
+QString fingerprint(const QString& folder) {
+    QString out;
+    for (const QString& f : gen::CollectionFiles(folder)) {
+        QFile file(f);
+        if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("unreadable ") + f;
+        QCryptographicHash h(QCryptographicHash::Sha1);
+        h.addData(&file);
+        out += QFileInfo(f).fileName() + QLatin1Char(' ') + QString::number(file.size()) + QLatin1Char(' ') +
+               QString::fromLatin1(h.result().toHex()) + QLatin1Char('\n');
+    }
+    return out;
+}
+
+class Collections {
+public:
+    static Collections& get() {
+        static Collections c;
+        return c;
+    }
+
+    // The collection of that many albums, generated on first use.
+    const QString& folder(int albums) {
+        auto it = ready_.find(albums);
+        if (it != ready_.end()) return it->second.folder;
+        const QString dir = root() + QStringLiteral("/albums-%1").arg(albums);
+        const QString marker = dir + QStringLiteral("/generated.txt");
+        const QString want = QStringLiteral("albums=%1 seed=%2 version=%3\n").arg(albums).arg(kSeed).arg(kGeneratorVersion);
+        QFile m(marker);
+        bool reuse = m.open(QIODevice::ReadOnly) && QString::fromUtf8(m.readAll()) == want;
+        m.close();
+        if (reuse) {
+            std::fprintf(stderr, "store_bench: using the collection of %d albums in %s\n", albums, qPrintable(dir));
+        } else {
+            QDir(dir).removeRecursively();
+            gen::GeneratorOptions o;
+            o.albums = albums;
+            o.seed = kSeed;
+            auto stats = must(gen::GenerateCollection(dir, o), QStringLiteral("generating %1 albums").arg(albums));
+            std::fprintf(stderr,
+                         "store_bench: generated %d albums, %lld tracks in %s: rows %.2f s, index tags %.2f s\n", albums,
+                         static_cast<long long>(stats.tracks), qPrintable(dir), stats.rowSeconds, stats.tagSeconds);
+            QFile w(marker);
+            if (!w.open(QIODevice::WriteOnly) || w.write(want.toUtf8()) < 0)
+                fail(QStringLiteral("writing ") + marker, Status(ErrorKind::IoError, w.errorString()));
+        }
+        Entry e{dir, fingerprint(dir)};
+        return ready_.emplace(albums, std::move(e)).first->second.folder;
+    }
+
+    // A fresh, empty folder beside the collections, removed by the caller through Scratch.
+    QString scratchFolder() {
+        const QString dir = root() + QStringLiteral("/scratch-%1").arg(++scratchSerial_);
+        QDir(dir).removeRecursively();
+        QDir().mkpath(dir);
+        return dir;
+    }
+
+    // Whether every collection is as it was when first used.
+    bool unchanged() {
+        bool ok = true;
+        for (auto& [albums, e] : ready_) {
+            if (fingerprint(e.folder) != e.print) {
+                std::fprintf(stderr, "store_bench: the collection of %d albums was CHANGED by a benchmark\n", albums);
+                ok = false;
+            }
+        }
+        if (ok && !ready_.empty()) std::fprintf(stderr, "store_bench: every collection is unchanged\n");
+        return ok;
+    }
+
+private:
+    const QString& root() {
+        if (root_.isEmpty()) {
+            const QByteArray env = qgetenv("ALBUMORA_BENCH_DIR");
+            if (!env.isEmpty()) {
+                root_ = QDir(QString::fromLocal8Bit(env)).absolutePath();
+                QDir().mkpath(root_);
+            } else {
+                temp_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/albumora-bench-XXXXXX"));
+                if (!temp_->isValid()) fail(QStringLiteral("making a temporary folder"), Status(ErrorKind::IoError, temp_->errorString()));
+                root_ = temp_->path();
+            }
+        }
+        return root_;
+    }
+
+    struct Entry {
+        QString folder;
+        QString print;
+    };
+    std::unique_ptr<QTemporaryDir> temp_;
+    QString root_;
+    std::map<int, Entry> ready_;
+    int scratchSerial_ = 0;
+};
+
+// A copy of some files of a collection, removed when it goes out of scope.
+class Scratch {
+public:
+    Scratch() : dir_(Collections::get().scratchFolder()) {}
+    ~Scratch() { QDir(dir_).removeRecursively(); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    const QString& dir() const { return dir_; }
+    QString file(const QString& name) const { return dir_ + QLatin1Char('/') + name; }
+
+    // Copies the files of the named tables (all when none are named), replacing earlier copies.
+    void copyFrom(const QString& collection, const QStringList& tables = {}) {
+        for (const QString& f : gen::CollectionFiles(collection)) {
+            const QFileInfo fi(f);
+            if (!tables.isEmpty() && !tables.contains(fi.completeBaseName(), Qt::CaseInsensitive)) continue;
+            const QString to = file(fi.fileName());
+            QFile::remove(to);
+            if (!QFile::copy(f, to)) fail(QStringLiteral("copying ") + f, Status(ErrorKind::IoError, QStringLiteral("copy failed")));
+        }
+    }
+
+private:
+    QString dir_;
+};
+
+QString tableOf(const QString& folder, const char* name) { return folder + QLatin1Char('/') + QString::fromLatin1(name); }
+
+// Album IDs and (ID, NR) pairs of a collection, read in entry order.
+std::vector<QString> albumIds(const QString& folder) {
+    auto t = must(Table::open(tableOf(folder, "ALBUMS.DBF"), OpenMode::Shared), QStringLiteral("opening ALBUMS.DBF"));
+    const FieldDef& id = t->fields()[size_t(t->fieldIndex(QStringLiteral("ID")))];
+    std::vector<QString> out;
+    must(t->dbf().scan(1, t->recordCount(),
+                       [&](std::uint32_t, const char* rec) {
+                           if (rec[0] != '*') out.push_back(fromCp1252(trimRight(std::string_view(rec + id.offset, size_t(id.length)))));
+                           return true;
+                       }),
+         QStringLiteral("reading ALBUMS.DBF"));
+    return out;
+}
+
+std::vector<QStringList> trackKeys(const QString& folder) {
+    auto t = must(Table::open(tableOf(folder, "TRACKS.DBF"), OpenMode::Shared), QStringLiteral("opening TRACKS.DBF"));
+    const FieldDef& id = t->fields()[size_t(t->fieldIndex(QStringLiteral("ID")))];
+    const FieldDef& nr = t->fields()[size_t(t->fieldIndex(QStringLiteral("NR")))];
+    std::vector<QStringList> out;
+    must(t->dbf().scan(1, t->recordCount(),
+                       [&](std::uint32_t, const char* rec) {
+                           if (rec[0] != '*')
+                               out.push_back({fromCp1252(std::string_view(rec + id.offset, size_t(id.length))),
+                                              fromCp1252(std::string_view(rec + nr.offset, size_t(nr.length)))});
+                           return true;
+                       }),
+         QStringLiteral("reading TRACKS.DBF"));
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// Every tag of one table, built as start-up builds a missing index file.
+void CreateTags(benchmark::State& state, int albums, const char* table) {
+    const QString& collection = Collections::get().folder(albums);
+    Scratch work;
+    const QString base = QFileInfo(QString::fromLatin1(table)).completeBaseName();
+    work.copyFrom(collection, {base});
+    const QString dbf = work.file(QString::fromLatin1(table));
+    std::int64_t cdxBytes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        must(removeFile(indexPathFor(dbf)), QStringLiteral("removing the index"));
+        auto t = must(Table::open(dbf, OpenMode::Exclusive), QStringLiteral("opening ") + dbf);
+        state.ResumeTiming();
+        must(TDM::CreateIndexTags(*t), QStringLiteral("creating the tags of ") + dbf);
+        state.PauseTiming();
+        cdxBytes = QFileInfo(indexPathFor(dbf)).size();
+        t.reset();
+        state.ResumeTiming();
+    }
+    state.counters["rows"] = double(must(Table::open(dbf, OpenMode::Shared), QStringLiteral("reopening"))->recordCount());
+    state.counters["cdx_bytes"] = double(cdxBytes);
+}
+
+// The four collection tables opened on their tags, as at program start.
+void OpenCollection(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto dm = std::make_unique<TDM>(collection);
+        state.ResumeTiming();
+        must(dm->OpenCollectionTables(), QStringLiteral("opening the collection"));
+        state.PauseTiming();
+        if (dm->tblAlbums.isEmpty()) fail(QStringLiteral("opening"), Status(ErrorKind::NotFound, QStringLiteral("no first album")));
+        dm.reset();
+        state.ResumeTiming();
+    }
+}
+
+void CountContains(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    Cursor c(QStringLiteral("count"));
+    c.setTablePath(tableOf(collection, "TRACKS.DBF"));
+    c.setFiltered(true);
+    must(c.setFilter(QStringLiteral("contains(track,\"love\")")), QStringLiteral("setting the filter"));
+    must(c.open(), QStringLiteral("opening TRACKS.DBF"));
+    qint64 n = 0;
+    for (auto _ : state) {
+        n = must(c.recordCount(), QStringLiteral("counting"));
+        benchmark::DoNotOptimize(n);
+    }
+    state.counters["matches"] = double(n);
+    state.counters["rows"] = double(c.table()->recordCount());
+}
+
+// 10,000 exact seeks on the ID+NR tag of TRACKS, each on a row that exists.
+void Seeks(benchmark::State& state, int albums) {
+    constexpr int kSeeks = 10000;
+    const QString& collection = Collections::get().folder(albums);
+    const std::vector<QStringList> keys = trackKeys(collection);
+    std::mt19937_64 rng(kSeed);
+    std::vector<QStringList> wanted;
+    wanted.reserve(kSeeks);
+    for (int i = 0; i < kSeeks; ++i) wanted.push_back(keys[size_t(rng() % keys.size())]);
+    Cursor c(QStringLiteral("seek"));
+    c.setTablePath(tableOf(collection, "TRACKS.DBF"));
+    must(c.setOrder(QStringLiteral("Tracks")), QStringLiteral("ordering"));
+    must(c.open(), QStringLiteral("opening TRACKS.DBF"));
+    for (auto _ : state) {
+        for (const QStringList& k : wanted)
+            if (!must(c.findKey(k), QStringLiteral("seeking")))
+                fail(QStringLiteral("seeking ") + k.join(QLatin1Char('|')), Status(ErrorKind::NotFound, QStringLiteral("not found")));
+    }
+    state.SetItemsProcessed(state.iterations() * kSeeks);
+}
+
+// One album as the album editor saves it: the album row with notes, 14 tracks through the
+// tracks cursor that follows the album, the artist row, then everything flushed to disk.
+void SaveAlbum(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    Scratch work;
+    work.copyFrom(collection);
+    TDM dm(work.dir());
+    must(dm.OpenCollectionTables(), QStringLiteral("opening the copy"));
+    int serial = 0;
+    for (auto _ : state) {
+        // The generator's disc IDs never start with "ff" (their checksum byte is below 0xFF).
+        const QString id = QStringLiteral("ff%1").arg(++serial, 6, 16, QLatin1Char('0'));
+        Cursor& a = dm.tblAlbums;
+        must(a.append(), QStringLiteral("append"));
+        must(a.setText(QStringLiteral("ID"), id), QStringLiteral("ID"));
+        must(a.setText(QStringLiteral("Artist"), QStringLiteral("Benchmark Béla & the Savers")), QStringLiteral("Artist"));
+        must(a.setText(QStringLiteral("Album"), QStringLiteral("Saved Album %1").arg(serial)), QStringLiteral("Album"));
+        must(a.setText(QStringLiteral("Genre"), QStringLiteral("rock")), QStringLiteral("Genre"));
+        must(a.setText(QStringLiteral("YR"), QStringLiteral("1999")), QStringLiteral("YR"));
+        must(a.setText(QStringLiteral("Label"), QStringLiteral("Shelf 3")), QStringLiteral("Label"));
+        must(a.setText(QStringLiteral("Notes"), albumora::notes::JoinLines({QStringLiteral("Bought new."), QStringLiteral("COST=12.50")})),
+             QStringLiteral("Notes"));
+        must(a.post(), QStringLiteral("posting the album"));
+        Cursor& t = dm.tblTracks;
+        for (int nr = 1; nr <= 14; ++nr) {
+            must(t.append(), QStringLiteral("append track"));
+            must(t.setText(QStringLiteral("NR"), TDM::PadNumber(nr, 3)), QStringLiteral("NR"));
+            must(t.setText(QStringLiteral("Track"), QStringLiteral("Saved Song Number %1").arg(nr)), QStringLiteral("Track"));
+            must(t.setText(QStringLiteral("Secs"), QString::number(180 + nr)), QStringLiteral("Secs"));
+            must(t.post(), QStringLiteral("posting a track"));
+        }
+        Cursor& r = dm.tblArtists;
+        must(r.append(), QStringLiteral("append artist"));
+        must(r.setText(QStringLiteral("ID"), id), QStringLiteral("ID"));
+        must(r.setText(QStringLiteral("Artist"), QStringLiteral("Benchmark Béla & the Savers")), QStringLiteral("Artist"));
+        must(r.post(), QStringLiteral("posting the artist"));
+        must(dm.FlushCollection(), QStringLiteral("flushing"));
+    }
+    // The detail cursor must have seen the tracks of the last album.
+    if (state.iterations() > 0 && must(dm.tblTracks.recordCount(), QStringLiteral("counting")) != 14)
+        fail(QStringLiteral("saving"), Status(ErrorKind::Corruption, QStringLiteral("the saved album does not have 14 tracks")));
+}
+
+// The tracks of a tenth of the albums deleted through the tracks tag, then TRACKS packed.
+void DeleteAndPack(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    std::vector<QString> ids = albumIds(collection);
+    std::mt19937_64 rng(kSeed);
+    std::shuffle(ids.begin(), ids.end(), rng);
+    ids.resize(ids.size() / 10);
+    Scratch work;
+    double deleteSeconds = 0, packSeconds = 0;
+    std::int64_t deleted = 0, before = 0, after = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        work.copyFrom(collection, {QStringLiteral("TRACKS")});
+        auto c = std::make_unique<Cursor>(QStringLiteral("pack"));
+        c->setTablePath(work.file(QStringLiteral("TRACKS.DBF")));
+        must(c->setOrder(QStringLiteral("Tracks")), QStringLiteral("ordering"));
+        must(c->open(OpenMode::Exclusive), QStringLiteral("opening the copy"));
+        before = c->table()->recordCount();
+        deleted = 0;
+        state.ResumeTiming();
+        QElapsedTimer timer;
+        timer.start();
+        for (const QString& id : ids) {
+            must(c->setScope(id, id), QStringLiteral("scope"));
+            must(c->first(), QStringLiteral("first"));
+            while (!c->isEmpty() && !c->eof()) {
+                must(c->deleteRecord(), QStringLiteral("deleting"));
+                ++deleted;
+            }
+        }
+        c->clearScope();
+        const qint64 deletedNs = timer.nsecsElapsed();
+        must(c->table()->pack(), QStringLiteral("packing"));
+        const qint64 totalNs = timer.nsecsElapsed();
+        state.PauseTiming();
+        deleteSeconds += double(deletedNs) / 1e9;
+        packSeconds += double(totalNs - deletedNs) / 1e9;
+        after = c->table()->recordCount();
+        if (after != before - deleted)
+            fail(QStringLiteral("packing"), Status(ErrorKind::Corruption, QStringLiteral("%1 rows left of %2 after deleting %3")
+                                                                              .arg(after).arg(before).arg(deleted)));
+        c.reset();
+        state.ResumeTiming();
+    }
+    state.counters["delete_ms"] = benchmark::Counter(deleteSeconds * 1000, benchmark::Counter::kAvgIterations);
+    state.counters["pack_ms"] = benchmark::Counter(packSeconds * 1000, benchmark::Counter::kAvgIterations);
+    state.counters["deleted"] = double(deleted);
+    state.counters["rows_left"] = double(after);
+}
+
+// Every track read in the order of a tag on upper(Track), made once for the benchmark.
+void ReadInTitleOrder(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    Scratch work;
+    work.copyFrom(collection, {QStringLiteral("TRACKS")});
+    Cursor c(QStringLiteral("titles"));
+    c.setTablePath(work.file(QStringLiteral("TRACKS.DBF")));
+    must(c.open(), QStringLiteral("opening the copy"));
+    QElapsedTimer timer;
+    timer.start();
+    must(c.createTag(QStringLiteral("Title"), QStringLiteral("upper(Track)")), QStringLiteral("creating the tag"));
+    const double createMs = double(timer.nsecsElapsed()) / 1e6;
+    must(c.setOrder(QStringLiteral("Title")), QStringLiteral("ordering"));
+    const int track = c.fieldIndex(QStringLiteral("Track"));
+    qint64 rows = 0;
+    for (auto _ : state) {
+        rows = 0;
+        qint64 chars = 0;
+        for (must(c.first(), QStringLiteral("first")); !c.eof() && !c.isEmpty(); must(c.next(), QStringLiteral("next"))) {
+            chars += c.text(track).size();
+            ++rows;
+        }
+        benchmark::DoNotOptimize(chars);
+    }
+    if (rows != qint64(c.table()->recordCount()))
+        fail(QStringLiteral("reading"), Status(ErrorKind::Corruption, QStringLiteral("%1 rows read of %2").arg(rows).arg(c.table()->recordCount())));
+    state.counters["rows"] = double(rows);
+    state.counters["create_tag_ms"] = createMs;
+    state.SetItemsProcessed(state.iterations() * rows);
+}
+
+std::vector<int> sizes() {
+    const QByteArray env = qgetenv("ALBUMORA_BENCH_SIZES");
+    std::vector<int> out;
+    for (const QByteArray& part : (env.isEmpty() ? QByteArray("20000,100000") : env).split(',')) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (ok && n > 0) out.push_back(n);
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    for (int n : sizes()) {
+        // Iteration counts keep the run to a few minutes on a two-core machine; the larger
+        // collection gets fewer where one pass takes seconds.
+        const bool big = n >= 50000;
+        const std::string suffix = "/albums:" + std::to_string(n);
+        for (const char* table : {"ALBUMS.DBF", "TRACKS.DBF", "ARTISTS.DBF", "PLAYLIST.DBF"}) {
+            const std::string name = "CreateTags/" + QFileInfo(QString::fromLatin1(table)).completeBaseName().toStdString();
+            benchmark::RegisterBenchmark((name + suffix).c_str(), [n, table](benchmark::State& s) { CreateTags(s, n, table); })
+                ->Iterations(big ? 3 : 5)
+                ->Unit(benchmark::kMillisecond);
+        }
+        benchmark::RegisterBenchmark(("OpenCollection" + suffix).c_str(), [n](benchmark::State& s) { OpenCollection(s, n); })
+            ->Iterations(200)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("CountContainsLove" + suffix).c_str(), [n](benchmark::State& s) { CountContains(s, n); })
+            ->Iterations(big ? 5 : 10)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("Seek10000IdNr" + suffix).c_str(), [n](benchmark::State& s) { Seeks(s, n); })
+            ->Iterations(big ? 5 : 10)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("SaveAlbum" + suffix).c_str(), [n](benchmark::State& s) { SaveAlbum(s, n); })
+            ->Iterations(50)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("DeleteTenthAndPackTracks" + suffix).c_str(), [n](benchmark::State& s) { DeleteAndPack(s, n); })
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("ReadAllInTitleOrder" + suffix).c_str(), [n](benchmark::State& s) { ReadInTitleOrder(s, n); })
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return Collections::get().unchanged() ? 0 : 1;
+}
