@@ -23,32 +23,6 @@ int compareBytes(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-// The top-level parts of a key expression joined by "+" ("ID+NR" → "ID", "NR").
-QStringList keyParts(const QString& expr) {
-    QStringList parts;
-    int depth = 0;
-    QChar quote;
-    QString cur;
-    for (QChar c : expr) {
-        if (!quote.isNull()) {
-            if (c == quote) quote = QChar();
-        } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
-            quote = c;
-        } else if (c == QLatin1Char('(')) {
-            ++depth;
-        } else if (c == QLatin1Char(')')) {
-            --depth;
-        } else if (c == QLatin1Char('+') && depth == 0) {
-            parts << cur;
-            cur.clear();
-            continue;
-        }
-        cur += c;
-    }
-    parts << cur;
-    return parts;
-}
-
 }  // namespace
 
 Cursor::Cursor(const QString& name, QObject* parent) : QObject(parent), name_(name) {}
@@ -337,7 +311,12 @@ FieldResolver Cursor::resolver() const {
 
 const Table::Tag* Cursor::orderTag() const {
     if (!table_ || order_.isEmpty()) return nullptr;
-    const Table::Tag* t = table_->tag(order_);
+    if (tagCacheStamp_ != table_->tagsStamp() || tagCacheName_ != order_) {
+        tagCache_ = table_->tag(order_);
+        tagCacheStamp_ = table_->tagsStamp();
+        tagCacheName_ = order_;
+    }
+    const Table::Tag* t = tagCache_;
     if (!t || !t->usable) return nullptr;
     if (!t->single && !table_->indexProblem().isOk()) return nullptr;
     return t;
@@ -457,14 +436,11 @@ std::string Cursor::seekKey(const QStringList& values) const {
     if (!t) return {};
     if (t->key.type() != ValueType::Char) return t->key.keyFromText(values.isEmpty() ? std::string() : toCp1252(values[0]));
     std::string key;
-    const QStringList parts = keyParts(t->keyExpr);
     for (qsizetype i = 0; i < values.size(); ++i) {
         std::string v = toCp1252(values[i]);
-        if (i + 1 < values.size() && i < parts.size()) {
-            // Each value but the last fills the width of its part of the key.
-            auto part = table_->compile(parts[i]);
-            if (part && part->type() == ValueType::Char) v.resize(size_t(part->keyLength()), ' ');
-        }
+        // Each value but the last fills the width of its part of the key.
+        if (i + 1 < values.size() && size_t(i) < t->partWidths.size() && t->partWidths[size_t(i)] > 0)
+            v.resize(size_t(t->partWidths[size_t(i)]), ' ');
         key += v;
     }
     return t->tree->padKey(key);

@@ -205,6 +205,9 @@ private:
     QMetaObject::Connection masterLink_;
     int disabled_ = 0;
     bool pending_ = false;
+    mutable const Table::Tag* tagCache_ = nullptr;
+    mutable std::uint64_t tagCacheStamp_ = 0;
+    mutable QString tagCacheName_;
 };
 
 }  // namespace albumora::store

@@ -182,10 +182,14 @@ Status DbfFile::create(const QString& path, const std::vector<FieldDef>& fieldsI
 
 Status DbfFile::writeHeader() {
     unsigned char* h = header_;
-    QDate today = QDate::currentDate();
-    h[1] = std::uint8_t(today.year() % 100);  // two digits, as FoxPro writes it
-    h[2] = std::uint8_t(today.month());
-    h[3] = std::uint8_t(today.day());
+    if (!dateStamped_) {
+        // The date of this session's first change; asking the clock per row costs more than the write.
+        QDate today = QDate::currentDate();
+        h[1] = std::uint8_t(today.year() % 100);  // two digits, as FoxPro writes it
+        h[2] = std::uint8_t(today.month());
+        h[3] = std::uint8_t(today.day());
+        dateStamped_ = true;
+    }
     putLe32(h + 4, recordCount_);
     h[14] = indexLag_ ? 1 : 0;
     h[28] = tableFlags_;
@@ -199,6 +203,12 @@ Status DbfFile::readRecord(std::uint32_t recno, std::string& out) {
     out.resize(size_t(recordLength_));
     std::int64_t off = std::int64_t(headerLength_) + std::int64_t(recno - 1) * recordLength_;
     const std::int64_t end = off + recordLength_;
+    // Reads in index order over a big table jump about: a block read for each would fetch 16 KiB
+    // for one row. Those fetch just the row; reads near the previous one go through the cache.
+    const bool near = lastRead_ != 0 && recno + 16 >= lastRead_ && recno <= lastRead_ + 16;
+    lastRead_ = recno;
+    if (!near && blocks_.find(off / kBlock) == blocks_.end() && blocks_.find((end - 1) / kBlock) == blocks_.end())
+        return file_.readAt(off, out.data(), out.size(), "a record");
     size_t done = 0;
     while (off < end) {
         std::int64_t blockNo = off / kBlock;

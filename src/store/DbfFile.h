@@ -112,6 +112,8 @@ private:
     std::uint8_t codePage_ = 0;
     std::vector<FieldDef> fields_;
     unsigned char header_[32] = {};  // as last read or written
+    bool dateStamped_ = false;
+    std::uint32_t lastRead_ = 0;
 
     // Block cache over the record area: random reads in index order cost a hash lookup, not a
     // system call.

@@ -71,7 +71,21 @@ bool encodeLeaf(const IndexNode& n, int keyLength, char pad, unsigned char* out)
     std::uint32_t maxRec = 1;
     for (std::uint32_t r : n.recnos) maxRec = std::max(maxRec, r);
     const LeafLayout l = layoutFor(keyLength, maxRec);
-    if (leafSize(n, 0, count, keyLength, pad) > kLeafSpace) return false;
+    // One pass works out each key's compression; the bytes are written only when they fit.
+    struct Packed {
+        std::uint8_t dup, trail;
+    };
+    Packed packed[kLeafSpace];  // a leaf never holds more entries than bytes
+    if (count > size_t(kLeafSpace)) return false;
+    int used = int(count) * l.bytes;
+    for (size_t i = 0; i < count; ++i) {
+        const char* key = n.keys.data() + i * size_t(keyLength);
+        const int trail = trailingPad(key, keyLength, pad);
+        const int dup = i ? std::min(commonPrefix(key, key - keyLength, keyLength), keyLength - trail) : 0;
+        packed[i] = {std::uint8_t(dup), std::uint8_t(trail)};
+        used += keyLength - dup - trail;
+        if (used > kLeafSpace) return false;
+    }
     std::memset(out, 0, kPageSize);
     putLe16(out, n.attr);
     putLe16(out + 2, std::uint16_t(count));
@@ -88,10 +102,8 @@ bool encodeLeaf(const IndexNode& n, int keyLength, char pad, unsigned char* out)
     int keyEnd = int(kPageSize);
     for (size_t i = 0; i < count; ++i) {
         const char* key = n.keys.data() + i * size_t(keyLength);
-        const char* prev = i ? key - keyLength : nullptr;
-        int trail = trailingPad(key, keyLength, pad);
-        int dup = prev ? std::min(commonPrefix(key, prev, keyLength), keyLength - trail) : 0;
-        int stored = keyLength - dup - trail;
+        const int dup = packed[i].dup, trail = packed[i].trail;
+        const int stored = keyLength - dup - trail;
         std::uint64_t v = std::uint64_t(n.recnos[i]) | (std::uint64_t(dup) << l.recBits) |
                           (std::uint64_t(trail) << (l.recBits + l.dupBits));
         unsigned char* e = out + kLeafHeader + i * size_t(l.bytes);
@@ -99,7 +111,6 @@ bool encodeLeaf(const IndexNode& n, int keyLength, char pad, unsigned char* out)
         keyEnd -= stored;
         std::memcpy(out + keyEnd, key + dup, size_t(stored));
     }
-    const int used = int(count) * l.bytes + (int(kPageSize) - keyEnd);
     putLe16(out + 12, std::uint16_t(kLeafSpace - used));
     return true;
 }

@@ -74,6 +74,13 @@ Status recoverPack(const QString& dbfPath) {
     return removeFile(jp);
 }
 
+// Cursors remember tags by the stamp of the list they came from; a stamp is never reused, not
+// even by a table opened again.
+std::uint64_t nextTagsStamp() {
+    static std::uint64_t stamp = 0;
+    return ++stamp;
+}
+
 }  // namespace
 
 std::string Table::memoReference(const FieldDef& f, std::uint32_t block) {
@@ -189,7 +196,43 @@ Status Table::openFiles() {
     return loadTags();
 }
 
+// The top-level parts of a key expression joined by "+" ("ID+NR" → "ID", "NR").
+static QStringList keyParts(const QString& expr) {
+    QStringList parts;
+    int depth = 0;
+    QChar quote;
+    QString cur;
+    for (QChar c : expr) {
+        if (!quote.isNull()) {
+            if (c == quote) quote = QChar();
+        } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+            quote = c;
+        } else if (c == QLatin1Char('(')) {
+            ++depth;
+        } else if (c == QLatin1Char(')')) {
+            --depth;
+        } else if (c == QLatin1Char('+') && depth == 0) {
+            parts << cur;
+            cur.clear();
+            continue;
+        }
+        cur += c;
+    }
+    parts << cur;
+    return parts;
+}
+
+void Table::describeParts(Tag& tag) const {
+    tag.partWidths.clear();
+    if (!tag.usable || tag.key.type() != ValueType::Char) return;
+    for (const QString& part : keyParts(tag.keyExpr)) {
+        auto e = compile(part);
+        tag.partWidths.push_back(e && e->type() == ValueType::Char ? e->keyLength() : 0);
+    }
+}
+
 Status Table::loadTags() {
+    tagsStamp_ = nextTagsStamp();
     tags_.clear();
     cdx_.reset();
     indexProblem_ = Status();
@@ -238,6 +281,7 @@ Status Table::loadTags() {
             t->usable = Status(ErrorKind::Unsupported,
                                QStringLiteral("Tag %1 of %2 is descending or unique, which this program does not keep").arg(t->name, name(ip)),
                                ip);
+        describeParts(*t);
         tags_.push_back(std::move(t));
     }
     if (dbf_->indexLag())
@@ -247,6 +291,7 @@ Status Table::loadTags() {
 }
 
 void Table::closeFiles() {
+    tagsStamp_ = nextTagsStamp();
     tags_.clear();
     singles_.clear();
     cdx_.reset();
@@ -895,9 +940,11 @@ Result<const Table::Tag*> Table::openIndexFile(const QString& idxPath) {
     if (s.tag->key.keyLength() != s.tag->tree->keyLength())
         return Status(ErrorKind::Unsupported, QStringLiteral("The keys of %1 do not match its expression").arg(name(idxPath)), idxPath);
     s.tag->tree->setPad(s.tag->key.keyPad());
+    describeParts(*s.tag);
     s.file = std::move(file);
     singles_.push_back(std::move(s));
     ++changeStamp_;
+    tagsStamp_ = nextTagsStamp();
     return singles_.back().tag.get();
 }
 
@@ -905,6 +952,7 @@ void Table::closeIndexFile(const QString& idxPath) {
     singles_.erase(std::remove_if(singles_.begin(), singles_.end(), [&](const Single& s) { return s.path == idxPath; }),
                    singles_.end());
     ++changeStamp_;
+    tagsStamp_ = nextTagsStamp();
 }
 
 // ---------------------------------------------------------------------------------------------

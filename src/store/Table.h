@@ -51,6 +51,9 @@ public:
         std::optional<Expression> condition;
         Status usable;  // why the tag cannot be used, when its expressions do not compile
         bool single = false;  // a separate single-order index file
+        // Widths of the text parts of a key joined by "+" ("ID+NR": 8, 3), for seeks on several
+        // values; 0 for a part that is not text.
+        std::vector<int> partWidths;
     };
 
     ~Table();
@@ -72,6 +75,8 @@ public:
     DbfFile& dbf() { return *dbf_; }
     // Incremented by every change of rows or structure; cursors compare it to notice them.
     std::uint64_t changeStamp() const { return changeStamp_; }
+    // Incremented whenever the list of tags is rebuilt (tag pointers held elsewhere go stale).
+    std::uint64_t tagsStamp() const { return tagsStamp_; }
 
     // The problem with the index file, if any: missing, stale (lags behind the rows) or unreadable.
     const Status& indexProblem() const { return indexProblem_; }
@@ -150,6 +155,8 @@ private:
     bool lagMarked_ = false;
     bool dirty_ = false;
     std::uint64_t changeStamp_ = 1;
+    std::uint64_t tagsStamp_ = 0;
+    void describeParts(Tag& tag) const;
     std::optional<std::uint32_t> deleted_;
 };
 
