@@ -207,8 +207,8 @@ Status DbfFile::readRecord(std::uint32_t recno, std::string& out) {
     // for one row. Those fetch just the row; reads near the previous one go through the cache.
     const bool near = lastRead_ != 0 && recno + 16 >= lastRead_ && recno <= lastRead_ + 16;
     lastRead_ = recno;
-    // The cache only ever holds copies of what is in the file, so the file itself is as good.
-    if (!near) return file_.readAt(off, out.data(), out.size(), "a record");
+    if (!near && blocks_.find(off / kBlock) == blocks_.end() && blocks_.find((end - 1) / kBlock) == blocks_.end())
+        return file_.readAt(off, out.data(), out.size(), "a record");
     size_t done = 0;
     while (off < end) {
         std::int64_t blockNo = off / kBlock;
