@@ -1,0 +1,10 @@
+#include "Prompts.h"
+
+namespace albumora::platform {
+
+Desktop& desktop() {
+    static Desktop d;
+    return d;
+}
+
+}  // namespace albumora::platform
