@@ -23,7 +23,7 @@ QStringList CheckTable(const QString& dbfPath) {
         const QString mp = memoPathFor(dbfPath);
         auto m = MemoFile::open(mp, false);
         if (!m)
-            problems << m.error().text();
+            problems << name + QStringLiteral(": ") + m.error().text();
         else
             memo = std::move(m).value();
     }
@@ -43,7 +43,7 @@ QStringList CheckTable(const QString& dbfPath) {
             }
             return true;
         });
-        if (!st) problems << st.text();
+        if (!st) problems << name + QStringLiteral(": ") + st.text();
     }
 
     // Index file.
@@ -56,7 +56,7 @@ QStringList CheckTable(const QString& dbfPath) {
         problems << QStringLiteral("%1: the index file lags behind the table (it must be rebuilt)").arg(name);
     auto idx = IndexFile::open(ip, false);
     if (!idx) {
-        problems << idx.error().text();
+        problems << name + QStringLiteral(": ") + idx.error().text();
         return problems;
     }
     for (Tree* tree : (*idx)->tags()) {
@@ -68,6 +68,10 @@ QStringList CheckTable(const QString& dbfPath) {
             if (c) cond = std::move(c).value();
         }
         if (key) tree->setPad(key->keyPad());
+        if (Status structure = tree->verify(); !structure) {
+            problems << QStringLiteral("%1: tag %2: %3").arg(name, tag, structure.text());
+            continue;
+        }
         std::vector<std::uint8_t> seen(size_t(count) + 1, 0);
         std::uint64_t keys = 0;
         int bad = 0, outOfRange = 0, twice = 0;

@@ -60,10 +60,12 @@ Status Cursor::open(OpenMode mode) {
         }
     }
     if (!filterText_.isEmpty()) {
+        // A filter set while closed is checked now, like one set on an open cursor.
+        Status valid = validate(filterText_);
         auto e = table_->compile(filterText_, resolver());
-        if (!e) {
+        if (!valid || !e) {
             close();
-            return e.error();
+            return !valid ? valid : e.error();
         }
         filterExpr_ = std::move(e).value();
     }
@@ -211,7 +213,10 @@ QString Cursor::fieldText(const FieldDef& f, const std::string& rec, int index) 
             std::memcpy(&day, p, 4);
             std::memcpy(&ms, p + 4, 4);
             if (day <= 0) return {};
-            QDateTime dt(QDate::fromJulianDay(day), QTime(0, 0).addMSecs(ms));
+            // Stored to the millisecond, shown to the nearest second (16:09:59.999 is 16:10:00,
+            // and a time just before midnight belongs to the next day).
+            QDateTime dt(QDate::fromJulianDay(day), QTime(0, 0), Qt::UTC);
+            dt = dt.addSecs((qint64(ms) + 500) / 1000);
             return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         }
         case '0':

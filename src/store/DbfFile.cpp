@@ -83,6 +83,14 @@ Status DbfFile::parseHeader(std::int64_t fileSize) {
                 return corrupt(QStringLiteral("field %1 has a name with control characters").arg(fields_.size() + 1), at);
         if (f.length == 0)
             return corrupt(QStringLiteral("field %1 has length 0").arg(QString::fromLatin1(f.name.c_str())), at + 16);
+        // Binary types are read at their fixed widths: a wrong width would read a neighbour.
+        const int fixed = f.type == 'I' ? 4 : (f.type == 'B' || f.type == 'Y' || f.type == 'T' || f.type == 'D') ? 8
+                          : f.type == 'L' ? 1 : 0;
+        if (fixed && f.length != fixed)
+            return corrupt(QStringLiteral("field %1 of type %2 has length %3")
+                               .arg(QString::fromLatin1(f.name.c_str()), QChar::fromLatin1(f.type))
+                               .arg(f.length),
+                           at + 16);
         if (f.isMemo() && f.length != 4 && f.length != 10)
             return corrupt(QStringLiteral("memo field %1 has length %2").arg(QString::fromLatin1(f.name.c_str())).arg(f.length),
                            at + 16);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <set>
 
 namespace albumora::store {
 namespace {
@@ -188,8 +189,18 @@ bool Tree::current(const TreePos& pos) const { return pos.valid() && pos.stamp =
 Result<std::uint32_t> Tree::descend(std::string_view key, std::uint32_t recno, std::vector<PathStep>* path,
                                     bool forInsert) {
     std::uint32_t page = root_;
+    std::shared_ptr<const IndexNode> parent;
+    size_t parentIndex = 0;
     for (int depth = 0; depth < kMaxDepth; ++depth) {
         ALB_ASSIGN_OR_RETURN(auto n, node(page));
+        // A child's greatest key is its parent's key for it: a cheap test on every descent that
+        // catches a damaged interior node before it sends a seek the wrong way.
+        if (parent && (n->size() == 0 || std::memcmp(n->keys.data() + (n->size() - 1) * size_t(info_.keyLength),
+                                                     parent->keys.data() + parentIndex * size_t(info_.keyLength),
+                                                     size_t(info_.keyLength)) != 0))
+            return Status(ErrorKind::Corruption,
+                          QStringLiteral("%1: index node %2 does not match its parent's key").arg(fileName(file_->path())).arg(page),
+                          file_->path(), page);
         if (n->isLeaf()) return page;
         if (n->size() == 0)
             return Status(ErrorKind::Corruption, QStringLiteral("Empty interior node in %1").arg(fileName(file_->path())),
@@ -207,6 +218,8 @@ Result<std::uint32_t> Tree::descend(std::string_view key, std::uint32_t recno, s
             lo = n->size() - 1;
         }
         if (path) path->push_back({page, int(lo)});
+        parent = n;
+        parentIndex = lo;
         page = n->children[lo];
     }
     return Status(ErrorKind::Corruption, QStringLiteral("The index tree of %1 is too deep (a loop?)").arg(fileName(file_->path())),
@@ -594,6 +607,54 @@ void KeyList::sort() {
     recnos.swap(r);
 }
 
+Status Tree::verify() {
+    const QString fname = fileName(file_->path());
+    auto bad = [&](std::uint32_t page, const QString& why) {
+        return Status(ErrorKind::Corruption, QStringLiteral("%1: tag %2: %3").arg(fname, QString::fromLatin1(info_.name.c_str()), why),
+                      file_->path(), page);
+    };
+    const int kl = info_.keyLength;
+    std::set<std::uint32_t> seen;
+    // Level by level: every node once, its entries rising, each interior key the greatest key
+    // below it, the sibling links of each level one chain in key order.
+    std::vector<std::uint32_t> level{root_};
+    for (int depth = 0; !level.empty(); ++depth) {
+        if (depth >= kMaxDepth) return bad(root_, QStringLiteral("the tree is too deep"));
+        std::vector<std::uint32_t> below;
+        bool leaves = false;
+        for (size_t i = 0; i < level.size(); ++i) {
+            const std::uint32_t page = level[i];
+            if (!seen.insert(page).second) return bad(page, QStringLiteral("node %1 is reached twice").arg(page));
+            ALB_ASSIGN_OR_RETURN(auto n, node(page));
+            if (i == 0) leaves = n->isLeaf();
+            if (n->isLeaf() != leaves) return bad(page, QStringLiteral("leaves at different depths"));
+            if (depth == 0 && !n->isRoot()) return bad(page, QStringLiteral("the root node is not marked as root"));
+            if (depth > 0 && n->isRoot()) return bad(page, QStringLiteral("node %1 is marked as root").arg(page));
+            const std::uint32_t wantLeft = i == 0 ? kNoPage : level[i - 1];
+            const std::uint32_t wantRight = i + 1 == level.size() ? kNoPage : level[i + 1];
+            if (n->left != wantLeft || n->right != wantRight)
+                return bad(page, QStringLiteral("the sibling links of node %1 are broken").arg(page));
+            for (size_t k = 1; k < n->size() && !info_.descending; ++k)
+                if (compare(*n, k, std::string_view(n->keys.data() + (k - 1) * size_t(kl), size_t(kl)), n->recnos[k - 1]) <= 0)
+                    return bad(page, QStringLiteral("keys out of order in node %1").arg(page));
+            if (!n->isLeaf()) {
+                if (n->size() == 0) return bad(page, QStringLiteral("empty interior node %1").arg(page));
+                for (size_t k = 0; k < n->size(); ++k) {
+                    ALB_ASSIGN_OR_RETURN(auto c, node(n->children[k]));
+                    if (c->size() == 0 ||
+                        std::memcmp(c->keys.data() + (c->size() - 1) * size_t(kl), n->keys.data() + k * size_t(kl), size_t(kl)) != 0)
+                        return bad(page, QStringLiteral("key %1 of node %2 is not the greatest key below it").arg(k).arg(page));
+                    below.push_back(n->children[k]);
+                }
+            } else if (n->size() == 0 && level.size() > 1) {
+                return bad(page, QStringLiteral("empty leaf %1").arg(page));
+            }
+        }
+        level = std::move(below);
+    }
+    return {};
+}
+
 Result<std::uint32_t> Tree::build(IndexFile* file, const KeyList& sorted, char pad) {
     const int kl = sorted.keyLength;
     // Leaves, filled in turn.
@@ -717,7 +778,11 @@ Status IndexFile::load() {
         entries.push_back(e);
         return entries.size() < 4096;
     }));
+    std::set<std::uint32_t> headers;
     for (const IndexEntry& e : entries) {
+        if (!headers.insert(e.recno).second || e.recno == 0)
+            return Status(ErrorKind::Corruption,
+                          name + QStringLiteral(": two tags share the header at %1").arg(e.recno), path(), e.recno);
         Tree::Info ti;
         std::uint32_t troot = 0;
         ALB_TRY(readTagHeader(e.recno, ti, troot));
@@ -871,7 +936,8 @@ Result<std::shared_ptr<const IndexNode>> IndexFile::readNode(std::uint32_t page,
     auto corrupt = [&](const QString& why) {
         return Status(ErrorKind::Corruption, QStringLiteral("%1: bad index node: %2").arg(name, why), path(), page);
     };
-    if (n->attr > 3) return corrupt(QStringLiteral("attributes %1").arg(n->attr));
+    // Visual FoxPro also sets 4 on the nodes it writes; only root (1) and leaf (2) matter here.
+    if ((n->attr & ~4u) > 3) return corrupt(QStringLiteral("attributes %1").arg(n->attr));
     if (n->isLeaf()) {
         const std::uint32_t recMask = getLe32(b + 14);
         const int dupMask = b[18], trailMask = b[19];

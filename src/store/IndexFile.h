@@ -129,6 +129,9 @@ public:
     Status insert(std::string_view key, std::uint32_t recno);
     Status erase(std::string_view key, std::uint32_t recno);
 
+    // Checks the whole structure: each node reached once, keys rising, interior keys equal to
+    // the greatest key below them, sibling links forming one chain per level.
+    Status verify();
     // Walks every entry in order, checking the structure; fn returns false to stop.
     template <class Fn>
     Status forEach(Fn&& fn);

@@ -506,6 +506,10 @@ Status collectKeys(DbfFile& dbf, const std::function<Result<std::string>(std::ui
 }
 
 Status checkKeyExpression(const Expression& e, const QString& expr, const QString& file) {
+    // The tag header keeps the expression text in a 512-byte pool with its FOR condition.
+    if (toCp1252(expr).size() > 400)
+        return Status(ErrorKind::Expression,
+                      QStringLiteral("The key expression is %1 characters long; an index keeps at most 400").arg(expr.size()), file);
     if (e.readsMemo())
         return Status(ErrorKind::Expression, QStringLiteral("A memo field cannot be part of an index key: %1").arg(expr), file);
     if (e.keyLength() < 1 || e.keyLength() > kMaxKeyLength)
