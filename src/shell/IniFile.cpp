@@ -59,7 +59,7 @@ QStringList IniFile::load() const {
 bool IniFile::save(const QStringList& lines) const {
     QString text;
     for (const QString& l : lines) text += l + QStringLiteral("\r\n");
-    return store::writeFileAtomically(path_, store::toCp1252(text)).isOk();
+    return store::writeFileAtomically(path_, store::toCp1252(text), false).isOk();
 }
 
 std::optional<QString> IniFile::read(const QString& section, const QString& key) const {

@@ -168,19 +168,21 @@ QString temporaryPathFor(const QString& path) {
            QString::number(::getpid()) + QStringLiteral(".tmp");
 }
 
-Status writeFileAtomically(const QString& path, const std::string& bytes) {
+Status writeFileAtomically(const QString& path, const std::string& bytes, bool sync) {
     QString tmp = temporaryPathFor(path);
     {
         ALB_ASSIGN_OR_RETURN(File f, File::open(tmp, File::Mode::Create));
         Status st = f.writeAt(0, bytes.data(), bytes.size());
-        if (st) st = f.sync();
+        if (st && sync) st = f.sync();
         if (!st) {
             f.close();
             removeFile(tmp);
             return st;
         }
     }
-    Status st = renameFile(tmp, path);
+    QByteArray a = QFile::encodeName(tmp), b = QFile::encodeName(path);
+    Status st = ::rename(a.constData(), b.constData()) == 0 ? (sync ? syncFolderOf(path) : Status())
+                                                           : ioError(QStringLiteral("Cannot rename %1 to").arg(tmp), path, errno);
     if (!st) removeFile(tmp);
     return st;
 }

@@ -50,8 +50,10 @@ Status removeFile(const QString& path);  // a missing file is no error
 // Renames over an existing file and syncs the folder, so the new name survives a crash.
 Status renameFile(const QString& from, const QString& to);
 Status syncFolderOf(const QString& path);
-// Writes a whole file through a temporary beside it, then renames it into place.
-Status writeFileAtomically(const QString& path, const std::string& bytes);
+// Writes a whole file through a temporary beside it, then renames it into place. Without sync
+// the new contents may still sit in the system's cache after a power cut (small settings files
+// written many times a minute), but a reader never sees half a file.
+Status writeFileAtomically(const QString& path, const std::string& bytes, bool sync = true);
 Status copyFile(const QString& from, const QString& to);
 // A file name beside path that no other writer uses.
 QString temporaryPathFor(const QString& path);

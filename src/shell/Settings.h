@@ -1,0 +1,88 @@
+// The settings file Albumora.ini and the run-time settings every window reads: written once
+// with first-run defaults, then read at start-up, updated by the options dialog and saved in
+// part at shutdown.
+#pragma once
+
+#include "IniFile.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace albumora::shell {
+
+inline const QString kProductVersion = QStringLiteral("7.0a");
+inline const QString kPrimaryHost = QStringLiteral("gnudb.gnudb.org");
+// An HTTP-only mirror of the CD database.
+inline const QString kAlternateHost = QStringLiteral("freedb.freac.org");
+inline const QString kSettingsFileName = QStringLiteral("Albumora.ini");
+
+// The first-run genre list, which is also the CD database's official list of categories.
+const QStringList& firstRunGenres();
+// The first-run media list: (key, value); a value's first two characters are its media code.
+const std::vector<std::pair<QString, QString>>& firstRunMedia();
+
+struct RunSettings {
+    QString host = kPrimaryHost;
+    QString protocol = QStringLiteral("T");
+    QString cdPath;
+    int driveNr = 0;
+    bool hint = true;
+    bool art = false;
+    bool ssl = false;
+    QString genre;
+    QString clipsDir;
+    QString viewer;
+    QString labeler;
+    QString player;
+    QString name = QStringLiteral("Music Collection Manager");
+    QString amount = QStringLiteral("15.00");
+    QString mail;
+    QString server;
+    int wstate = 1;
+
+    QString urlAmazon, urlAmg, urlFreedb, urlTracktype;
+    QStringList officialGenres;
+
+    QString programFolder;  // the data folder, ending with "/"
+    QString settingsPath;
+
+    // CD database greeting texts, composed once.
+    QString cgiPath = QStringLiteral("/~cddb/cddb.cgi");
+    QString httpTail;      // "&hello=…&proto=5"
+    QString cddbpHello;    // "cddb hello …"
+    QString clientHost;
+
+    bool isHttp() const { return protocol.startsWith(QLatin1Char('H')); }
+};
+
+class SettingsFile {
+public:
+    explicit SettingsFile(const QString& programFolder);
+    IniFile& ini() { return ini_; }
+    const QString& path() const { return ini_.path(); }
+
+    // Writes the first-run defaults, in the order the program always wrote them.
+    bool writeFirstRun(const QString& firstCdRomDrive, const QString& player);
+    // Reads every value, applying defaults and the rule for a too short host name.
+    RunSettings read(const std::function<QString()>& firstCdRomDrive) const;
+
+    QStringList genreList() const;  // section Genre, trimmed entries, blanks left out
+    QStringList mediaList() const;  // section Media in file order, trimmed entries (blank kept)
+    // Replaces the section Genre with the list, keys numbered from 1.
+    bool writeGenreList(const QStringList& genres);
+
+    // The web addresses used when a URL key is missing.
+    static QString defaultUrl(const QString& key);
+
+private:
+    QString folder_;
+    mutable IniFile ini_;
+};
+
+// The CD database greetings, carrying this machine's host name and the product version.
+void composeGreetings(RunSettings& s);
+
+}  // namespace albumora::shell
