@@ -47,6 +47,7 @@ Status Cursor::requireOpen() const {
 Status Cursor::open(OpenMode mode) {
     if (table_) return {};
     ALB_ASSIGN_OR_RETURN(table_, Table::open(path_, mode));
+    touchView();
     mode_ = mode;
     state_ = State::Browse;
     recno_ = 0;
@@ -79,6 +80,7 @@ Status Cursor::open(OpenMode mode) {
 void Cursor::close() {
     if (!table_) return;
     table_.reset();
+    touchView();
     state_ = State::Inactive;
     filterExpr_ = Expression();
     memoEdits_.clear();
@@ -272,6 +274,29 @@ QString Cursor::text(int index) const {
 
 QString Cursor::text(const QString& name) const { return text(fieldIndex(name)); }
 
+QString Cursor::textOfRecord(std::uint32_t recno, int index) const {
+    if (!table_ || index < 0 || recno == 0) return {};
+    if (recno == recno_ && state_ == State::Browse) return text(index);
+    std::string rec;
+    if (!table_->readRecord(recno, rec)) return {};
+    const int own = int(table_->fields().size());
+    if (index < own) return fieldText(table_->fields()[size_t(index)], rec, index);
+    if (index - own >= int(extras_.size())) return {};
+    // Looked-up and computed fields read the current row: lend them this one for a moment.
+    auto* self = const_cast<Cursor*>(this);
+    std::string saved = std::move(self->rec_);
+    const std::uint32_t savedRecno = recno_;
+    const std::uint64_t savedStamp = recStamp_;
+    self->rec_ = std::move(rec);
+    self->recno_ = recno;
+    self->recStamp_ = table_->changeStamp();
+    QString out = extraText(extras_[size_t(index - own)]);
+    self->rec_ = std::move(saved);
+    self->recno_ = savedRecno;
+    self->recStamp_ = savedStamp;
+    return out;
+}
+
 qint64 Cursor::integer(const QString& name) const { return text(name).trimmed().toLongLong(); }
 
 bool Cursor::boolean(const QString& name) const { return text(name) == QLatin1String("T"); }
@@ -329,6 +354,7 @@ const Table::Tag* Cursor::orderTag() const {
 
 Status Cursor::setOrder(const QString& tag) {
     if (table_ && state_ != State::Browse) ALB_TRY(post());
+    touchView();
     if (tag.isEmpty()) {
         order_.clear();
         clearScope();
@@ -398,6 +424,7 @@ Status Cursor::validate(const QString& expression) const {
 }
 
 Status Cursor::setFilter(const QString& expression) {
+    touchView();
     if (expression.trimmed().isEmpty()) {
         filterText_.clear();
         filterExpr_ = Expression();
@@ -411,17 +438,24 @@ Status Cursor::setFilter(const QString& expression) {
     return {};
 }
 
-void Cursor::setFiltered(bool on) { filtered_ = on; }
+void Cursor::setFiltered(bool on) {
+    if (on != filtered_) touchView();
+    filtered_ = on;
+}
 
 Status Cursor::setScope(const QString& low, const QString& high) {
     ALB_TRY(requireOpen());
     if (!orderTag()) return Status(ErrorKind::InvalidArgument, QStringLiteral("A scope needs an index order"), path_);
     scope_ = Scope{keyBytes(low), keyBytes(high)};
     detailNone_ = false;
+    touchView();
     return {};
 }
 
-void Cursor::clearScope() { scope_.reset(); }
+void Cursor::clearScope() {
+    if (scope_) touchView();
+    scope_.reset();
+}
 
 bool Cursor::inScope(std::string_view key) const {
     if (!scope_) return true;
@@ -883,6 +917,7 @@ void Cursor::setMaster(Cursor* master, const QString& masterField) {
 void Cursor::followMaster() {
     if (!table_ || !master_) return;
     if (!master_->isOpen() || master_->isEmpty() || master_->state() == State::Insert) {
+        touchView();
         detailNone_ = true;
         scope_.reset();
         setEmpty();
@@ -891,6 +926,7 @@ void Cursor::followMaster() {
     }
     const int mf = master_->table_->fieldIndex(masterField_);
     if (mf < 0 || !orderTag()) {
+        touchView();
         detailNone_ = true;
         setEmpty();
         notify();
@@ -905,6 +941,7 @@ void Cursor::followMaster() {
     }
     detailNone_ = false;
     scope_ = Scope{value, value};
+    touchView();
     first();
 }
 

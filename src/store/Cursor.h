@@ -61,6 +61,8 @@ public:
     // Values of the current row (or of the row being edited), without trailing blanks.
     QString text(int index) const;
     QString text(const QString& name) const;
+    // A field of any row, without moving: grids read their rows this way.
+    QString textOfRecord(std::uint32_t recno, int index) const;
     qint64 integer(const QString& name) const;
     bool boolean(const QString& name) const;
     bool isBlank(const QString& name) const;
@@ -135,6 +137,10 @@ public:
     bool controlsDisabled() const { return disabled_ > 0; }
     // Re-reads the current row and tells the views.
     void refresh();
+    // Changes whenever the set or order of visible rows may have changed through this cursor's
+    // settings (order, filter, scope, open, close); with the table's changeStamp() it tells views
+    // when to rebuild their row lists.
+    std::uint64_t viewStamp() const { return viewStamp_; }
 
 signals:
     // The position or the data changed.
@@ -205,6 +211,8 @@ private:
     QMetaObject::Connection masterLink_;
     int disabled_ = 0;
     bool pending_ = false;
+    std::uint64_t viewStamp_ = 0;
+    void touchView() { ++viewStamp_; }
     mutable const Table::Tag* tagCache_ = nullptr;
     mutable std::uint64_t tagCacheStamp_ = 0;
     mutable QString tagCacheName_;

@@ -78,11 +78,20 @@ double parseNumber(std::string_view s) {
 }
 
 std::string formatNumber(double v, int len, int dec) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%*.*f", len, dec, v);
-    std::string s(buf);
-    if (int(s.size()) > len) return std::string(size_t(std::max(len, 0)), '*');
+    const int need = std::snprintf(nullptr, 0, "%*.*f", len, dec, v);
+    if (need < 0 || need > len) return std::string(size_t(std::max(len, 0)), '*');
+    std::string s(size_t(need) + 1, '\0');
+    std::snprintf(s.data(), s.size(), "%*.*f", len, dec, v);
+    s.resize(size_t(need));
     return s;
+}
+
+// A count typed into an expression, as a size: negative and NaN are 0, anything at or above
+// the limit is the limit (a double that large does not fit an integer at all).
+size_t countOf(double n, size_t limit) {
+    if (!(n > 0)) return 0;
+    if (n >= double(limit)) return limit;
+    return size_t(n);
 }
 
 std::string_view trimLeftBlank(std::string_view s) {
@@ -340,27 +349,25 @@ struct FnNode : Node {
             case Fn::Left: {
                 double n = args[1]->num(c);
                 std::string_view v = args[0]->str(c);
-                size_t k = n <= 0 ? 0 : std::min(v.size(), size_t(n));
-                scratch.assign(v.substr(0, k));
+                scratch.assign(v.substr(0, countOf(n, v.size())));
                 return scratch;
             }
             case Fn::Right: {
                 double n = args[1]->num(c);
                 std::string_view v = args[0]->str(c);
-                size_t k = n <= 0 ? 0 : std::min(v.size(), size_t(n));
-                scratch.assign(v.substr(v.size() - k));
+                scratch.assign(v.substr(v.size() - countOf(n, v.size())));
                 return scratch;
             }
             case Fn::Substr: {
                 double s = args[1]->num(c);
                 double n = args.size() > 2 ? args[2]->num(c) : 1e18;
                 std::string_view v = args[0]->str(c);
-                size_t start = s < 1 ? 0 : size_t(s) - 1;
-                if (start >= v.size() || n <= 0) {
+                const size_t start = s < 1 ? 0 : countOf(s, v.size() + 1) - 1;
+                if (start >= v.size() || !(n > 0)) {
                     scratch.clear();
                     return scratch;
                 }
-                scratch.assign(v.substr(start, n >= double(v.size()) ? std::string_view::npos : size_t(n)));
+                scratch.assign(v.substr(start, countOf(n, v.size())));
                 return scratch;
             }
             case Fn::Padr:
@@ -373,7 +380,7 @@ struct FnNode : Node {
                     if (!fillText.empty()) fill = fillText[0];
                 }
                 std::string_view v = args[0]->str(c);
-                size_t n = nd <= 0 ? 0 : std::min<size_t>(size_t(nd), 65535);
+                const size_t n = countOf(nd, 65535);
                 if (v.size() >= n)
                     scratch.assign(v.substr(0, n));
                 else if (fn == Fn::Padr) {
@@ -390,10 +397,8 @@ struct FnNode : Node {
             case Fn::Alltrim: scratch.assign(trimLeftBlank(trimRightBlank(args[0]->str(c)))); return scratch;
             case Fn::Str: {
                 double v = args[0]->num(c);
-                int len = args.size() > 1 ? int(args[1]->num(c)) : 10;
-                int dec = args.size() > 2 ? int(args[2]->num(c)) : 0;
-                len = std::clamp(len, 1, 255);
-                dec = std::clamp(dec, 0, 18);
+                const int len = args.size() > 1 ? std::max<int>(1, int(countOf(args[1]->num(c), 255))) : 10;
+                const int dec = args.size() > 2 ? int(countOf(args[2]->num(c), 18)) : 0;
                 scratch = formatNumber(v, len, dec);
                 return scratch;
             }
@@ -401,7 +406,7 @@ struct FnNode : Node {
             case Fn::Dtos: scratch = formatDbfDate(args[0]->num(c)); return scratch;
             case Fn::Space: {
                 double n = args[0]->num(c);
-                scratch.assign(n <= 0 ? 0 : std::min<size_t>(size_t(n), 65535), ' ');
+                scratch.assign(countOf(n, 65535), ' ');
                 return scratch;
             }
             default: return {};

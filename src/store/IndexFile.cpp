@@ -942,7 +942,7 @@ Result<std::shared_ptr<const IndexNode>> IndexFile::readNode(std::uint32_t page,
         const std::uint32_t recMask = getLe32(b + 14);
         const int dupMask = b[18], trailMask = b[19];
         const int recBits = b[20], dupBits = b[21], trailBits = b[22], bytes = b[23];
-        if (bytes < 1 || bytes > 8 || recBits + dupBits + trailBits > bytes * 8 || recBits > 32)
+        if (bytes < 1 || bytes > 8 || recBits + dupBits + trailBits > bytes * 8 || recBits > 32 || dupBits > 8 || trailBits > 8)
             return corrupt(QStringLiteral("entry layout %1/%2/%3 in %4 bytes").arg(recBits).arg(dupBits).arg(trailBits).arg(bytes));
         if (count * bytes > kLeafSpace) return corrupt(QStringLiteral("%1 entries do not fit").arg(count));
         n->keys.resize(size_t(count) * size_t(keyLength));

@@ -186,6 +186,13 @@ Status Table::openFiles() {
     if (!dbf) return dbf.error();
     dbf_ = std::move(dbf).value();
     ALB_TRY(dbf_->lock(mode_ == OpenMode::Exclusive ? File::Lock::Exclusive : File::Lock::Shared));
+    // A pack that died before its journal left incomplete new files; with the table locked and
+    // no journal, nobody is writing them.
+    if (dbf_->writable() && !fileExists(journalPath(path_))) {
+        removeFile(packTemp(path_));
+        removeFile(packTemp(memoPathFor(path_)));
+        removeFile(packTemp(indexPathFor(path_)));
+    }
     if (dbf_->hasMemoFields()) {
         const QString mp = memoPathFor(path_);
         if (!fileExists(mp))
@@ -495,7 +502,9 @@ Status collectKeys(DbfFile& dbf, const std::function<Result<std::string>(std::ui
             j.keys.add(j.key->evalKey(ctx), recno);
         }
         if (!ctx.error.isOk()) {
-            failure = ctx.error;
+            failure = Status(ctx.error.kind(),
+                             QStringLiteral("%1, record %2: %3").arg(name(dbf.path())).arg(recno).arg(ctx.error.message()),
+                             dbf.path());
             return false;
         }
         return true;
