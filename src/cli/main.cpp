@@ -4,8 +4,12 @@
 #include "Csv.h"
 #include "DMcd.h"
 #include "DataFolder.h"
+#include "DiscDrive.h"
 #include "File.h"
+#include "IniFile.h"
+#include "Prompts.h"
 #include "Table.h"
+#include "UDiscIdCalcDefs.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,10 +36,16 @@ const char* kUsage =
     "                            print the number of rows passing the filter\n"
     "  reindex TABLE|all         rebuild the index files\n"
     "  pack TABLE|all            drop deleted rows, compact memos, rebuild the index\n"
+    "  drives [DEVICE|IMAGE]     list the CD drives, a disc image first\n"
+    "  discid [DEVICE|IMAGE]     print the disc ID of the disc, then its TOC query text\n"
     "\n"
     "TABLE is a file name in the data folder (ALBUMS.DBF, tracks.dbf, ...), matched without\n"
     "regard to case. The data folder is DIR, else $ALBUMORA_HOME, else the program's folder when\n"
-    "it holds Albumora.ini, else $XDG_DATA_HOME/Albumora.\n";
+    "it holds Albumora.ini, else $XDG_DATA_HOME/Albumora.\n"
+    "\n"
+    "DEVICE is a CD device (/dev/sr0), IMAGE a disc image (.cue with its .bin, cdrdao .toc, .nrg).\n"
+    "Without one the drive is CDPath of section [Current] in the data folder's Albumora.ini,\n"
+    "else the first CD device.\n";
 
 void out(const QString& s) {
     const QByteArray b = s.toUtf8();
@@ -237,6 +247,80 @@ int cmdCheck(const QString& folder, Args& args) {
     return 0;
 }
 
+// The drive a disc command works on: the argument, else CDPath of the settings file (relative
+// to the data folder), else the first CD device.
+QString drivePath(const QString& folder, Args& args) {
+    std::optional<QString> given;
+    if (!args.empty()) given = args.take();
+    args.done();
+    if (given) {
+        if (!QFileInfo::exists(*given)) fail(QStringLiteral("no such device or disc image: %1").arg(*given));
+        return QFileInfo(*given).absoluteFilePath();
+    }
+    const albumora::shell::IniFile ini(QDir(folder).filePath(QStringLiteral("Albumora.ini")));
+    QString path = ini.readString(QStringLiteral("Current"), QStringLiteral("CDPath"));
+    if (!path.isEmpty()) return QDir(folder).absoluteFilePath(path);
+    path = albumora::disc::DiscDrive::FirstCdRomDrive();
+    if (path.isEmpty()) fail(QStringLiteral("Can NOT find a CD-ROM drive"));
+    return path;
+}
+
+// Message boxes of the disc layer, for a program without windows: errors are kept for the
+// one-line failure message, questions are answered "no".
+class CliPrompts : public albumora::platform::Prompts {
+public:
+    QStringList errors;
+    void error(const QString& text) override { errors << text; }
+    void message(const QString&) override {}
+    void information(const QString&) override {}
+    bool confirm(const QString&) override { return false; }
+    bool okCancel(const QString&) override { return false; }
+    std::optional<QString> input(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> openFile(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> saveFile(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> folder(const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> font(const QString&) override { return std::nullopt; }
+};
+
+int cmdDrives(const QString& folder, Args& args) {
+    using namespace albumora::disc;
+    const QString path = drivePath(folder, args);
+    CdDriveList list;
+    if (!GetCdRomDrives(list, IsDiscImage(path) ? path : QString()))
+        fail(QStringLiteral("Can NOT find a CD-ROM drive"));
+    for (const QString& line : DiscDrive::DriveLines(list)) out(line + QLatin1Char('\n'));
+    return 0;
+}
+
+int cmdDiscId(const QString& folder, Args& args) {
+    using namespace albumora::disc;
+    const QString path = drivePath(folder, args);
+    const bool image = IsDiscImage(path);
+    // The drive number is where the path sits in the list: 0 for an image, which comes first.
+    CdDriveList list;
+    GetCdRomDrives(list, image ? path : QString());
+    int nr = -1;
+    const QString wanted = QFileInfo(path).canonicalFilePath();
+    for (int i = 0; i < list.count && nr < 0; ++i)
+        if (QFileInfo(list.drives[size_t(i)].device).canonicalFilePath() == wanted) nr = i;
+    if (nr < 0) fail(QStringLiteral("%1 is not a CD drive or a disc image").arg(path));
+    if (!DiscDrive::DriveReady(path))
+        fail((image ? QStringLiteral("cannot read the disc image %1") : QStringLiteral("no disc in %1")).arg(path));
+
+    CliPrompts prompts;
+    const albumora::platform::Desktop saved = albumora::platform::desktop();
+    albumora::platform::desktop().prompts = &prompts;
+    DiscState state;
+    DiscDrive drive({path, nr, QStringLiteral("T")}, state);
+    const bool read = drive.ReadDisc();
+    albumora::platform::desktop() = saved;
+    if (!read)
+        fail(prompts.errors.isEmpty() ? QStringLiteral("cannot read the table of contents of %1").arg(path)
+                                      : prompts.errors.last());
+    out(state.currentDiscId + QLatin1Char('\n') + drive.ComposeTocText(TocMode::Lookup).queryText + QLatin1Char('\n'));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -265,6 +349,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("init"), cmdInit},   {QStringLiteral("check"), cmdCheck},
             {QStringLiteral("query"), cmdQuery}, {QStringLiteral("count"), cmdCount},
             {QStringLiteral("reindex"), cmdReindex}, {QStringLiteral("pack"), cmdPack},
+            {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
         };
         auto it = commands.find(command);
         if (it == commands.end()) fail(QStringLiteral("unknown command \"%1\"; see albumora-cli --help").arg(command));
