@@ -1,0 +1,323 @@
+#include "ToolsF.h"
+
+#include "Prompts.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+namespace albumora::shell {
+
+namespace {
+const QString kCurrent = QStringLiteral("Current");
+
+QLabel* grey(const QString& text, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, Qt::gray);
+    l->setPalette(p);
+    return l;
+}
+}  // namespace
+
+TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), settings_(settings), file_(file),
+      hooks_(std::move(hooks)) {
+    setObjectName(QStringLiteral("OpTools"));
+    setWindowTitle(QStringLiteral("Albumora - Properties and Options Form"));
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Customize your Albumora, then click OK to save changes or Cancel to abort"), this));
+
+    auto* grid = new QGridLayout;
+    int row = 0;
+    auto edit = [&](const QString& name, const QString& label, const QString& hint) {
+        auto* l = new QLabel(label, this);
+        auto* e = new QLineEdit(this);
+        e->setObjectName(name);
+        e->setToolTip(hint);
+        l->setToolTip(hint);
+        grid->addWidget(l, row, 0);
+        grid->addWidget(e, row, 1);
+        return e;
+    };
+    drivesLabel_ = new QLabel(QStringLiteral("CD/DVD-Rom Drive:"), this);
+    cbDrives_ = new QComboBox(this);
+    cbDrives_->setObjectName(QStringLiteral("cbDrives"));
+    grid->addWidget(drivesLabel_, row, 0);
+    grid->addWidget(cbDrives_, row++, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("CD/DVD-Rom Device:"), this), row, 0);
+    DrivePicker_ = new QComboBox(this);
+    DrivePicker_->setObjectName(QStringLiteral("DrivePicker"));
+    DrivePicker_->setEditable(true);
+    grid->addWidget(DrivePicker_, row++, 1, 1, 2);
+    auto browseRow = [&](QLineEdit* e, const QString& buttonName) {
+        auto* b = new QPushButton(QStringLiteral("Browse"), this);
+        b->setObjectName(buttonName);
+        b->setAutoDefault(false);
+        grid->addWidget(b, row++, 2);
+        connect(b, &QPushButton::clicked, this, [this, e] { browse(e); });
+    };
+    EditViewer_ = edit(QStringLiteral("EditViewer"), QStringLiteral("Viewer program:"), QStringLiteral("Program to display Cover Art"));
+    browseRow(EditViewer_, QStringLiteral("ViewerButton"));
+    EditLabeler_ = edit(QStringLiteral("EditLabeler"), QStringLiteral("Labeler program:"), QString());
+    browseRow(EditLabeler_, QStringLiteral("Button1"));
+    EditPlayer_ = edit(QStringLiteral("EditPlayer"), QStringLiteral("Player program:"),
+                       QStringLiteral("Leave blank to use the desktop's default audio player"));
+    browseRow(EditPlayer_, QStringLiteral("Button2"));
+    EditName_ = edit(QStringLiteral("EditName"), QStringLiteral("Purpose:"), QString());
+    ++row;
+    EditAmount_ = edit(QStringLiteral("EditAmount"), QStringLiteral("Default Cost"),
+                       QStringLiteral("Initial cost when entering Purchase Cost or Current Value"));
+    grid->addWidget(new QLabel(QStringLiteral("(default album Cost/Value used to calculate collection valuation)"), this), row++, 2);
+    layout->addLayout(grid);
+
+    FlyOverCheck_ = new QCheckBox(QStringLiteral("Show Tooltips (\"fly-over\" hints)"), this);
+    FlyOverCheck_->setObjectName(QStringLiteral("FlyOverCheck"));
+    layout->addWidget(FlyOverCheck_);
+    layout->addWidget(grey(QStringLiteral("(show hint when the mouse pointer rests on a control or its label)"), this));
+    ArtCheck_ = new QCheckBox(QStringLiteral("Auto display cover art"), this);
+    ArtCheck_->setObjectName(QStringLiteral("ArtCheck"));
+    layout->addWidget(ArtCheck_);
+    layout->addWidget(grey(QStringLiteral("(auto show any cover art while playing the album)"), this));
+
+    auto* boxes = new QHBoxLayout;
+    auto* protocol = new QGroupBox(QStringLiteral(" Connection Protocol "), this);
+    protocol->setObjectName(QStringLiteral("RadioGroup1"));
+    auto* pl = new QVBoxLayout(protocol);
+    tcp_ = new QRadioButton(QStringLiteral("TCP/IP"), protocol);
+    http_ = new QRadioButton(QStringLiteral("HTTP"), protocol);
+    tcp_->setObjectName(QStringLiteral("RadioGroup1Item0"));
+    http_->setObjectName(QStringLiteral("RadioGroup1Item1"));
+    RadioGroup1_ = new QButtonGroup(this);
+    RadioGroup1_->addButton(tcp_, 0);
+    RadioGroup1_->addButton(http_, 1);
+    pl->addWidget(tcp_);
+    pl->addWidget(http_);
+    SSLcheck_ = new QCheckBox(QStringLiteral("Authentication required"), protocol);
+    SSLcheck_->setObjectName(QStringLiteral("SSLcheck"));
+    pl->addWidget(SSLcheck_);
+    boxes->addWidget(protocol);
+    auto* hosts = new QGroupBox(QStringLiteral(" Database Host  "), this);
+    hosts->setObjectName(QStringLiteral("RadioGroup2"));
+    auto* hl = new QVBoxLayout(hosts);
+    primary_ = new QRadioButton(kPrimaryHost + QStringLiteral("  (primary)"), hosts);
+    alternate_ = new QRadioButton(kAlternateHost + QStringLiteral(" (alternate, for HTTP protocol only)"), hosts);
+    primary_->setObjectName(QStringLiteral("RadioGroup2Item0"));
+    alternate_->setObjectName(QStringLiteral("RadioGroup2Item1"));
+    RadioGroup2_ = new QButtonGroup(this);
+    RadioGroup2_->addButton(primary_, 0);
+    RadioGroup2_->addButton(alternate_, 1);
+    hl->addWidget(primary_);
+    hl->addWidget(alternate_);
+    boxes->addWidget(hosts);
+    layout->addLayout(boxes);
+    connect(RadioGroup1_, &QButtonGroup::idClicked, this, [this] { RadioGroup1Click(); });
+    connect(RadioGroup2_, &QButtonGroup::idClicked, this, [this] { RadioGroup2Click(); });
+
+    auto* mail = new QGroupBox(QStringLiteral(" E-mail entries used ONLY for submitting new/corrected info to Freedb "), this);
+    auto* ml = new QGridLayout(mail);
+    ml->addWidget(new QLabel(QStringLiteral("Your e-mail Address:"), mail), 0, 0);
+    EditMail_ = new QLineEdit(mail);
+    EditMail_->setObjectName(QStringLiteral("EditMail"));
+    ml->addWidget(EditMail_, 0, 1);
+    ml->addWidget(grey(QStringLiteral("example: jane.doe@example.org"), mail), 1, 1);
+    ml->addWidget(new QLabel(QStringLiteral("Outgoing (SMTP) Mail Server:"), mail), 2, 0);
+    EditServer_ = new QLineEdit(mail);
+    EditServer_->setObjectName(QStringLiteral("EditServer"));
+    ml->addWidget(EditServer_, 2, 1);
+    ml->addWidget(grey(QStringLiteral("example: mail.example.org"), mail), 3, 1);
+    ml->addWidget(new QLabel(QStringLiteral("The e-mail address must be on the above mail server, no web mail address please"), mail),
+                  4, 0, 1, 2);
+    layout->addWidget(mail);
+
+    auto* buttons = new QHBoxLayout;
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("OKbutton"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("CancelButton"));
+    auto* help = new QPushButton(QStringLiteral("Help"), this);
+    help->setObjectName(QStringLiteral("BitBtn1"));
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addWidget(help);
+    layout->addLayout(buttons);
+    bar_ = new QStatusBar(this);
+    bar_->setSizeGripEnabled(false);
+    layout->addWidget(bar_);
+    connect(ok, &QPushButton::clicked, this, &TOpTools::OKbuttonClick);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(help, &QPushButton::clicked, this, &TOpTools::BitBtn1Click);
+    FormShow();
+}
+
+void TOpTools::FormShow() {
+    EditMail_->setText(settings_.mail);
+    EditServer_->setText(settings_.server);
+    EditViewer_->setText(settings_.viewer);
+    EditName_->setText(settings_.name);
+    EditLabeler_->setText(settings_.labeler);
+    EditAmount_->setText(settings_.amount);
+    EditPlayer_->setText(settings_.player);
+    FlyOverCheck_->setChecked(settings_.hint);
+    ArtCheck_->setChecked(settings_.art);
+    SSLcheck_->setChecked(settings_.ssl);
+
+    DrivePicker_->clear();
+    QStringList devices = hooks_.cdDevices ? hooks_.cdDevices() : QStringList();
+    if (!settings_.cdPath.isEmpty() && !devices.contains(settings_.cdPath)) devices.prepend(settings_.cdPath);
+    DrivePicker_->addItems(devices);
+    if (!settings_.cdPath.isEmpty()) DrivePicker_->setCurrentText(settings_.cdPath);
+
+    const QStringList lines = hooks_.driveLines ? hooks_.driveLines() : QStringList();
+    cbDrives_->clear();
+    if (lines.isEmpty()) {
+        if (auto* p = platform::desktop().prompts) p->error(QStringLiteral("Can NOT find a CD-ROM drive"));
+        cbDrives_->setVisible(false);
+        drivesLabel_->setVisible(false);
+    } else {
+        cbDrives_->addItems(lines);
+        cbDrives_->setCurrentIndex(settings_.driveNr >= 0 && settings_.driveNr < lines.size() ? settings_.driveNr : -1);
+        cbDrives_->setVisible(true);
+        drivesLabel_->setVisible(true);
+    }
+    (settings_.protocol.startsWith(QLatin1Char('T')) ? tcp_ : http_)->setChecked(true);
+    (settings_.host.startsWith(kPrimaryHost.at(0)) ? primary_ : alternate_)->setChecked(true);
+    SSLcheck_->setEnabled(http_->isChecked());
+    shown_ = current();
+}
+
+TOpTools::Snapshot TOpTools::current() const {
+    Snapshot s;
+    s.mail = EditMail_->text();
+    s.server = EditServer_->text();
+    s.viewer = EditViewer_->text();
+    s.labeler = EditLabeler_->text();
+    s.player = EditPlayer_->text();
+    s.name = EditName_->text();
+    s.amount = EditAmount_->text();
+    s.picker = DrivePicker_->currentText();
+    s.hint = FlyOverCheck_->isChecked();
+    s.art = ArtCheck_->isChecked();
+    s.ssl = SSLcheck_->isChecked();
+    s.protocol = RadioGroup1_->checkedId();
+    s.host = RadioGroup2_->checkedId();
+    s.drive = cbDrives_->isVisible() || cbDrives_->count() ? cbDrives_->currentIndex() : -1;
+    return s;
+}
+
+void TOpTools::RadioGroup1Click() { SSLcheck_->setEnabled(http_->isChecked()); }
+
+void TOpTools::RadioGroup2Click() {
+    if (tcp_->isChecked() && alternate_->isChecked())
+        if (auto* p = platform::desktop().prompts)
+            p->information(QStringLiteral("The alternate database may not work with TCP/IP Connection Protocol.\rYou may have to "
+                                          "select HTTP Connection Protocol."));
+}
+
+void TOpTools::BitBtn1Click() {
+    if (hooks_.openHelpPage) hooks_.openHelpPage(QStringLiteral("CDhelp2.html#optons"));
+}
+
+void TOpTools::browse(QLineEdit* edit) {
+    auto* p = platform::desktop().prompts;
+    if (!p) return;
+    if (auto file = p->openFile(QStringLiteral("Choose a program"), QStringLiteral("/"), QStringLiteral("Programs (*)|*|All Files (*.*)|*.*")))
+        edit->setText(*file);
+}
+
+void TOpTools::OKbuttonClick() {
+    auto* prompts = platform::desktop().prompts;
+    bool failed = false;
+    auto check = [&](bool bad, const QString& message) {
+        if (!bad) return;
+        failed = true;
+        if (prompts) prompts->error(message);
+    };
+    const Snapshot now = current();
+    check(!now.mail.isEmpty() && !now.mail.contains(QLatin1Char('@')), QStringLiteral("Invalid e-mail address"));
+    check(!now.server.isEmpty() && !now.server.contains(QLatin1Char('.')), QStringLiteral("Invalid mail server"));
+    check(!now.viewer.isEmpty() && !QFileInfo(now.viewer).isFile(), QStringLiteral("Invalid Viewer Program Path"));
+    check(!now.player.isEmpty() && !QFileInfo(now.player).isFile(), QStringLiteral("Invalid Player Program path"));
+    check(!now.labeler.isEmpty() && !QFileInfo(now.labeler).isFile(), QStringLiteral("Invalid Labeler Program Path"));
+
+    // Only what changed is applied and written, even after a failed check.
+    IniFile& ini = file_.ini();
+    if (now.mail != shown_.mail && !now.mail.trimmed().isEmpty()) {
+        settings_.mail = now.mail;
+        ini.write(kCurrent, QStringLiteral("Mail"), now.mail);
+    }
+    if (now.server != shown_.server && !now.server.trimmed().isEmpty()) {
+        settings_.server = now.server;
+        ini.write(kCurrent, QStringLiteral("Server"), now.server);
+    }
+    if (now.hint != shown_.hint) {
+        settings_.hint = now.hint;
+        ini.writeBool(kCurrent, QStringLiteral("Hint"), now.hint);
+        if (hooks_.applyHints) hooks_.applyHints(now.hint);
+    }
+    if (now.art != shown_.art) {
+        settings_.art = now.art;
+        ini.writeBool(kCurrent, QStringLiteral("Art"), now.art);
+    }
+    if (now.ssl != shown_.ssl) {
+        settings_.ssl = now.ssl;
+        ini.writeBool(kCurrent, QStringLiteral("SSL"), now.ssl);
+    }
+    if (now.protocol != shown_.protocol) {
+        settings_.protocol = now.protocol == 0 ? QStringLiteral("T") : QStringLiteral("H");
+        ini.write(kCurrent, QStringLiteral("Protocol"), settings_.protocol);
+    }
+    if (now.host != shown_.host) {
+        settings_.host = now.host == 0 ? kPrimaryHost : kAlternateHost;
+        ini.write(kCurrent, QStringLiteral("Host"), settings_.host);
+    }
+    if (now.drive != shown_.drive && now.drive >= 0) {
+        settings_.driveNr = now.drive;
+        ini.writeInt(kCurrent, QStringLiteral("DriveNr"), now.drive);
+        settings_.cdPath = hooks_.firstCdRomDrive ? hooks_.firstCdRomDrive() : QString();
+        ini.write(kCurrent, QStringLiteral("CDPath"), settings_.cdPath);
+    }
+    if (now.picker != shown_.picker) {
+        settings_.cdPath = now.picker;
+        ini.write(kCurrent, QStringLiteral("CDPath"), now.picker);
+    }
+    if (now.viewer != shown_.viewer) {
+        settings_.viewer = now.viewer;
+        ini.write(kCurrent, QStringLiteral("Viewer"), now.viewer);
+    }
+    if (now.labeler != shown_.labeler) {
+        settings_.labeler = now.labeler;
+        ini.write(kCurrent, QStringLiteral("Labeler"), now.labeler);
+    }
+    if (now.amount != shown_.amount) {
+        settings_.amount = now.amount;
+        ini.write(kCurrent, QStringLiteral("Amount"), now.amount);
+    }
+    if (now.player != shown_.player) {
+        settings_.player = now.player;
+        ini.write(kCurrent, QStringLiteral("Player"), now.player);
+    }
+    if (now.name != shown_.name) {
+        settings_.name = now.name;
+        ini.write(kCurrent, QStringLiteral("Name"), now.name);
+        if (hooks_.setCaption) hooks_.setCaption(QStringLiteral("Albumora - ") + now.name);
+    }
+    // What was saved is the new starting point: a second OK writes only what changes after it.
+    shown_ = current();
+    if (!failed) accept();
+}
+
+}  // namespace albumora::shell

@@ -1,0 +1,646 @@
+#include "mdF.h"
+
+#include "File.h"
+#include "PopUpF.h"
+#include "Prompts.h"
+#include "ResultWindows.h"
+#include "TipF.h"
+#include "ToolsF.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTableView>
+#include <QToolButton>
+
+namespace albumora::shell {
+
+namespace {
+const QColor kAqua(0x00, 0xFF, 0xFF);
+const QColor kLime(0x00, 0xFF, 0x00);
+const QColor kYellow(0xFF, 0xFF, 0x00);
+const QColor kSilver(0xC0, 0xC0, 0xC0);
+const QColor kNavy(0x00, 0x00, 0x80);
+const QColor kGreen(0x00, 0x80, 0x00);
+
+constexpr int kDesignWidth = 739;
+constexpr int kDesignHeight = 500;
+constexpr int kBoxLeft = 572;
+constexpr int kBoxWidth = kDesignWidth - kBoxLeft;
+constexpr int kBoxHeight = 96;
+constexpr int kPanel1Height = 44;
+constexpr int kTracksHeight = 243;
+const int kColumnWidths[] = {265, 262, 142, 42};
+
+void paintBox(QWidget* w, const QColor& c) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, c);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+}  // namespace
+
+QString homePageAddress() { return QStringLiteral("https://albumora.org/"); }
+
+TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscServices(RunSettings&)> makeDisc,
+               QWidget* parent)
+    : QMainWindow(parent),
+      dm_(dm),
+      programFolder_(QDir(programFolder).absolutePath() + QLatin1Char('/')),
+      settingsFile_(programFolder) {
+    if (makeDisc) disc_ = makeDisc(settings_);
+    setObjectName(QStringLiteral("Form1"));
+    browser_ = std::make_unique<AlbumsBrowser>(dm_, settings_, this);
+    buildWidgets();
+    buildMenu();
+    connect(browser_.get(), &AlbumsBrowser::statusChanged, this, &TForm1::setStatus);
+    connect(browser_.get(), &AlbumsBrowser::albumButtonsChanged, this, [this](bool on) {
+        DelButton->setEnabled(on);
+        ModButton->setEnabled(on);
+        PlayListButton->setEnabled(on);
+    });
+    connect(browser_.get(), &AlbumsBrowser::orderChanged, this, &TForm1::updateSortIndicator);
+    connect(browser_.get(), &AlbumsBrowser::filterChanged, this, [this](bool on) {
+        ButtonFilter->setVisible(!on);
+        ButtonNoFilter->setVisible(on);
+        cancelFilterItem_->setEnabled(on);
+    });
+    connect(browser_.get(), &AlbumsBrowser::refreshGrids, this, [this] {
+        AlbumsGrid->viewport()->update();
+        CDGrid->viewport()->update();
+        syncAlbumsSelection();
+        AlbumsGrid->setFocus();
+    });
+    FormCreate();
+}
+
+TForm1::~TForm1() { qApp->removeEventFilter(this); }
+
+QToolButton* TForm1::speedButton(const QString& name, const QString& text, const QString& hint, QWidget* parent) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setText(text);
+    b->setToolTip(hint);
+    b->setAutoRaise(false);
+    b->setFixedSize(36, 24);
+    b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    return b;
+}
+
+void TForm1::buildWidgets() {
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("Client"));
+    paintBox(central, kSilver);
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(13);
+    font.setBold(true);
+    central->setFont(font);
+    setCentralWidget(central);
+
+    // Albums.
+    AlbumsGrid = new QTableView(central);
+    AlbumsGrid->setObjectName(QStringLiteral("AlbumsGrid"));
+    albumsModel_ = new views::CursorModel(&dm_.tblAlbums,
+                                          {{QStringLiteral("ARTIST"), QStringLiteral("Artist")},
+                                           {QStringLiteral("ALBUM"), QStringLiteral("Album")},
+                                           {QStringLiteral("LABEL"), QStringLiteral("Media Label/Directory")},
+                                           {QStringLiteral("GENRE"), QStringLiteral("Genre")}},
+                                          this);
+    albumsModel_->setDecorator([](std::uint32_t, int column, int role) -> QVariant {
+        if (role == Qt::FontRole && column == 3) {
+            QFont f(QStringLiteral("Arial"));
+            f.setPixelSize(13);
+            f.setBold(false);
+            return f;
+        }
+        return {};
+    });
+    AlbumsGrid->setModel(albumsModel_);
+    AlbumsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    AlbumsGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    AlbumsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    AlbumsGrid->verticalHeader()->setVisible(false);
+    AlbumsGrid->verticalHeader()->setDefaultSectionSize(18);
+    AlbumsGrid->horizontalHeader()->setHighlightSections(false);
+    AlbumsGrid->setWordWrap(false);
+    {
+        QPalette p = AlbumsGrid->horizontalHeader()->palette();
+        p.setColor(QPalette::ButtonText, kNavy);
+        AlbumsGrid->horizontalHeader()->setPalette(p);
+    }
+    for (int i = 0; i < 4; ++i) AlbumsGrid->setColumnWidth(i, kColumnWidths[i]);
+    AlbumsGrid->installEventFilter(this);
+    connect(AlbumsGrid->horizontalHeader(), &QHeaderView::sectionClicked, this, &TForm1::AlbumsGridTitleClick);
+    connect(AlbumsGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& now) {
+                if (!now.isValid()) return;
+                const std::uint32_t recno = albumsModel_->recnoAt(now.row());
+                if (recno && recno != dm_.tblAlbums.recNo()) dm_.tblAlbums.gotoBookmark({recno});
+            });
+    connect(albumsModel_, &views::CursorModel::currentRowChanged, this, [this] {
+        syncAlbumsSelection();
+        updateAlbumPanel();
+    });
+    connect(AlbumsGrid, &QTableView::doubleClicked, this, [this] { runAction(QStringLiteral("ClipSpeed"), QStringLiteral("The Detail View")); });
+
+    // Tracks of the current album.
+    CDGrid = new QTableView(central);
+    CDGrid->setObjectName(QStringLiteral("CDGrid"));
+    tracksModel_ = new views::CursorModel(
+        &dm_.tblTracks,
+        {{QStringLiteral("NR"), QStringLiteral("#"), Qt::AlignCenter},
+         {QStringLiteral("TRACK"), QStringLiteral(" Track Title - Marked (Playlist) tracks appear in aqua & italics")}},
+        this);
+    tracksModel_->setDecorator([this](std::uint32_t recno, int, int role) -> QVariant {
+        if (role != Qt::BackgroundRole && role != Qt::FontRole) return {};
+        store::Cursor& t = dm_.tblTracks;
+        auto marked = dm_.IsTrackMarked(t.textOfRecord(recno, t.fieldIndex(QStringLiteral("ID"))),
+                                        t.textOfRecord(recno, t.fieldIndex(QStringLiteral("NR"))));
+        if (!marked || !*marked) return {};
+        if (role == Qt::BackgroundRole) return QBrush(kAqua);
+        QFont f(QStringLiteral("Arial"));
+        f.setPixelSize(13);
+        f.setBold(true);
+        f.setItalic(true);
+        return f;
+    });
+    CDGrid->setModel(tracksModel_);
+    CDGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    CDGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    CDGrid->verticalHeader()->setVisible(false);
+    CDGrid->verticalHeader()->setDefaultSectionSize(18);
+    CDGrid->setColumnWidth(0, 36);
+    // The title column takes the rest of the grid's width, however wide the window.
+    CDGrid->horizontalHeader()->setStretchLastSection(true);
+    connect(CDGrid, &QTableView::doubleClicked, this, [this] { runAction(QStringLiteral("PlayTrack"), QStringLiteral("Playing")); });
+
+    // Between the grids.
+    Panel1 = new QWidget(central);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    paintBox(Panel1, kSilver);
+    auto label = [&](const QString& name, const QString& text, int x, int y, int w, QWidget* parent) {
+        auto* l = new QLabel(text, parent);
+        l->setObjectName(name);
+        l->setGeometry(x, y, w, 18);
+        return l;
+    };
+    label(QStringLiteral("Label1"), QStringLiteral("Year"), 6, 2, 36, Panel1);
+    YRtext = label(QStringLiteral("YRtext"), QString(), 44, 2, 50, Panel1);
+    label(QStringLiteral("Label2"), QStringLiteral("Media:"), 96, 2, 50, Panel1);
+    BItext = label(QStringLiteral("BItext"), QString(), 148, 2, 30, Panel1);
+    LabelIX = label(QStringLiteral("LabelIX"), QStringLiteral("Index:"), 182, 2, 48, Panel1);
+    IXvalue = label(QStringLiteral("IXvalue"), QString(), 232, 2, 60, Panel1);
+    auto* hearPlaylist = label(QStringLiteral("Label3"), QStringLiteral("To hear Playlist, click Play button"), 6, 22, 250, Panel1);
+    hearPlaylist->setToolTip(QStringLiteral("Will play all tracks if there are no marked tracks"));
+    auto* hearTrack = label(QStringLiteral("Label4"), QStringLiteral("To hear any track, double-click it"), 262, 22, 240, Panel1);
+    hearTrack->setToolTip(QStringLiteral("Dbl-click a track to play it and all following tracks"));
+    for (QLabel* l : {hearPlaylist, hearTrack}) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, kGreen);
+        l->setPalette(p);
+    }
+    PlaySpeed = speedButton(QStringLiteral("PlaySpeed"), QStringLiteral("Play"), QStringLiteral("Play CD or playlist"), Panel1);
+    PlaySpeed->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    PlaySpeed->move(500, 9);
+    SpeedButton2 = speedButton(QStringLiteral("SpeedButton2"), QStringLiteral("\u23CF"), QStringLiteral("Eject CD"), Panel1);
+    SpeedButton2->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    SpeedButton2->move(534, 9);
+    connect(PlaySpeed, &QToolButton::clicked, this, [this] { runAction(QStringLiteral("PlaySpeed"), QStringLiteral("Playing")); });
+    connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::ejectClick);
+
+    // Quick Search.
+    SearchBox = new QGroupBox(QStringLiteral(" Quick Search"), central);
+    SearchBox->setObjectName(QStringLiteral("SearchBox"));
+    paintBox(SearchBox, kAqua);
+    auto* fieldLabel = new QLabel(QStringLiteral("Field:"), SearchBox);
+    fieldLabel->setGeometry(6, 20, 40, 20);
+    RadioGroup2 = new QComboBox(SearchBox);
+    RadioGroup2->setObjectName(QStringLiteral("RadioGroup2"));
+    RadioGroup2->addItems({QStringLiteral("Artist"), QStringLiteral("Album"), QStringLiteral("Label/Directory"),
+                           QStringLiteral("Notes (Memo)"), QStringLiteral("Track")});
+    RadioGroup2->setGeometry(48, 18, 112, 22);
+    auto* forLabel = new QLabel(QStringLiteral("For:"), SearchBox);
+    forLabel->setGeometry(6, 46, 40, 20);
+    Edit1 = new QLineEdit(SearchBox);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(48, 44, 112, 22);
+    GoButton = new QPushButton(QStringLiteral("Find It!"), SearchBox);
+    GoButton->setObjectName(QStringLiteral("GoButton"));
+    GoButton->setGeometry(8, 70, 74, 22);
+    GoButton->setDefault(true);
+    ClearButton = new QPushButton(QStringLiteral("Clear"), SearchBox);
+    ClearButton->setObjectName(QStringLiteral("ClearButton"));
+    ClearButton->setGeometry(86, 70, 74, 22);
+    connect(GoButton, &QPushButton::clicked, this, &TForm1::GoButtonClick);
+    connect(Edit1, &QLineEdit::returnPressed, this, &TForm1::GoButtonClick);
+    connect(ClearButton, &QPushButton::clicked, this, &TForm1::ClearButtonClick);
+    connect(RadioGroup2, &QComboBox::activated, this, [this] { Edit1->setFocus(); });
+
+    // Manage Collection.
+    MtnBox = new QGroupBox(QStringLiteral(" Manage Collection"), central);
+    MtnBox->setObjectName(QStringLiteral("MtnBox"));
+    paintBox(MtnBox, kLime);
+    auto button = [&](const QString& name, const QString& text, const QString& hint, int x, int y) {
+        auto* b = new QPushButton(text, MtnBox);
+        b->setObjectName(name);
+        b->setToolTip(hint);
+        b->setGeometry(x, y, 74, 22);
+        b->setAutoDefault(false);
+        return b;
+    };
+    AddCDbutton = button(QStringLiteral("AddCDbutton"), QStringLiteral("Add CD"), QStringLiteral("Add CD now in drive"), 8, 20);
+    AddOtherButton = button(QStringLiteral("AddOtherButton"), QStringLiteral("Add Other"), QStringLiteral("Add Media not in CD-ROM drive"), 86, 20);
+    ModButton = button(QStringLiteral("ModButton"), QStringLiteral("Modify"), QStringLiteral("Edit Current Album"), 8, 45);
+    DelButton = button(QStringLiteral("DelButton"), QStringLiteral("Delete"), QStringLiteral("Delete highlighted album and tracks from collection"), 86, 45);
+    PlayListButton = button(QStringLiteral("PlayListButton"), QStringLiteral("Playlist"), QStringLiteral("Mark Tracks for playlist, copy, etc."), 8, 70);
+    ReindexButton = button(QStringLiteral("ReindexButton"), QStringLiteral("Reindex"), QStringLiteral("Compact, Reindex & Archive database"), 86, 70);
+    for (QPushButton* b : {DelButton, ModButton, PlayListButton}) b->setEnabled(false);
+    connect(AddCDbutton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("AddCDbutton"), QStringLiteral("Adding the CD in the drive")); });
+    connect(AddOtherButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("AddOtherButton"), QStringLiteral("Adding other media")); });
+    connect(ModButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("ModButton"), QStringLiteral("Modifying an album")); });
+    connect(DelButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("DelButton"), QStringLiteral("Deleting an album")); });
+    connect(PlayListButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("PlayListButton"), QStringLiteral("The playlist builder")); });
+    connect(ReindexButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("ReindexButton"), QStringLiteral("File maintenance")); });
+
+    // Toolbox.
+    Panel2 = new QGroupBox(QStringLiteral(" Toolbox "), central);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    paintBox(Panel2, kYellow);
+    struct Tool {
+        QToolButton** slot;
+        const char* name;
+        const char* text;
+        const char* hint;
+        QStyle::StandardPixmap icon;
+    };
+    const Tool tools[] = {
+        {&NaturalButton, "NaturalButton", "123", "View albums in order entered", QStyle::SP_BrowserReload},
+        {&FindCDButton, "FindCDButton", "CD", "Make CD in drive the current album", QStyle::SP_DriveCDIcon},
+        {&ButtonFilter, "ButtonFilter", "Filter", "Set filter on Albums table", QStyle::SP_FileDialogContentsView},
+        {&ClipSpeed, "ClipSpeed", "Detail", "Detail View - More info and tools", QStyle::SP_FileDialogDetailedView},
+        {&TrackView, "TrackView", "Tracks", "Tracks View - one track per row", QStyle::SP_FileDialogListView},
+        {&URLspeed, "URLspeed", "Web", "website / Spotify link / file  for current album ", QStyle::SP_DriveNetIcon},
+        {&ExitSpeed, "ExitSpeed", "Art", "Display album art", QStyle::SP_DesktopIcon},
+        {&RWspeed, "RWspeed", "Report", "Report Writer/Export Data", QStyle::SP_DialogSaveButton},
+        {&ToolButton, "ToolButton", "Settings", "Settings", QStyle::SP_ComputerIcon},
+        {&SpeedButton1, "SpeedButton1", "Tip", "Tip of the Day", QStyle::SP_MessageBoxInformation},
+        {&HelpSpeed, "HelpSpeed", "Help", "Go to Help Page", QStyle::SP_DialogHelpButton},
+        {&HomeButton, "HomeButton", "Home", "Albumora home page", QStyle::SP_DirHomeIcon},
+    };
+    int i = 0;
+    for (const Tool& t : tools) {
+        QToolButton* b = speedButton(QString::fromLatin1(t.name), QString::fromLatin1(t.text), QString::fromLatin1(t.hint), Panel2);
+        b->setIcon(style()->standardIcon(t.icon));
+        b->move(6 + (i % 4) * 39, 18 + (i / 4) * 26);
+        *t.slot = b;
+        ++i;
+    }
+    // The cancel button lies exactly over the filter button; one of them shows at a time.
+    ButtonNoFilter = speedButton(QStringLiteral("ButtonNoFilter"), QStringLiteral("No filter"),
+                                 QStringLiteral("Cancel Filter (show all Albums)"), Panel2);
+    ButtonNoFilter->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    ButtonNoFilter->setGeometry(ButtonFilter->geometry());
+    ButtonNoFilter->setVisible(false);
+    NaturalButton->setEnabled(false);
+    connect(NaturalButton, &QToolButton::clicked, this, &TForm1::NaturalButtonClick);
+    connect(FindCDButton, &QToolButton::clicked, this, &TForm1::FindCDButtonClick);
+    connect(ButtonFilter, &QToolButton::clicked, this, &TForm1::ButtonFilterClick);
+    connect(ButtonNoFilter, &QToolButton::clicked, this, &TForm1::ButtonNoFilterClick);
+    connect(ClipSpeed, &QToolButton::clicked, this, [this] { runAction(QStringLiteral("ClipSpeed"), QStringLiteral("The Detail View")); });
+    connect(TrackView, &QToolButton::clicked, this, [this] { runAction(QStringLiteral("TrackView"), QStringLiteral("The Tracks View")); });
+    connect(URLspeed, &QToolButton::clicked, this, &TForm1::URLspeedClick);
+    connect(ExitSpeed, &QToolButton::clicked, this, &TForm1::ExitSpeedClick);
+    connect(RWspeed, &QToolButton::clicked, this, [this] { runAction(QStringLiteral("RWspeed"), QStringLiteral("The Report Writer")); });
+    connect(ToolButton, &QToolButton::clicked, this, &TForm1::ToolButtonClick);
+    connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
+    connect(HelpSpeed, &QToolButton::clicked, this, &TForm1::HelpSpeedClick);
+    connect(HomeButton, &QToolButton::clicked, this, &TForm1::HomeButtonClick);
+
+    MyBar = new QStatusBar(this);
+    MyBar->setObjectName(QStringLiteral("MyBar"));
+    MyBar->setSizeGripEnabled(false);
+    setStatusBar(MyBar);
+
+    for (QWidget* w : {static_cast<QWidget*>(Panel2), static_cast<QWidget*>(MtnBox), static_cast<QWidget*>(SearchBox)}) w->raise();
+    resize(kDesignWidth, kDesignHeight);
+    layoutControls();
+}
+
+void TForm1::buildMenu() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    auto add = [&](const QString& text, std::function<void()> fn) {
+        QAction* a = PopupMenu1->addAction(text);
+        connect(a, &QAction::triggered, this, std::move(fn));
+        return a;
+    };
+    add(QStringLiteral("Home Page"), [this] { HomeButtonClick(); });
+    add(QStringLiteral("Show albums in order entered (natural order)"), [this] { NaturalButtonClick(); });
+    QAction* find = add(QStringLiteral("Make CD in drive the current highlighted album"), [this] { FindCDButtonClick(); });
+    find->setObjectName(QStringLiteral("FindCDindatabase1"));
+    add(QStringLiteral("Detail View - more info and tools"), [this] { runAction(QStringLiteral("ClipSpeed"), QStringLiteral("The Detail View")); });
+    add(QStringLiteral("Tracks View - displays one track per row"), [this] { runAction(QStringLiteral("TrackView"), QStringLiteral("The Tracks View")); });
+    add(QStringLiteral("Go to website/document for current artist/album"), [this] { URLspeedClick(); });
+    add(QStringLiteral("Display Album Cover"), [this] { ExitSpeedClick(); });
+    add(QStringLiteral("Properties/Options Form"), [this] { ToolButtonClick(); });
+    add(QStringLiteral("See the Tip of the Day"), [this] { SpeedButton1Click(); });
+    PopupMenu1->addSeparator();
+    add(QStringLiteral("Set Filter to current genre or to other criteria"), [this] { ButtonFilterClick(); });
+    cancelFilterItem_ = add(QStringLiteral("Cancel Filter"), [this] { ButtonNoFilterClick(); });
+    cancelFilterItem_->setEnabled(false);
+    add(QStringLiteral("Report Writer"), [this] { runAction(QStringLiteral("RWspeed"), QStringLiteral("The Report Writer")); });
+    QAction* eject = add(QStringLiteral("Eject CD"), [this] { ejectClick(); });
+    eject->setObjectName(QStringLiteral("eject"));
+    add(QStringLiteral("Help Contents"), [this] { HelpSpeedClick(); });
+    add(QStringLiteral("Exit Program"), [this] { close(); });
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) { PopupMenu1->popup(mapToGlobal(p)); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up and shutdown
+
+void TForm1::FormCreate() {
+    RadioGroup2->setCurrentIndex(0);
+    if (!settingsFile_.ini().exists()) {
+        const QString player = QFileInfo::exists(QStringLiteral("/usr/bin/audacious")) ? QStringLiteral("/usr/bin/audacious") : QString();
+        settingsFile_.writeFirstRun(disc_.firstCdRomDrive ? disc_.firstCdRomDrive() : QString(), player);
+    }
+    settings_ = settingsFile_.read(disc_.firstCdRomDrive);
+    setWindowTitle(QStringLiteral(" Albumora - ") + settings_.name + QStringLiteral(" - Albums View"));
+    applyHints(settings_.hint);
+    if (disc_.aspiInstalled && disc_.aspiInstalled() < 0) {
+        aspiMissing_ = true;
+        AddCDbutton->setEnabled(false);
+        if (auto* p = platform::desktop().prompts)
+            p->error(QStringLiteral(
+                "CD drive access is missing or not permitted!\rFrom the main screen click on the Question Mark button\rand go "
+                "to the Troubleshooting section of the help page\rto see how to get access to the drive (the cdrom group).  "
+                "Otherwise\ryou will be unable to Auto Add new discs to your Collection,\ryou will have to enter the info manually"));
+    }
+}
+
+void TForm1::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (!activated_) {
+        activated_ = true;
+        // After the window is on screen, so the status texts of a long rebuild are seen.
+        QMetaObject::invokeMethod(this, &TForm1::FormActivate, Qt::QueuedConnection);
+    }
+}
+
+void TForm1::FormActivate() {
+    if (!opened_) OpenCollection();
+}
+
+void TForm1::OpenCollection() {
+    auto* prompts = platform::desktop().prompts;
+    store::Status st = dm_.EnsureCollectionFiles([this](const QString& s) { setStatus(s); });
+    if (st) st = dm_.OpenCollectionTables();
+    if (!st) {
+        setStatus(QString());
+        if (prompts) prompts->error(st.text());
+        return;
+    }
+    opened_ = true;
+    auto count = dm_.tblAlbums.recordCount();
+    const bool any = count && *count > 0;
+    for (QPushButton* b : {DelButton, ModButton, PlayListButton}) b->setEnabled(any);
+    setStatus(QString());
+    if (any && disc_.audioCdInDrive && disc_.audioCdInDrive() && disc_.readDisc && disc_.readDisc()) {
+        store::Cursor& a = dm_.tblAlbums;
+        bool found = false;
+        if (a.setOrder(QStringLiteral("ID"))) {
+            auto f = a.findKey({disc_.currentDiscId ? disc_.currentDiscId() : QString()});
+            found = f && *f;
+        }
+        a.setOrder(QStringLiteral("Artist"));
+        if (!found) a.first();
+    }
+    browser_->startOrder();
+    albumsModel_->reload();
+    syncAlbumsSelection();
+    updateAlbumPanel();
+    TipOfDay tips(QDir(programFolder_).filePath(QStringLiteral("Albumoratips.txt")));
+    if (tips.load() && tips.showAtStartup()) ShowTipOfDay();
+}
+
+void TForm1::SaveOnClose() {
+    setStatus(QStringLiteral("Closing Albumora ..."));
+    if (genreList.size() > genreListLoadedCount) settingsFile_.writeGenreList(genreList);
+    const bool maximized = isMaximized() || maximizedLayouts_ > 2;
+    settingsFile_.ini().writeInt(QStringLiteral("Current"), QStringLiteral("WState"), maximized ? 2 : 1);
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+    SaveOnClose();
+    QMainWindow::closeEvent(e);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+void TForm1::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    layoutControls();
+}
+
+void TForm1::layoutControls() {
+    if (!AlbumsGrid) return;
+    QWidget* c = centralWidget();
+    const int w = c->width();
+    const int h = c->height();
+    const bool maximized = isMaximized();
+    const int boxLeft = maximized ? w - kBoxWidth : kBoxLeft;
+    SearchBox->setGeometry(boxLeft, h - kBoxHeight, kBoxWidth, kBoxHeight);
+    MtnBox->setGeometry(boxLeft, SearchBox->y() - kBoxHeight, kBoxWidth, kBoxHeight);
+    Panel2->setGeometry(boxLeft, MtnBox->y() - kBoxHeight, kBoxWidth, kBoxHeight);
+    const int tracksHeight = std::min(kTracksHeight, std::max(80, h - 3 * kBoxHeight + kBoxHeight));
+    CDGrid->setGeometry(0, h - tracksHeight, boxLeft + 2, tracksHeight);
+    Panel1->setGeometry(0, CDGrid->y() - 1 - kPanel1Height, boxLeft, kPanel1Height);
+    AlbumsGrid->setGeometry(0, 0, w, std::max(40, Panel1->y()));
+    int first = kColumnWidths[0];
+    if (maximized) {
+        int designTotal = -2;
+        for (int cw : kColumnWidths) designTotal += cw + 2;
+        first += (AlbumsGrid->viewport()->width() - designTotal) / 2;
+        ++maximizedLayouts_;
+    }
+    AlbumsGrid->setColumnWidth(0, first);
+    AlbumsGrid->setColumnWidth(1, first);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Albums grid
+
+void TForm1::syncAlbumsSelection() {
+    const int row = albumsModel_->currentRow();
+    if (row < 0) return;
+    const QModelIndex at = albumsModel_->index(row, std::max(0, AlbumsGrid->currentIndex().column()));
+    if (AlbumsGrid->currentIndex().row() != row) {
+        QSignalBlocker block(AlbumsGrid->selectionModel());
+        AlbumsGrid->setCurrentIndex(at);
+        AlbumsGrid->selectRow(row);
+    }
+    AlbumsGrid->scrollTo(at);
+}
+
+void TForm1::updateAlbumPanel() {
+    YRtext->setText(dm_.tblAlbums.text(QStringLiteral("YR")));
+    BItext->setText(dm_.tblAlbums.text(QStringLiteral("MEDIA")));
+    IXvalue->setText(dm_.tblAlbums.text(QStringLiteral("IX")));
+}
+
+void TForm1::updateSortIndicator() {
+    const QString indicator = browser_->sortIndicator();
+    for (int i = 0; i < 4; ++i)
+        albumsModel_->setHeaderBackground(
+            i, kAlbumColumns[i].compare(indicator, Qt::CaseInsensitive) == 0 ? QVariant(QBrush(kAqua)) : QVariant());
+    NaturalButton->setEnabled(browser_->naturalEnabled());
+}
+
+void TForm1::AlbumsGridTitleClick(int column) {
+    if (column < 0 || column >= kAlbumColumns.size()) return;
+    store::Status st = browser_->columnTitleClick(kAlbumColumns[column]);
+    if (!st) {
+        if (auto* p = platform::desktop().prompts) p->error(st.text());
+    }
+    albumsModel_->reload();
+    syncAlbumsSelection();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip && !settings_.hint) return true;
+    if (watched == AlbumsGrid && event->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(event);
+        const QString t = k->text();
+        if (t.size() == 1 && t.at(0).unicode() >= 32 && t.at(0).unicode() <= 126 && !(k->modifiers() & Qt::ControlModifier)) {
+            browser_->incrementalSearch(t.at(0));
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::applyHints(bool on) {
+    settings_.hint = on;
+    qApp->removeEventFilter(this);
+    if (!on) qApp->installEventFilter(this);
+}
+
+void TForm1::setStatus(const QString& text) {
+    MyBar->showMessage(text);
+    MyBar->repaint();
+}
+
+void TForm1::setAction(const QString& buttonName, std::function<void()> action) { actions_[buttonName] = std::move(action); }
+
+void TForm1::runAction(const QString& buttonName, const QString& feature) {
+    auto it = actions_.find(buttonName);
+    if (it != actions_.end() && it->second) {
+        it->second();
+        return;
+    }
+    if (auto* p = platform::desktop().prompts) p->information(feature + QStringLiteral(" is not part of this version of Albumora yet."));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Controls
+
+void TForm1::GoButtonClick() {
+    const auto field = static_cast<SearchField>(RadioGroup2->currentIndex());
+    auto go = [this](const QString& id) { GoToAlbum(id); };
+    browser_->quickSearch(field, Edit1->text(), [&](const AlbumsBrowser::Result& r) {
+        std::unique_ptr<views::ResultWindow> w;
+        switch (r.window) {
+            case AlbumsBrowser::Result::Window::Artists: w = std::make_unique<views::TArtSet>(dm_.tblArtists, dm_.tblFilter, go, this); break;
+            case AlbumsBrowser::Result::Window::Albums: w = std::make_unique<views::TAlbumSet>(dm_.tblFilter, go, this); break;
+            case AlbumsBrowser::Result::Window::Tracks: w = std::make_unique<views::TForm2>(dm_.tblCD, go, this); break;
+            case AlbumsBrowser::Result::Window::None: return;
+        }
+        w->setWindowTitle(r.caption);
+        w->exec();
+    });
+    AlbumsGrid->setFocus();
+}
+
+void TForm1::ClearButtonClick() {
+    Edit1->clear();
+    Edit1->setFocus();
+}
+
+void TForm1::NaturalButtonClick() {
+    browser_->naturalOrder();
+    albumsModel_->reload();
+    syncAlbumsSelection();
+    AlbumsGrid->setFocus();
+}
+
+void TForm1::FindCDButtonClick() {
+    if (disc_.findCdInCollection) disc_.findCdInCollection(true);
+    syncAlbumsSelection();
+}
+
+void TForm1::ejectClick() {
+    if (disc_.eject && disc_.eject()) return;
+    if (auto* p = platform::desktop().prompts) p->message(settings_.cdPath + QStringLiteral(" Not A CD Drive"));
+}
+
+void TForm1::ButtonFilterClick() {
+    views::TPopUpFilt window(dm_.tblAlbums, QDir(programFolder_).filePath(QStringLiteral("albums.ini")), this);
+    const bool ok = window.exec() == QDialog::Accepted;
+    if (ok) browser_->filterSet();
+    AlbumsGrid->setFocus();
+}
+
+void TForm1::ButtonNoFilterClick() { browser_->cancelFilter(); }
+
+void TForm1::URLspeedClick() { browser_->openWebLink(); }
+
+void TForm1::ExitSpeedClick() { browser_->showAlbumArt(true); }
+
+void TForm1::ShowTipOfDay() {
+    TTipForm tip(QDir(programFolder_).filePath(QStringLiteral("Albumoratips.txt")), this);
+    tip.exec();
+}
+
+void TForm1::SpeedButton1Click() {
+    const QString file = QDir(programFolder_).filePath(QStringLiteral("Albumoratips.txt"));
+    if (!QFileInfo::exists(file)) {
+        if (auto* p = platform::desktop().prompts) p->error(QStringLiteral("Can't find Tip of the Day File ") + file);
+        return;
+    }
+    ShowTipOfDay();
+}
+
+void TForm1::HelpSpeedClick() { OpenHelpPage(QStringLiteral("CDhelp1.html")); }
+
+void TForm1::HomeButtonClick() {
+    if (auto* l = platform::desktop().launcher) l->open(homePageAddress());
+}
+
+void TForm1::ToolButtonClick() {
+    TOpTools::Hooks hooks;
+    hooks.driveLines = disc_.driveLines;
+    hooks.firstCdRomDrive = disc_.firstCdRomDrive;
+    hooks.cdDevices = disc_.cdDevices;
+    hooks.applyHints = [this](bool on) { applyHints(on); };
+    hooks.setCaption = [this](const QString& caption) { setWindowTitle(caption); };
+    hooks.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
+    TOpTools options(settings_, settingsFile_, std::move(hooks), this);
+    options.exec();
+}
+
+}  // namespace albumora::shell

@@ -1,0 +1,154 @@
+// The main window: the albums browser (TForm1). A grid of all albums, the tracks of the current
+// album under it, and on the right the Quick Search, the collection actions and the toolbox.
+#pragma once
+
+#include "AlbumsBrowser.h"
+#include "CursorModel.h"
+#include "DiscServices.h"
+#include "Settings.h"
+
+#include <QMainWindow>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTableView;
+class QToolButton;
+class QWidget;
+
+namespace albumora::shell {
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // makeDisc builds the drive services over the run-time settings the window reads at start.
+    TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscServices(RunSettings&)> makeDisc,
+           QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    AlbumsBrowser& browser() { return *browser_; }
+    RunSettings& settings() { return settings_; }
+    SettingsFile& settingsFile() { return settingsFile_; }
+    bool collectionOpen() const { return opened_; }
+
+    // Start-up and shutdown.
+    void FormCreate();
+    void FormActivate();  // opens the collection the first time the window is activated
+    void OpenCollection();
+    void SaveOnClose();
+
+    // Actions of the controls.
+    void GoButtonClick();
+    void ClearButtonClick();
+    void NaturalButtonClick();
+    void FindCDButtonClick();
+    void ejectClick();
+    void ButtonFilterClick();
+    void ButtonNoFilterClick();
+    void URLspeedClick();
+    void ExitSpeedClick();
+    void SpeedButton1Click();  // Tip of the Day
+    void HelpSpeedClick();
+    void HomeButtonClick();
+    void ToolButtonClick();  // options
+    void AlbumsGridTitleClick(int column);
+    void ShowTipOfDay();
+
+    // Shared with other windows.
+    void RefreshAlbumStatus() { browser_->refreshAlbumStatus(); }
+    void GoToAlbum(const QString& id) { browser_->goToAlbum(id); }
+    void OpenHelpPage(const QString& page) { browser_->openHelpPage(page); }
+    bool ShowAlbumArt(bool showMessages) { return browser_->showAlbumArt(showMessages); }
+
+    // The genre list as the album edit form last loaded it, and how many entries the settings
+    // file had then: at close the list is written back when it grew.
+    QStringList genreList;
+    int genreListLoadedCount = 0;
+
+    // How often the maximized layout ran (read at close).
+    int maximizedLayouts() const { return maximizedLayouts_; }
+
+    // Windows of later parts of the program install their actions here by button name.
+    void setAction(const QString& buttonName, std::function<void()> action);
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildWidgets();
+    void buildMenu();
+    void layoutControls();
+    void updateSortIndicator();
+    void updateAlbumPanel();
+    void syncAlbumsSelection();
+    void applyHints(bool on);
+    void setStatus(const QString& text);
+    void runAction(const QString& buttonName, const QString& feature);
+    QToolButton* speedButton(const QString& name, const QString& text, const QString& hint, QWidget* parent);
+
+    store::TDM& dm_;
+    QString programFolder_;
+    DiscServices disc_;
+    SettingsFile settingsFile_;
+    RunSettings settings_;
+    std::unique_ptr<AlbumsBrowser> browser_;
+    bool opened_ = false;
+    bool activated_ = false;
+    int maximizedLayouts_ = 0;
+    std::map<QString, std::function<void()>> actions_;
+
+    // Controls, by the names the program has always used.
+    QTableView* AlbumsGrid = nullptr;
+    QTableView* CDGrid = nullptr;
+    views::CursorModel* albumsModel_ = nullptr;
+    views::CursorModel* tracksModel_ = nullptr;
+    QWidget* Panel1 = nullptr;
+    QLabel* YRtext = nullptr;
+    QLabel* BItext = nullptr;
+    QLabel* LabelIX = nullptr;
+    QLabel* IXvalue = nullptr;
+    QGroupBox* SearchBox = nullptr;
+    QComboBox* RadioGroup2 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPushButton* GoButton = nullptr;
+    QPushButton* ClearButton = nullptr;
+    QGroupBox* MtnBox = nullptr;
+    QPushButton* AddCDbutton = nullptr;
+    QPushButton* AddOtherButton = nullptr;
+    QPushButton* ModButton = nullptr;
+    QPushButton* DelButton = nullptr;
+    QPushButton* PlayListButton = nullptr;
+    QPushButton* ReindexButton = nullptr;
+    QGroupBox* Panel2 = nullptr;
+    QToolButton* NaturalButton = nullptr;
+    QToolButton* FindCDButton = nullptr;
+    QToolButton* ButtonFilter = nullptr;
+    QToolButton* ButtonNoFilter = nullptr;
+    QToolButton* ClipSpeed = nullptr;
+    QToolButton* TrackView = nullptr;
+    QToolButton* URLspeed = nullptr;
+    QToolButton* ExitSpeed = nullptr;
+    QToolButton* RWspeed = nullptr;
+    QToolButton* ToolButton = nullptr;
+    QToolButton* SpeedButton1 = nullptr;
+    QToolButton* HelpSpeed = nullptr;
+    QToolButton* HomeButton = nullptr;
+    QToolButton* PlaySpeed = nullptr;
+    QToolButton* SpeedButton2 = nullptr;
+    QStatusBar* MyBar = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* cancelFilterItem_ = nullptr;
+    bool aspiMissing_ = false;
+};
+
+// The maker's home page.
+QString homePageAddress();
+
+}  // namespace albumora::shell

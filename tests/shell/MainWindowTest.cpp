@@ -1,0 +1,410 @@
+// The main window driven through its controls, found by name, over real tables in a fresh data
+// folder: first run, index rebuilds, the column-title sort, Quick Search and its result
+// windows, the album filter window, the Tip of the Day and the options dialog.
+#include "DMcd.h"
+#include "DiscImages.h"
+#include "FakeDesktop.h"
+#include "Modal.h"
+#include "PopUpF.h"
+#include "TestSupport.h"
+#include "mdF.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QCheckBox>
+#include <QStatusBar>
+#include <QTableView>
+#include <QToolButton>
+#include <QtTest/QTest>
+
+using namespace albumora;
+using albumora::test::child;
+using albumora::test::OnNextModal;
+using albumora::test::TempFolder;
+
+namespace {
+
+struct Album {
+    const char* id;
+    const char* artist;
+    const char* album;
+    const char* genre;
+    const char* yr;
+    std::vector<const char*> tracks;
+    const char* notes = "";
+    const char* label = "";
+};
+
+// A small collection written through the data module, as the program would store it.
+void writeCollection(const QString& folder, const std::vector<Album>& albums) {
+    store::TDM dm(folder);
+    ASSERT_TRUE(dm.EnsureCollectionFiles().isOk());
+    ASSERT_TRUE(dm.OpenCollectionTables().isOk());
+    for (const Album& a : albums) {
+        store::Cursor& c = dm.tblAlbums;
+        ASSERT_TRUE(c.append().isOk());
+        c.setText(QStringLiteral("ID"), QString::fromLatin1(a.id));
+        c.setText(QStringLiteral("Artist"), QString::fromUtf8(a.artist));
+        c.setText(QStringLiteral("Album"), QString::fromUtf8(a.album));
+        c.setText(QStringLiteral("Genre"), QString::fromLatin1(a.genre));
+        c.setText(QStringLiteral("YR"), QString::fromLatin1(a.yr));
+        c.setText(QStringLiteral("Label"), QString::fromUtf8(a.label));
+        c.setText(QStringLiteral("Notes"), QString::fromUtf8(a.notes));
+        ASSERT_TRUE(c.post().isOk());
+        int nr = 0;
+        for (const char* t : a.tracks) {
+            ++nr;
+            ASSERT_TRUE(dm.tblCD.append().isOk());
+            dm.tblCD.setText(QStringLiteral("ID"), QString::fromLatin1(a.id));
+            dm.tblCD.setText(QStringLiteral("NR"), store::TDM::PadNumber(nr, 3));
+            dm.tblCD.setText(QStringLiteral("Track"), QString::fromUtf8(t));
+            dm.tblCD.setText(QStringLiteral("Secs"), QStringLiteral("200"));
+            ASSERT_TRUE(dm.tblCD.post().isOk());
+        }
+        ASSERT_TRUE(dm.tblArtists.append().isOk());
+        dm.tblArtists.setText(QStringLiteral("ID"), QString::fromLatin1(a.id));
+        dm.tblArtists.setText(QStringLiteral("Artist"), QString::fromUtf8(a.artist));
+        ASSERT_TRUE(dm.tblArtists.post().isOk());
+    }
+    ASSERT_TRUE(dm.FlushCollection().isOk());
+}
+
+const std::vector<Album> kSample = {
+    {"0a000001", "Miles Davis", "Kind of Blue", "jazz", "1959", {"So What", "Freddie Freeloader", "Blue in Green"}, "COST=12.50\r\nURL=https://example.org/kob"},
+    {"0a000002", "John Coltrane", "Blue Train", "jazz", "1957", {"Blue Train", "Moment's Notice"}, "", "Shelf A"},
+    {"0a000003", "The Beatles", "Abbey Road", "rock", "1969", {"Come Together", "Something", "Here Comes the Sun"}, "Recorded live? no"},
+    {"0a000004", "Muddy Waters", "Folk Singer", "blues", "1964", {"My Home Is in the Delta", "Long Distance"}},
+    {"z0000001", "Various Artists", "Love Songs", "misc", "2001", {"Ann Lee / Love Is Here", "Bo Zed / Endless Love"}, "", "Box 2"},
+    {"0a000005", "Björk", "Homogenic", "rock", "1997", {"Jóga", "Bachelorette"}},
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void start() {
+        dm = std::make_unique<store::TDM>(dir.path());
+        form = std::make_unique<shell::TForm1>(*dm, dir.path(),
+                                               [this](shell::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
+        connect();
+        form->show();
+        for (int i = 0; i < 20 && !form->collectionOpen(); ++i) QCoreApplication::processEvents();
+    }
+    void connect() {
+        QObject::connect(form->findChild<QStatusBar*>(QStringLiteral("MyBar")), &QStatusBar::messageChanged,
+                         [this](const QString& m) { statuses << m; });
+    }
+    void stop() {
+        if (form) form->close();
+        form.reset();
+        dm.reset();
+    }
+    void TearDown() override { stop(); }
+    template <class T>
+    T* find(const QString& name) {
+        T* w = form->findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name.toStdString();
+        return w;
+    }
+    QString currentAlbum() { return dm->tblAlbums.text(QStringLiteral("ALBUM")); }
+
+    // Runs a Quick Search; returns the result window's caption and row count (empty when none
+    // opened), closing it with "Close" or going to the row given.
+    std::pair<QString, int> quickSearch(int field, const QString& text, int goToRow = -1) {
+        find<QComboBox>(QStringLiteral("RadioGroup2"))->setCurrentIndex(field);
+        find<QLineEdit>(QStringLiteral("Edit1"))->setText(text);
+        std::pair<QString, int> seen{QString(), -1};
+        OnNextModal handler([&](QWidget* w) {
+            auto* grid = child<QTableView>(w, QStringLiteral("DBGrid1"));
+            seen = {w->windowTitle(), grid ? grid->model()->rowCount() : -1};
+            if (goToRow >= 0 && grid) {
+                grid->setCurrentIndex(grid->model()->index(goToRow, 0));
+                child<QPushButton>(w, QStringLiteral("Button1"))->click();
+            } else {
+                child<QPushButton>(w, QStringLiteral("BitBtn1"))->click();
+            }
+        });
+        find<QPushButton>(QStringLiteral("GoButton"))->click();
+        return seen;
+    }
+
+    TempFolder dir;
+    test::FakeDesktop desk;
+    std::unique_ptr<store::TDM> dm;
+    std::unique_ptr<shell::TForm1> form;
+    QStringList statuses;
+};
+
+TEST_F(MainWindowTest, FirstRunInAnEmptyFolder) {
+    start();
+    ASSERT_TRUE(form->collectionOpen());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral(" Albumora - Music Collection Manager - Albums View"));
+    for (const char* f : {"ALBUMS.DBF", "ALBUMS.FPT", "ALBUMS.CDX", "TRACKS.DBF", "TRACKS.CDX", "ARTISTS.DBF", "ARTISTS.CDX",
+                          "PLAYLIST.DBF", "PLAYLIST.CDX"})
+        EXPECT_TRUE(QFile::exists(dir.file(QString::fromLatin1(f)))) << f;
+    for (const char* b : {"DelButton", "ModButton", "PlayListButton"}) EXPECT_FALSE(find<QPushButton>(QString::fromLatin1(b))->isEnabled()) << b;
+    EXPECT_TRUE(find<QPushButton>(QStringLiteral("AddOtherButton"))->isEnabled());
+    EXPECT_TRUE(statuses.contains(QStringLiteral("Creating data files ...")));
+    EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QString());
+
+    // The settings file holds the first-run keys and nothing else.
+    shell::IniFile ini(dir.file(QStringLiteral("Albumora.ini")));
+    EXPECT_EQ(ini.sectionNames(), (QStringList{"URL", "Current", "Genre", "Official", "Site", "Media"}));
+    QStringList current;
+    for (const auto& [k, v] : ini.readSection(QStringLiteral("Current"))) current << k;
+    EXPECT_EQ(current, (QStringList{"Host", "CDPath", "Hint", "Art", "SSL", "Genre", "ClipsDir", "Viewer", "Labeler", "Player",
+                                    "Name", "Protocol", "WState"}));
+    EXPECT_EQ(ini.readSection(QStringLiteral("Media")).size(), 17u);
+    EXPECT_TRUE(desk.prompts.shown.empty()) << desk.prompts.last().toStdString();
+}
+
+TEST_F(MainWindowTest, MissingAlbumIndexRebuildsTheAlbumTrackAndPlaylistIndexes) {
+    writeCollection(dir.path(), kSample);
+    QFile::remove(dir.file(QStringLiteral("ALBUMS.CDX")));
+    start();
+    EXPECT_TRUE(statuses.contains(QStringLiteral("Creating Index File for: ALBUMS")));
+    EXPECT_TRUE(statuses.contains(QStringLiteral("Creating Index File for: TRACKS")));
+    EXPECT_TRUE(statuses.contains(QStringLiteral("Creating Index File for: PLAYLIST")));
+    EXPECT_FALSE(statuses.contains(QStringLiteral("Creating Index File for: ARTISTS")));
+    EXPECT_TRUE(find<QPushButton>(QStringLiteral("DelButton"))->isEnabled());
+    auto* grid = find<QTableView>(QStringLiteral("AlbumsGrid"));
+    EXPECT_EQ(grid->model()->rowCount(), 6);
+    // The default order is by artist, and the first album's tracks are shown under it.
+    EXPECT_EQ(grid->model()->index(0, 0).data().toString(), QStringLiteral("Björk"));
+    EXPECT_EQ(find<QTableView>(QStringLiteral("CDGrid"))->model()->rowCount(), 2);
+}
+
+TEST_F(MainWindowTest, ColumnTitlesSortAndJumpToTheNextGroup) {
+    writeCollection(dir.path(), kSample);
+    start();
+    auto* grid = find<QTableView>(QStringLiteral("AlbumsGrid"));
+    auto* header = grid->horizontalHeader();
+    QAbstractItemModel* model = grid->model();
+    EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::BackgroundRole).value<QBrush>().color(), QColor(0, 255, 255));
+    emit header->sectionClicked(3);  // Genre
+    EXPECT_EQ(dm->tblAlbums.order(), QStringLiteral("GENRE"));
+    EXPECT_EQ(model->headerData(3, Qt::Horizontal, Qt::BackgroundRole).value<QBrush>().color(), QColor(0, 255, 255));
+    EXPECT_FALSE(model->headerData(0, Qt::Horizontal, Qt::BackgroundRole).isValid());
+    EXPECT_TRUE(find<QToolButton>(QStringLiteral("NaturalButton"))->isEnabled());
+    QStringList genres;
+    for (int r = 0; r < model->rowCount(); ++r) genres << model->index(r, 3).data().toString();
+    EXPECT_EQ(genres, (QStringList{"blues", "jazz", "jazz", "misc", "rock", "rock"}));
+    ASSERT_TRUE(dm->tblAlbums.first().isOk());
+    QStringList visited{dm->tblAlbums.text(QStringLiteral("GENRE"))};
+    for (int i = 0; i < 5; ++i) {
+        emit header->sectionClicked(3);
+        visited << dm->tblAlbums.text(QStringLiteral("GENRE")) + QLatin1Char('/') + currentAlbum();
+    }
+    // Each click lands on the first album of the next genre; on the last genre it stops at the end.
+    EXPECT_EQ(visited, (QStringList{"blues", "jazz/Blue Train", "misc/Love Songs", "rock/Homogenic", "rock/Abbey Road",
+                                    "rock/Abbey Road"}));
+    EXPECT_EQ(grid->currentIndex().row(), 5);
+
+    // Natural order: the order of entry, and typing no longer searches.
+    find<QToolButton>(QStringLiteral("NaturalButton"))->click();
+    EXPECT_TRUE(dm->tblAlbums.order().isEmpty());
+    EXPECT_FALSE(find<QToolButton>(QStringLiteral("NaturalButton"))->isEnabled());
+    EXPECT_EQ(model->index(0, 1).data().toString(), QStringLiteral("Kind of Blue"));
+    EXPECT_FALSE(form->browser().incrementalSearch(QLatin1Char('m')));
+
+    // Incremental search under the artist order.
+    emit header->sectionClicked(0);
+    QTest::keyClick(grid, Qt::Key_M);
+    EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("ARTIST")), QStringLiteral("Miles Davis"));
+    EXPECT_EQ(grid->currentIndex().row(), 2);
+}
+
+TEST_F(MainWindowTest, QuickSearchOnEveryField) {
+    writeCollection(dir.path(), kSample);
+    start();
+    auto r = quickSearch(0, QStringLiteral("davis"));
+    EXPECT_EQ(r.first, QStringLiteral("Albumora One-Stop Artist Search (including multi-artist) for \"davis\" (1 found)"));
+    EXPECT_EQ(r.second, 1);
+    r = quickSearch(1, QStringLiteral("blue"));
+    EXPECT_EQ(r.first, QStringLiteral("Albumora - Albums containing \"blue\" (2 found)"));
+    r = quickSearch(2, QStringLiteral("box"));
+    EXPECT_EQ(r.first, QStringLiteral("Albumora - Label/Directory containing \"box\" (1 found)"));
+    r = quickSearch(3, QStringLiteral("live"));
+    EXPECT_EQ(r.first, QStringLiteral("Albumora - Notes containing \"live\" (1 found)"));
+    // Two matching tracks of one album count twice.
+    r = quickSearch(4, QStringLiteral("love"), 1);
+    EXPECT_EQ(r.first, QStringLiteral("Albumora - Tracks containing \"love\" (2 found)"));
+    EXPECT_EQ(currentAlbum(), QStringLiteral("Love Songs"));
+    EXPECT_FALSE(dm->tblCD.filtered());
+    // Going to an album from the album results makes it current.
+    r = quickSearch(1, QStringLiteral("road"), 0);
+    EXPECT_EQ(r.second, 1);
+    EXPECT_EQ(currentAlbum(), QStringLiteral("Abbey Road"));
+    EXPECT_EQ(dm->tblAlbums.order(), QStringLiteral("Artist"));  // the order is restored
+    EXPECT_FALSE(dm->tblFilter.filtered());
+
+    r = quickSearch(4, QStringLiteral("zzz"));
+    EXPECT_TRUE(r.first.isEmpty());
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("message")).last(), QStringLiteral("Could not find: zzz"));
+    // Quotes typed into the search end in the engine's message, not a crash.
+    r = quickSearch(0, QStringLiteral("Guns \"N\" Roses"));
+    EXPECT_TRUE(r.first.isEmpty());
+    EXPECT_TRUE(desk.prompts.texts(QStringLiteral("error")).last().contains(QStringLiteral("Invalid expression")));
+    EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QString());
+}
+
+TEST_F(MainWindowTest, AlbumFilterWindow) {
+    writeCollection(dir.path(), kSample);
+    start();
+    dm->tblAlbums.setOrder(QStringLiteral("ID"));
+    dm->tblAlbums.findKey({QStringLiteral("0a000001")});
+    dm->tblAlbums.setOrder(QStringLiteral("Artist"));
+    auto open = [&](const QString& text, bool ok) {
+        QString preset;
+        OnNextModal handler([&](QWidget* w) {
+            auto* combo = child<QComboBox>(w, QStringLiteral("ComboBox1"));
+            preset = combo->currentText();
+            if (!text.isNull()) combo->setEditText(text);
+            child<QPushButton>(w, ok ? QStringLiteral("BitBtn1") : QStringLiteral("BitBtn2"))->click();
+        });
+        find<QToolButton>(QStringLiteral("ButtonFilter"))->click();
+        return preset;
+    };
+    // OK on the preset filters to the current album's genre.
+    EXPECT_EQ(open(QString(), true), QStringLiteral("genre=\"jazz\""));
+    EXPECT_TRUE(form->browser().filterOn());
+    EXPECT_FALSE(find<QToolButton>(QStringLiteral("ButtonFilter"))->isVisible());
+    EXPECT_TRUE(find<QToolButton>(QStringLiteral("ButtonNoFilter"))->isVisible());
+    EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QStringLiteral("Filtering ON: genre=\"jazz\" - 2 albums"));
+    EXPECT_EQ(find<QTableView>(QStringLiteral("AlbumsGrid"))->model()->rowCount(), 2);
+    QFile history(dir.file(QStringLiteral("albums.ini")));
+    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
+    EXPECT_EQ(history.readAll(), QByteArray("genre=\"jazz\"\r\n"));
+    history.close();
+
+    find<QToolButton>(QStringLiteral("ButtonNoFilter"))->click();
+    EXPECT_FALSE(form->browser().filterOn());
+    EXPECT_EQ(find<QTableView>(QStringLiteral("AlbumsGrid"))->model()->rowCount(), 6);
+    EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QString());
+
+    open(QStringLiteral("YR >"), true);
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")).last(), QStringLiteral("Invalid Filter Expression: \rYR >"));
+    EXPECT_FALSE(form->browser().filterOn());
+    open(QStringLiteral("YR > \"2020\""), true);
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")).last(), QStringLiteral("Sorry, no records pass filter: \rYR > \"2020\""));
+    EXPECT_FALSE(dm->tblAlbums.filtered());
+    const int errors = int(desk.prompts.texts(QStringLiteral("error")).size());
+    open(QStringLiteral("ab"), true);  // too short: closes with nothing set and nothing said
+    EXPECT_EQ(int(desk.prompts.texts(QStringLiteral("error")).size()), errors);
+    EXPECT_FALSE(form->browser().filterOn());
+    open(QStringLiteral("YR > \"1999\""), true);
+    EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QStringLiteral("Filtering ON: YR > \"1999\" - 1 albums"));
+    ASSERT_TRUE(history.open(QIODevice::ReadOnly));
+    EXPECT_EQ(history.readAll(), QByteArray("YR > \"1999\"\r\ngenre=\"jazz\"\r\n"));
+}
+
+TEST_F(MainWindowTest, TipOfTheDayTurnsAndRemembers) {
+    QFile tips(dir.file(QStringLiteral("Albumoratips.txt")));
+    ASSERT_TRUE(tips.open(QIODevice::WriteOnly));
+    tips.write("True\r\nFirst tip\r\nSecond tip\r\nThird tip\r\n");
+    tips.close();
+    QString shown, afterNext;
+    OnNextModal atStart([&](QWidget* w) {
+        shown = child<QLabel>(w, QStringLiteral("TipText"))->text();
+        child<QPushButton>(w, QStringLiteral("NextButton"))->click();
+        afterNext = child<QLabel>(w, QStringLiteral("TipText"))->text();
+        child<QCheckBox>(w, QStringLiteral("ShowTips"))->setChecked(false);
+        child<QPushButton>(w, QStringLiteral("OKButton"))->click();
+    });
+    start();  // shown at start-up because line 1 is "True"
+    EXPECT_EQ(shown, QStringLiteral("First tip"));
+    EXPECT_EQ(afterNext, QStringLiteral("Second tip"));
+    ASSERT_TRUE(tips.open(QIODevice::ReadOnly));
+    EXPECT_EQ(tips.readAll(), QByteArray("False\r\nThird tip\r\nFirst tip\r\nSecond tip\r\n"));
+    tips.close();
+    // Not at the next start, but on the button.
+    stop();
+    start();
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    OnNextModal onButton([&](QWidget* w) {
+        shown = child<QLabel>(w, QStringLiteral("TipText"))->text();
+        child<QPushButton>(w, QStringLiteral("OKButton"))->click();
+    });
+    find<QToolButton>(QStringLiteral("SpeedButton1"))->click();
+    EXPECT_EQ(shown, QStringLiteral("Third tip"));
+    QFile::remove(dir.file(QStringLiteral("Albumoratips.txt")));
+    find<QToolButton>(QStringLiteral("SpeedButton1"))->click();
+    EXPECT_EQ(desk.prompts.last(), QStringLiteral("Can't find Tip of the Day File ") + dir.file(QStringLiteral("Albumoratips.txt")));
+}
+
+TEST_F(MainWindowTest, OptionsAreSavedOnlyWhenChanged) {
+    start();
+    const QString path = dir.file(QStringLiteral("Albumora.ini"));
+    auto readAll = [&] {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return QString::fromLatin1(f.readAll());
+    };
+    const QString before = readAll();
+    // No drive on this machine: the drive list is hidden after the message.
+    OnNextModal handler([&](QWidget* w) {
+        EXPECT_FALSE(child<QComboBox>(w, QStringLiteral("cbDrives"))->isVisible());
+        child<QLineEdit>(w, QStringLiteral("EditName"))->setText(QStringLiteral("Jazz"));
+        child<QLineEdit>(w, QStringLiteral("EditMail"))->setText(QStringLiteral("myname"));
+        child<QPushButton>(w, QStringLiteral("OKbutton"))->click();
+        // The check failed, the dialog stays; the entries are stored all the same.
+        EXPECT_TRUE(w->isVisible());
+        child<QLineEdit>(w, QStringLiteral("EditMail"))->setText(QString());
+        child<QRadioButton>(w, QStringLiteral("RadioGroup1Item0"))->click();  // TCP/IP
+        child<QRadioButton>(w, QStringLiteral("RadioGroup2Item1"))->click();  // the alternate host
+        child<QPushButton>(w, QStringLiteral("OKbutton"))->click();
+    });
+    find<QToolButton>(QStringLiteral("ToolButton"))->click();
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")),
+              (QStringList{"Can NOT find a CD-ROM drive", "Invalid e-mail address"}));
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("information")).value(0),
+              QStringLiteral("The alternate database may not work with TCP/IP Connection Protocol.\rYou may have to select HTTP "
+                             "Connection Protocol."));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Albumora - Jazz"));
+    shell::IniFile ini(path);
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Name")), QStringLiteral("Jazz"));
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Mail")), QStringLiteral("myname"));  // clearing keeps it
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Protocol")), QStringLiteral("T"));
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Host")), shell::kAlternateHost);
+    EXPECT_EQ(form->settings().host, shell::kAlternateHost);
+    // Nothing else changed: no Amount, Server or DriveNr appeared.
+    QString after = readAll();
+    for (const char* key : {"Amount=", "Server=", "DriveNr=", "Viewer=x"}) EXPECT_FALSE(after.contains(QString::fromLatin1(key))) << key;
+    EXPECT_EQ(after.count(QLatin1Char('\n')), before.count(QLatin1Char('\n')) + 1);  // one new line: Mail
+}
+
+TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
+    writeCollection(dir.path(), kSample);
+    // A disc image stands in for the drive; its disc ID is stored as one album's ID.
+    std::mt19937 rng(7);
+    const test::DiscLayout layout = test::randomLayout(rng, {});
+    const QString image = test::writeImage(dir.path(), QStringLiteral("disc"), layout, test::ImageKind::Cue);
+    const QString id = test::libdiscidFreedbId(layout);
+    {
+        store::TDM w(dir.path());
+        ASSERT_TRUE(w.OpenCollectionTables().isOk());
+        ASSERT_TRUE(w.tblAlbums.append().isOk());
+        w.tblAlbums.setText(QStringLiteral("ID"), id);
+        w.tblAlbums.setText(QStringLiteral("Artist"), QStringLiteral("Zz Top"));
+        w.tblAlbums.setText(QStringLiteral("Album"), QStringLiteral("The Disc In The Drive"));
+        ASSERT_TRUE(w.tblAlbums.post().isOk());
+        ASSERT_TRUE(w.FlushCollection().isOk());
+    }
+    shell::SettingsFile settings(dir.path());
+    settings.writeFirstRun(image, QString());
+    start();
+    EXPECT_EQ(currentAlbum(), QStringLiteral("The Disc In The Drive"));
+    EXPECT_EQ(dm->tblAlbums.order(), QStringLiteral("Artist"));
+    // Elsewhere, then back with "Make CD in drive the current album".
+    ASSERT_TRUE(dm->tblAlbums.first().isOk());
+    find<QToolButton>(QStringLiteral("FindCDButton"))->click();
+    EXPECT_EQ(currentAlbum(), QStringLiteral("The Disc In The Drive"));
+    // An image cannot be ejected.
+    find<QToolButton>(QStringLiteral("SpeedButton2"))->click();
+    EXPECT_EQ(desk.prompts.last(), image + QStringLiteral(" Not A CD Drive"));
+}
+
+}  // namespace
