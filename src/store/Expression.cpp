@@ -885,7 +885,7 @@ private:
         auto it = functions().find(name.text);
         if (it == functions().end()) return fail(name.pos, QStringLiteral("unknown function \"%1\"").arg(fromCp1252(name.text)));
         if (++depth_ > 200) return fail(name.pos, QStringLiteral("the expression nests too deeply"));
-        const FnSpec& spec = it->second;
+        const FnSpec& signature = it->second;
         ALB_TRY(advance());  // past "("
         std::vector<NodeP> args;
         if (tok_.kind != Tok::RParen) {
@@ -904,12 +904,12 @@ private:
         ALB_TRY(advance());
         --depth_;
         const QString fname = fromCp1252(name.text).toLower();
-        if (int(args.size()) < spec.minArgs || int(args.size()) > spec.maxArgs)
-            return fail(name.pos, spec.minArgs == spec.maxArgs
-                                      ? QStringLiteral("%1() takes %2 argument(s)").arg(fname).arg(spec.minArgs)
-                                      : QStringLiteral("%1() takes %2 to %3 arguments").arg(fname).arg(spec.minArgs).arg(spec.maxArgs));
-        for (size_t i = 0; i < args.size() && i < spec.argTypes.size(); ++i) {
-            ValueType want = spec.argTypes[i];
+        if (int(args.size()) < signature.minArgs || int(args.size()) > signature.maxArgs)
+            return fail(name.pos, signature.minArgs == signature.maxArgs
+                                      ? QStringLiteral("%1() takes %2 argument(s)").arg(fname).arg(signature.minArgs)
+                                      : QStringLiteral("%1() takes %2 to %3 arguments").arg(fname).arg(signature.minArgs).arg(signature.maxArgs));
+        for (size_t i = 0; i < args.size() && i < signature.argTypes.size(); ++i) {
+            ValueType want = signature.argTypes[i];
             if (args[i]->type != want)
                 return fail(args[i]->pos, QStringLiteral("argument %1 of %2() must be %3, not %4")
                                               .arg(i + 1)
@@ -917,11 +917,11 @@ private:
                                                    QString::fromLatin1(typeName(args[i]->type))));
         }
         auto n = std::make_unique<FnNode>();
-        n->fn = spec.fn;
+        n->fn = signature.fn;
         n->pos = name.pos;
-        n->type = spec.result;
-        if (spec.fn == Fn::Str) n->type = ValueType::Char;
-        if (spec.fn == Fn::Iif) {
+        n->type = signature.result;
+        if (signature.fn == Fn::Str) n->type = ValueType::Char;
+        if (signature.fn == Fn::Iif) {
             if (args[0]->type != ValueType::Logical)
                 return fail(args[0]->pos, QStringLiteral("the condition of iif() must be a logical value"));
             if (args[1]->type != args[2]->type)
