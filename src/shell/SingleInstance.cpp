@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "Prompts.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -23,6 +25,16 @@ bool SingleInstance::acquire() {
         QString host, app;
         if (lock_->getLockInfo(&pid, &host, &app) && lock_->removeStaleLockFile()) return lock_->tryLock(0);
     }
+    return false;
+}
+
+}  // namespace albumora::shell
+
+namespace albumora::shell {
+
+bool EnsureSingleInstance(SingleInstance& guard, platform::Prompts* prompts) {
+    if (guard.acquire()) return true;
+    if (prompts) prompts->message(QStringLiteral("You ALREADY have a copy of Albumora running!"));
     return false;
 }
 

@@ -7,6 +7,10 @@
 
 #include <memory>
 
+namespace albumora::platform {
+class Prompts;
+}
+
 namespace albumora::shell {
 
 class SingleInstance {
@@ -20,5 +24,8 @@ private:
     QString path_;
     std::unique_ptr<QLockFile> lock_;
 };
+
+// The guard of the program's start: false, after telling the user, when another copy runs.
+bool EnsureSingleInstance(SingleInstance& guard, platform::Prompts* prompts);
 
 }  // namespace albumora::shell

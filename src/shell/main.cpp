@@ -27,10 +27,7 @@ int main(int argc, char** argv) {
     platform::desktop() = {&prompts, &clipboard, &launcher};
 
     shell::SingleInstance guard;
-    if (!guard.acquire()) {
-        prompts.message(QStringLiteral("You ALREADY have a copy of Albumora running!"));
-        return 0;
-    }
+    if (!shell::EnsureSingleInstance(guard, &prompts)) return 0;
     auto folder = store::ResolveDataFolder(QString(), QCoreApplication::applicationDirPath());
     if (!folder) {
         prompts.error(folder.error().text());

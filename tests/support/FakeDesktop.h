@@ -69,9 +69,12 @@ private:
             ADD_FAILURE() << "unscripted " << kind.toStdString() << ": " << t.toStdString();
             return std::nullopt;
         }
-        auto v = std::get<std::optional<QString>>(answers.front());
+        const std::optional<QString>& front = std::get<std::optional<QString>>(answers.front());
+        const QString value = front.value_or(QString());
+        const bool given = front.has_value();
         answers.pop_front();
-        return v;
+        if (!given) return std::nullopt;
+        return value;
     }
 };
 
