@@ -278,6 +278,7 @@ public:
     std::optional<QString> input(const QString&, const QString&, const QString&) override { return std::nullopt; }
     std::optional<QString> openFile(const QString&, const QString&, const QString&) override { return std::nullopt; }
     std::optional<QString> saveFile(const QString&, const QString&, const QString&) override { return std::nullopt; }
+    QStringList openFiles(const QString&, const QString&, const QString&) override { return {}; }
     std::optional<QString> folder(const QString&, const QString&) override { return std::nullopt; }
     std::optional<QString> font(const QString&) override { return std::nullopt; }
 };

@@ -30,6 +30,8 @@ public:
     // File pickers; filter in the "Programs (*.exe)|*.exe|All Files (*.*)|*.*" form. Nothing when cancelled.
     virtual std::optional<QString> openFile(const QString& caption, const QString& folder, const QString& filter) = 0;
     virtual std::optional<QString> saveFile(const QString& caption, const QString& folder, const QString& filter) = 0;
+    // Several files at once; an empty list when cancelled.
+    virtual QStringList openFiles(const QString& caption, const QString& folder, const QString& filter) = 0;
     virtual std::optional<QString> folder(const QString& caption, const QString& start) = 0;
     // A font, as QFont::toString() text.
     virtual std::optional<QString> font(const QString& current) = 0;

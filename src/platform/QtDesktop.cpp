@@ -73,6 +73,10 @@ std::optional<QString> QtPrompts::saveFile(const QString& caption, const QString
     return f;
 }
 
+QStringList QtPrompts::openFiles(const QString& caption, const QString& folder, const QString& filter) {
+    return QFileDialog::getOpenFileNames(parentWindow(), caption, folder, qtFilter(filter));
+}
+
 std::optional<QString> QtPrompts::folder(const QString& caption, const QString& start) {
     QString f = QFileDialog::getExistingDirectory(parentWindow(), caption, start);
     if (f.isEmpty()) return std::nullopt;

@@ -18,6 +18,7 @@ public:
     std::optional<QString> input(const QString& caption, const QString& prompt, const QString& initial) override;
     std::optional<QString> openFile(const QString& caption, const QString& folder, const QString& filter) override;
     std::optional<QString> saveFile(const QString& caption, const QString& folder, const QString& filter) override;
+    QStringList openFiles(const QString& caption, const QString& folder, const QString& filter) override;
     std::optional<QString> folder(const QString& caption, const QString& start) override;
     std::optional<QString> font(const QString& current) override;
 };

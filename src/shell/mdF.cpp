@@ -4,6 +4,8 @@
 #include "PopUpF.h"
 #include "Prompts.h"
 #include "ResultWindows.h"
+#include "EditTools.h"
+#include "MultiF.h"
 #include "TipF.h"
 #include "ToolsF.h"
 
@@ -22,6 +24,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTableWidget>
 #include <QTableView>
 #include <QToolButton>
 
@@ -84,6 +87,10 @@ TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscS
         AlbumsGrid->setFocus();
     });
     FormCreate();
+    // The edit form lives as long as the main window, created right after it.
+    editor_ = std::make_unique<editing::AlbumEditor>(dm_, settings_, settingsFile_, genreList, genreListLoadedCount);
+    MngRecF_ = std::make_unique<editing::TMngRecF>(*editor_, this);
+    installEditFormTools();
 }
 
 TForm1::~TForm1() { qApp->removeEventFilter(this); }
@@ -268,9 +275,9 @@ void TForm1::buildWidgets() {
     ReindexButton = button(QStringLiteral("ReindexButton"), QStringLiteral("Reindex"), QStringLiteral("Compact, Reindex & Archive database"), 86, 70);
     for (QPushButton* b : {DelButton, ModButton, PlayListButton}) b->setEnabled(false);
     connect(AddCDbutton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("AddCDbutton"), QStringLiteral("Adding the CD in the drive")); });
-    connect(AddOtherButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("AddOtherButton"), QStringLiteral("Adding other media")); });
-    connect(ModButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("ModButton"), QStringLiteral("Modifying an album")); });
-    connect(DelButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("DelButton"), QStringLiteral("Deleting an album")); });
+    connect(AddOtherButton, &QPushButton::clicked, this, &TForm1::AddOtherButtonClick);
+    connect(ModButton, &QPushButton::clicked, this, &TForm1::ModButtonClick);
+    connect(DelButton, &QPushButton::clicked, this, &TForm1::DelButtonClick);
     connect(PlayListButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("PlayListButton"), QStringLiteral("The playlist builder")); });
     connect(ReindexButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("ReindexButton"), QStringLiteral("File maintenance")); });
 
@@ -641,6 +648,106 @@ void TForm1::ToolButtonClick() {
     hooks.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
     TOpTools options(settings_, settingsFile_, std::move(hooks), this);
     options.exec();
+}
+
+void TForm1::installEditFormTools() {
+    using editing::TMngRecF;
+    TMngRecF::Hooks hooks;
+    hooks.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
+    hooks.editNotes = [this](TMngRecF& form) {
+        form.collect();
+        editing::TMulti::Options options;
+        options.defaultAmount = settings_.amount;
+        options.programFolder = programFolder_;
+        options.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
+        editing::TMulti::Edit(form.pending(), editor_->suggestedPick(), options, &form);
+        form.refreshNotes();
+    };
+    hooks.flip = [](TMngRecF& form) {
+        form.collect();
+        editing::FlipTitles(form.pending().tracks);
+        form.refresh();
+    };
+    hooks.maskMaker = [this](TMngRecF& form) {
+        auto* prompts = platform::desktop().prompts;
+        if (!prompts) return;
+        const QStringList files = prompts->openFiles(
+            QStringLiteral("Select audio files for this album"), settings_.clipsDir,
+            QStringLiteral("MP3 (*.mp3)|*.mp3|WAV (*.wav)|*.wav|WMA (*.wma)|*.wma|Vorbis (*.ogg)|*.ogg|All Files (*.*)|*.*"));
+        editing::ReturnToProgramFolder(programFolder_);
+        if (files.isEmpty()) return;
+        form.collect();
+        const editing::Mask mask = editing::MakeMask(files, settings_.clipsDir);
+        if (mask.clipsDir) {
+            settings_.clipsDir = *mask.clipsDir;
+            form.clipsFolderChanged();
+        }
+        editing::PlaceMask(mask.mask, form.pending().label, form.pending().notes);
+        form.refresh();
+    };
+    hooks.getCoverImage = [](TMngRecF& form) {
+        form.collect();
+        form.showCoverTip(true);
+        if (auto* l = platform::desktop().launcher) l->open(editing::CoverImageSearchAddress(form.pending().artist));
+    };
+    hooks.updateTracks = [this](TMngRecF& form) {
+        form.collect();
+        if (showUpdateTracks) {
+            showUpdateTracks(*this, form);
+            form.refresh();
+        } else if (auto* p = platform::desktop().prompts) {
+            p->information(QStringLiteral("Updating tracks from a web page is not part of this version of Albumora yet."));
+        }
+    };
+    hooks.findDuplicates = [this](TMngRecF&) {
+        auto* p = platform::desktop().prompts;
+        if (!store::fileExists(dm_.tablePath(QStringLiteral("TVIEW.DBF")))) {
+            if (p) p->error(QStringLiteral("You must FIRST go to the Tracks view to auto-create needed files"));
+            return;
+        }
+        if (p) p->information(QStringLiteral("The duplicate-track finder is not part of this version of Albumora yet."));
+    };
+    MngRecF_->setHooks(std::move(hooks));
+}
+
+void TForm1::ModButtonClick() {
+    auto* prompts = platform::desktop().prompts;
+    store::Status st = editor_->PrepareModify();
+    if (!st) {
+        if (prompts) prompts->error(st.text());
+        return;
+    }
+    MngRecF_->showPending();
+    st = dm_.FlushCollection();
+    if (!st && prompts) prompts->error(st.text());
+    albumsModel_->reload();
+    RefreshAlbumStatus();
+}
+
+void TForm1::AddOtherButtonClick() {
+    if (!showImport) {
+        runAction(QStringLiteral("AddOtherButton"), QStringLiteral("Adding other media"));
+        return;
+    }
+    editor_->PrepareAddOther();
+    showImport(*this);
+    store::Status st = dm_.FlushCollection();
+    if (!st) {
+        if (auto* p = platform::desktop().prompts) p->error(st.text());
+    }
+    albumsModel_->reload();
+    RefreshAlbumStatus();
+}
+
+void TForm1::DelButtonClick() {
+    auto deleted = editor_->DeleteCurrentAlbum([this](const QString& s) { setStatus(s); });
+    if (!deleted) {
+        if (auto* p = platform::desktop().prompts) p->error(deleted.error().text());
+    }
+    setStatus(QString());
+    albumsModel_->reload();
+    tracksModel_->reload();
+    RefreshAlbumStatus();
 }
 
 }  // namespace albumora::shell

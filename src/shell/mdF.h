@@ -2,7 +2,9 @@
 // album under it, and on the right the Quick Search, the collection actions and the toolbox.
 #pragma once
 
+#include "AlbumEditor.h"
 #include "AlbumsBrowser.h"
+#include "MngRec.h"
 #include "CursorModel.h"
 #include "DiscServices.h"
 #include "Settings.h"
@@ -31,6 +33,11 @@ public:
     ~TForm1() override;
 
     AlbumsBrowser& browser() { return *browser_; }
+    editing::AlbumEditor& editor() { return *editor_; }
+    editing::TMngRecF& editForm() { return *MngRecF_; }
+    // The import window for Add Other and for Update Tracks only is installed by its owner.
+    std::function<void(TForm1&)> showImport;
+    std::function<void(TForm1&, editing::TMngRecF&)> showUpdateTracks;
     RunSettings& settings() { return settings_; }
     SettingsFile& settingsFile() { return settingsFile_; }
     bool collectionOpen() const { return opened_; }
@@ -55,6 +62,9 @@ public:
     void HelpSpeedClick();
     void HomeButtonClick();
     void ToolButtonClick();  // options
+    void ModButtonClick();
+    void DelButtonClick();
+    void AddOtherButtonClick();
     void AlbumsGridTitleClick(int column);
     void ShowTipOfDay();
 
@@ -83,6 +93,7 @@ protected:
 
 private:
     void buildWidgets();
+    void installEditFormTools();
     void buildMenu();
     void layoutControls();
     void updateSortIndicator();
@@ -99,6 +110,8 @@ private:
     SettingsFile settingsFile_;
     RunSettings settings_;
     std::unique_ptr<AlbumsBrowser> browser_;
+    std::unique_ptr<editing::AlbumEditor> editor_;
+    std::unique_ptr<editing::TMngRecF> MngRecF_;
     bool opened_ = false;
     bool activated_ = false;
     int maximizedLayouts_ = 0;

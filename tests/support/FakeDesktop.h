@@ -47,6 +47,11 @@ public:
     std::optional<QString> saveFile(const QString& caption, const QString& folder, const QString& filter) override {
         return nextText(QStringLiteral("saveFile"), caption + QLatin1Char('|') + folder + QLatin1Char('|') + filter);
     }
+    // Answered with one text holding the files separated by "|".
+    QStringList openFiles(const QString& caption, const QString& folder, const QString& filter) override {
+        auto files = nextText(QStringLiteral("openFiles"), caption + QLatin1Char('|') + folder + QLatin1Char('|') + filter);
+        return files ? files->split(QLatin1Char('|'), Qt::SkipEmptyParts) : QStringList();
+    }
     std::optional<QString> folder(const QString& caption, const QString& start) override {
         return nextText(QStringLiteral("folder"), caption + QLatin1Char('|') + start);
     }

@@ -1,0 +1,353 @@
+#include "AlbumEditor.h"
+
+#include "Codepage.h"
+#include "File.h"
+#include "NotesTags.h"
+#include "Prompts.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace albumora::editing {
+
+using store::Cursor;
+using store::Status;
+
+namespace {
+
+QString selection(const QString& id) { return QStringLiteral("ID=\"") + id + QLatin1Char('"'); }
+
+Status openShared(Cursor& c, const QString& order) {
+    c.close();
+    ALB_TRY(c.setOrder(order));
+    return c.open(store::OpenMode::Shared);
+}
+
+}  // namespace
+
+AlbumEditor::AlbumEditor(store::TDM& dm, shell::RunSettings& settings, shell::SettingsFile& file, QStringList& genreList,
+                         int& genreListLoadedCount)
+    : dm_(dm), settings_(settings), file_(file), genres_(genreList), genresLoaded_(genreListLoadedCount) {}
+
+int AlbumEditor::SecondsOfTime(const QString& cell) {
+    const qsizetype p = cell.indexOf(QLatin1Char(':'));
+    if (p < 0) return 0;
+    bool okMin = true, okSec = true;
+    const QString minutes = cell.mid(std::max<qsizetype>(0, p - 2), std::min<qsizetype>(2, p)).trimmed();
+    const int m = minutes.isEmpty() ? 0 : minutes.toInt(&okMin);
+    const int s = cell.mid(p + 1, 2).toInt(&okSec);
+    // A cell that is not "m:ss" stores no length rather than a wrong one.
+    if (!okMin || !okSec || m < 0 || s < 0) return 0;
+    return m * 60 + s;
+}
+
+QString AlbumEditor::IndexText(const QString& index) {
+    QString t = index;
+    while (!t.isEmpty() && t.back().unicode() <= ' ') t.chop(1);
+    return t.rightJustified(6, QLatin1Char(' '), true);
+}
+
+QString AlbumEditor::MediaCode(const QString& media) { return media.left(2); }
+
+void AlbumEditor::LoadLists() {
+    genres_ = file_.genreList();
+    genres_.sort(Qt::CaseInsensitive);
+    genresLoaded_ = int(genres_.size());
+    media_ = file_.mediaList();
+}
+
+void AlbumEditor::PrepareAddOther() {
+    LoadLists();
+    pending_ = PendingAlbum();
+    pending_.mode = EditMode::NewAlbum;
+    pending_.caption = QStringLiteral("Albumora - Edit Form [New Album (not in CD-ROM drive)]");
+    pending_.clear(settings_.genre);
+}
+
+Status AlbumEditor::PrepareModify() {
+    LoadLists();
+    Cursor& a = dm_.tblAlbums;
+    if (a.isEmpty()) return Status(store::ErrorKind::NotFound, QStringLiteral("There is no current album"));
+    pending_ = PendingAlbum();
+    pending_.sys = a.text(QStringLiteral("SYS")).isEmpty() ? QLatin1Char(' ') : a.text(QStringLiteral("SYS")).at(0);
+    suggestedPick_ = 0;
+    pending_.mode = EditMode::Modify;
+    pending_.artist = a.text(QStringLiteral("ARTIST"));
+    pending_.title = a.text(QStringLiteral("ALBUM"));
+    pending_.label = a.text(QStringLiteral("LABEL"));
+    pending_.genre = a.text(QStringLiteral("GENRE"));
+    pending_.media = a.text(QStringLiteral("MEDIA"));
+    pending_.index = a.text(QStringLiteral("IX"));
+    pending_.year = a.text(QStringLiteral("YR"));
+    pending_.rev = a.text(QStringLiteral("Rev"));
+    pending_.notes = a.text(QStringLiteral("Notes"));
+    pending_.albumId = a.text(QStringLiteral("ID"));
+    pending_.caption = QStringLiteral("Albumora - Edit Form [Modify Album]");
+    Cursor& cd = dm_.tblCD;
+    if (!cd.isOpen()) ALB_TRY(openShared(cd, QStringLiteral("Tracks")));
+    cd.setFiltered(true);
+    Status st = cd.setFilter(selection(pending_.albumId));
+    if (st) st = cd.first();
+    int running = 0;
+    int m = 0;
+    while (st && !cd.eof() && !cd.isEmpty()) {
+        const qint64 secs = cd.integer(QStringLiteral("Secs"));
+        pending_.tracks.push_back({store::TDM::PadNumber(++m, 3), store::TDM::FormatTrackTime(secs, 2), cd.text(QStringLiteral("TRACK"))});
+        if (secs > 0) running += int(secs) + 2;
+        st = cd.next();
+    }
+    if (running > 2) running -= 2;
+    pending_.runningSeconds = running;
+    cd.setFiltered(false);
+    return st;
+}
+
+store::Result<bool> AlbumEditor::Save() {
+    auto* prompts = platform::desktop().prompts;
+    PendingAlbum& p = pending_;
+    const QString artist = store::trimControl(p.artist);
+    const QString title = store::trimControl(p.title);
+    const QString genre = store::trimControl(p.genre.toLower());
+    if (artist.isEmpty() || title.isEmpty() || genre.isEmpty()) {
+        if (prompts) prompts->error(QStringLiteral("Album, Artist & Genre are required entries"));
+        return false;
+    }
+    if (p.isMultiArtist() && p.sys != QLatin1Char('G') && !p.tracks.empty() &&
+        !p.tracks.front().title.contains(QStringLiteral(" / "))) {
+        const bool go = prompts && prompts->confirm(QStringLiteral(
+                            "This appears to be a multi-artist album but standard format of\rArtist / Song\rwas not used for the "
+                            "track entries.  Continue anyway?"));
+        if (!go) return false;
+    }
+    // The tracks view is built again from the tables next time it opens.
+    dm_.tblTView.close();
+    ALB_TRY(store::removeFile(dm_.tablePath(QStringLiteral("TVIEW.DBF"))));
+
+    Cursor& a = dm_.tblAlbums;
+    QString id;
+    switch (p.mode) {
+        case EditMode::Modify: id = a.text(QStringLiteral("ID")); break;
+        case EditMode::AddCd: id = p.albumId; break;
+        case EditMode::NewAlbum: {
+            ALB_ASSIGN_OR_RETURN(id, dm_.AllocateLocalAlbumId());
+            break;
+        }
+    }
+    if (id.isEmpty()) return Status(store::ErrorKind::InvalidArgument, QStringLiteral("The album has no ID to be stored under"));
+
+    if (!frozen_) {
+        a.disableControls();
+        dm_.tblTracks.disableControls();
+        dm_.tblPlayList.disableControls();
+        frozen_ = true;
+    }
+    if (p.mode == EditMode::Modify) {
+        ALB_TRY(a.edit());
+    } else {
+        ALB_TRY(a.append());
+    }
+    QString rev = p.rev.isEmpty() ? QStringLiteral("0") : p.rev.left(1);
+    if (rev.at(0).unicode() > '~') rev = QStringLiteral("~");
+    const std::pair<const char*, QString> fields[] = {
+        {"ARTIST", artist},
+        {"ALBUM", title},
+        {"GENRE", genre},
+        {"LABEL", p.label},
+        {"MEDIA", MediaCode(p.media)},
+        {"YR", p.year},
+        {"IX", IndexText(p.index)},
+        {"Notes", p.notes},
+        {"SYS", QString(p.sys)},
+        {"Rev", rev},
+        {"ID", id},
+    };
+    for (const auto& [name, value] : fields) {
+        Status st = a.setText(QString::fromLatin1(name), value);
+        if (!st) {
+            a.cancel();
+            return st;
+        }
+    }
+    ALB_TRY(a.post());
+    ALB_TRY(a.flush());
+    p.albumId = id;
+
+    ALB_TRY(saveTracks(id));
+    ALB_TRY(saveArtists(id));
+
+    if (!genres_.contains(genre)) {
+        genres_ << genre;
+        genres_.sort(Qt::CaseInsensitive);
+    }
+    if (genre != settings_.genre) {
+        settings_.genre = genre;
+        file_.ini().write(QStringLiteral("Current"), QStringLiteral("Genre"), genre);
+    }
+    saved_ = true;
+    return true;
+}
+
+Status AlbumEditor::saveTracks(const QString& id) {
+    Cursor& cd = dm_.tblCD;
+    if (pending_.mode == EditMode::Modify) {
+        // Only the titles change: numbers and lengths stay as stored.
+        dm_.tblTracks.close();
+        cd.close();
+        ALB_TRY(openShared(cd, QStringLiteral("Tracks")));
+        ALB_TRY(openShared(dm_.tblTracks, QStringLiteral("Tracks")));
+        cd.setFiltered(true);
+        ALB_TRY(cd.setFilter(selection(id)));
+        ALB_TRY(cd.first());
+        for (const TrackRow& row : pending_.tracks) {
+            if (cd.eof() || cd.isEmpty()) break;
+            ALB_TRY(cd.edit());
+            ALB_TRY(cd.setText(QStringLiteral("TRACK"), store::trimControl(row.title)));
+            ALB_TRY(cd.post());
+            ALB_TRY(cd.next());
+        }
+        ALB_TRY(cd.flush());
+        cd.setFiltered(false);
+        return {};
+    }
+    if (!cd.isOpen()) ALB_TRY(openShared(cd, QStringLiteral("Tracks")));
+    int r = 0;
+    for (const TrackRow& row : pending_.tracks) {
+        ++r;
+        ALB_TRY(cd.append());
+        ALB_TRY(cd.setText(QStringLiteral("ID"), id));
+        ALB_TRY(cd.setText(QStringLiteral("NR"), store::TDM::PadNumber(r, 3)));
+        ALB_TRY(cd.setText(QStringLiteral("Secs"), QString::number(SecondsOfTime(row.time))));
+        ALB_TRY(cd.setText(QStringLiteral("TRACK"), store::trimControl(row.title)));
+        ALB_TRY(cd.post());
+    }
+    return cd.flush();
+}
+
+Status AlbumEditor::packTable(Cursor& cursor, const QString& order) {
+    cursor.close();
+    {
+        ALB_ASSIGN_OR_RETURN(auto table, store::Table::open(cursor.tablePath(), store::OpenMode::Exclusive));
+        ALB_TRY(table->pack());
+    }
+    return openShared(cursor, order);
+}
+
+Status AlbumEditor::saveArtists(const QString& id) {
+    Cursor& ar = dm_.tblArtists;
+    ALB_TRY(openShared(ar, QStringLiteral("ID")));
+    ar.setFiltered(true);
+    ALB_TRY(ar.setFilter(selection(id)));
+    ALB_TRY(ar.first());
+    bool deleted = false;
+    while (!ar.isEmpty()) {
+        ALB_TRY(ar.deleteRecord());
+        deleted = true;
+    }
+    ar.setFiltered(false);
+    // The table files never keep deleted rows.
+    if (deleted) ALB_TRY(packTable(ar, QStringLiteral("ID")));
+    auto addRow = [&](const QString& nr, const QString& artist) -> Status {
+        ALB_TRY(ar.append());
+        ALB_TRY(ar.setText(QStringLiteral("ID"), id));
+        ALB_TRY(ar.setText(QStringLiteral("NR"), nr));
+        ALB_TRY(ar.setText(QStringLiteral("ARTIST"), artist));
+        return ar.post();
+    };
+    if (pending_.isMultiArtist()) {
+        int r = 0;
+        for (const TrackRow& row : pending_.tracks) {
+            ++r;
+            qsizetype p = row.title.indexOf(QStringLiteral(" / "));
+            if (p < 0) p = row.title.indexOf(QLatin1Char('/'));
+            if (p > 0) ALB_TRY(addRow(store::TDM::PadNumber(r, 3), store::trimControl(row.title.left(p))));
+        }
+    } else {
+        ALB_TRY(addRow(QString(), store::trimControl(pending_.artist)));
+    }
+    return ar.flush();
+}
+
+void AlbumEditor::writeClipsFolder() { file_.ini().write(QStringLiteral("Current"), QStringLiteral("ClipsDir"), settings_.clipsDir); }
+
+void AlbumEditor::AfterClose() {
+    pending_.runningSeconds = 0;
+    if (!dm_.tblTracks.isOpen()) openShared(dm_.tblTracks, QStringLiteral("Tracks"));
+    if (frozen_) {
+        dm_.tblAlbums.enableControls();
+        dm_.tblTracks.enableControls();
+        dm_.tblPlayList.enableControls();
+        frozen_ = false;
+    }
+    const QString id = dm_.tblAlbums.text(QStringLiteral("ID"));
+    if (dm_.tblCD.isOpen() && !dm_.tblCD.order().isEmpty()) dm_.tblCD.findPartial(id);
+    if (dm_.tblPlayList.isOpen() && !dm_.tblPlayList.order().isEmpty()) dm_.tblPlayList.findPartial(id);
+    dm_.tblTracks.refresh();
+    dm_.tblAlbums.refresh();
+}
+
+store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(const QString&)>& status) {
+    auto* prompts = platform::desktop().prompts;
+    if (!prompts || !prompts->okCancel(QStringLiteral("Are you sure you want to delete the highlighted album\rand its linked "
+                                                      "tracks from your collection?")))
+        return false;
+    if (status) status(QStringLiteral("Deleting highlighted album, please wait ..."));
+    Cursor& a = dm_.tblAlbums;
+    const QString id = a.text(QStringLiteral("ID"));
+    const QString albumOrder = a.order();
+    a.disableControls();
+    dm_.tblTracks.disableControls();
+    dm_.tblPlayList.disableControls();
+    struct Release {
+        store::TDM& dm;
+        ~Release() {
+            dm.tblAlbums.enableControls();
+            dm.tblTracks.enableControls();
+            dm.tblPlayList.enableControls();
+        }
+    } release{dm_};
+    dm_.tblCD.close();
+
+    auto removeRows = [&](Cursor& c, const QString& order) -> Status {
+        if (!c.isOpen()) ALB_TRY(openShared(c, order));
+        c.setFiltered(true);
+        ALB_TRY(c.setFilter(selection(id)));
+        ALB_TRY(c.first());
+        while (!c.isEmpty()) ALB_TRY(c.deleteRecord());
+        c.setFiltered(false);
+        return packTable(c, order);
+    };
+    // The tracks cursor follows the albums: while it is packed it is on its own.
+    Cursor* master = dm_.tblTracks.master();
+    dm_.tblTracks.setMaster(nullptr, QString());
+    Status st = removeRows(dm_.tblTracks, QStringLiteral("Tracks"));
+    dm_.tblTracks.setMaster(master, QStringLiteral("ID"));
+    ALB_TRY(st);
+    ALB_TRY(removeRows(dm_.tblPlayList, QStringLiteral("Playlist")));
+    ALB_TRY(removeRows(dm_.tblArtists, QStringLiteral("ID")));
+
+    Cursor& tv = dm_.tblTView;
+    const QString tviewPath = dm_.tablePath(QStringLiteral("TVIEW.DBF"));
+    if ((tv.isOpen() || store::fileExists(tviewPath)) && store::fileExists(store::indexPathFor(tviewPath))) {
+        ALB_TRY(removeRows(tv, QStringLiteral("Track")));
+        tv.close();
+    } else {
+        tv.close();
+        ALB_TRY(store::removeFile(tviewPath));
+    }
+
+    dm_.tblFilter.close();
+    ALB_TRY(a.deleteRecord());
+    a.close();
+    {
+        ALB_ASSIGN_OR_RETURN(auto table, store::Table::open(a.tablePath(), store::OpenMode::Exclusive));
+        ALB_TRY(table->pack());
+    }
+    ALB_TRY(a.setOrder(albumOrder));
+    ALB_TRY(a.open());
+    ALB_TRY(dm_.FlushCollection());
+    ALB_TRY(dm_.tblTracks.first());
+    ALB_TRY(openShared(dm_.tblCD, QStringLiteral("Tracks")));
+    return true;
+}
+
+}  // namespace albumora::editing

@@ -1,0 +1,251 @@
+// The album edit form and its flows over real tables: the save of a new album (rows of every
+// table, the multi-artist convention, the checks), Modify through the main window (only titles
+// change), and Delete (rows gone from every table, files packed).
+#include "Check.h"
+#include "DMcd.h"
+#include "FakeDesktop.h"
+#include "Modal.h"
+#include "TestSupport.h"
+#include "mdF.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+using namespace albumora;
+using albumora::test::OnNextModal;
+using editing::EditMode;
+using editing::PendingAlbum;
+
+namespace {
+
+struct Row {
+    QString id, nr, text, secs;
+    bool operator==(const Row&) const = default;
+};
+
+// Every live row of a table, as (ID, NR, title or artist, Secs), in entry order.
+std::vector<Row> rows(const QString& folder, const QString& table, const QString& textField) {
+    store::Cursor c;
+    c.setTablePath(QDir(folder).filePath(table));
+    EXPECT_TRUE(c.open().isOk());
+    std::vector<Row> out;
+    for (c.first(); !c.isEmpty() && !c.eof(); c.next())
+        out.push_back({c.text(QStringLiteral("ID")), c.text(QStringLiteral("NR")), c.text(textField),
+                       c.fieldIndex(QStringLiteral("Secs")) >= 0 ? c.text(QStringLiteral("Secs")) : QString()});
+    return out;
+}
+
+void PrintTo(const Row& r, std::ostream* os) {
+    *os << "{" << r.id.toStdString() << "," << r.nr.toStdString() << "," << r.text.toStdString() << "," << r.secs.toStdString()
+        << "}";
+}
+
+class EditFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dm = std::make_unique<store::TDM>(dir.path());
+        form = std::make_unique<shell::TForm1>(*dm, dir.path(),
+                                               [this](shell::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
+        form->show();
+        for (int i = 0; i < 20 && !form->collectionOpen(); ++i) QCoreApplication::processEvents();
+        ASSERT_TRUE(form->collectionOpen());
+    }
+    void TearDown() override {
+        form->close();
+        form.reset();
+        dm.reset();
+    }
+    PendingAlbum& newAlbum() {
+        form->editor().PrepareAddOther();
+        return form->editor().pending();
+    }
+    bool save() {
+        auto r = form->editor().Save();
+        EXPECT_TRUE(r.isOk()) << (r.isOk() ? std::string() : r.error().text().toStdString());
+        form->editor().AfterClose();
+        return r.isOk() && *r;
+    }
+    test::TempFolder dir;
+    test::FakeDesktop desk;
+    std::unique_ptr<store::TDM> dm;
+    std::unique_ptr<shell::TForm1> form;
+};
+
+TEST_F(EditFormTest, ANewAlbumIsStoredInEveryTable) {
+    PendingAlbum& p = newAlbum();
+    p.artist = QStringLiteral("  Miles Davis ");
+    p.title = QStringLiteral("Kind of Blue");
+    p.genre = QStringLiteral(" Rock ");
+    p.media = QStringLiteral("CR (CD-R)");
+    p.index = QStringLiteral("12");
+    p.year = QStringLiteral("1959");
+    p.notes = QStringLiteral("COST=12.50\r\nbought in Hamburg");
+    p.sys = QLatin1Char('M');
+    p.tracks = {{QStringLiteral("01"), QStringLiteral(" 3:07"), QStringLiteral("So What ")},
+                {QStringLiteral("02"), QStringLiteral("12:34"), QStringLiteral("Freddie")},
+                {QStringLiteral("03"), QString(), QStringLiteral("Blue in Green")}};
+    ASSERT_TRUE(save());
+    store::Cursor& a = dm->tblAlbums;
+    ASSERT_TRUE(a.setOrder(QStringLiteral("ID")).isOk());
+    ASSERT_TRUE(*a.findKey({QStringLiteral("z0000001")}));
+    EXPECT_EQ(a.text(QStringLiteral("ARTIST")), QStringLiteral("Miles Davis"));
+    EXPECT_EQ(a.text(QStringLiteral("GENRE")), QStringLiteral("rock"));
+    EXPECT_EQ(a.text(QStringLiteral("MEDIA")), QStringLiteral("CR"));
+    EXPECT_EQ(a.text(QStringLiteral("IX")), QStringLiteral("    12"));
+    EXPECT_EQ(a.text(QStringLiteral("SYS")), QStringLiteral("M"));
+    EXPECT_EQ(a.text(QStringLiteral("Rev")), QStringLiteral("0"));
+    EXPECT_EQ(a.text(QStringLiteral("Notes")), QStringLiteral("COST=12.50\r\nbought in Hamburg"));
+    EXPECT_EQ(rows(dir.path(), QStringLiteral("TRACKS.DBF"), QStringLiteral("TRACK")),
+              (std::vector<Row>{{"z0000001", "  1", "So What", "187"}, {"z0000001", "  2", "Freddie", "754"},
+                                {"z0000001", "  3", "Blue in Green", "0"}}));
+    EXPECT_EQ(rows(dir.path(), QStringLiteral("ARTISTS.DBF"), QStringLiteral("ARTIST")),
+              (std::vector<Row>{{"z0000001", "", "Miles Davis", ""}}));
+    // The genre becomes the default of the next new album.
+    EXPECT_EQ(form->settingsFile().ini().readString(QStringLiteral("Current"), QStringLiteral("Genre")), QStringLiteral("rock"));
+    EXPECT_EQ(newAlbum().genre, QStringLiteral("rock"));
+    EXPECT_TRUE(store::CheckFolder(dir.path()).isEmpty());
+
+    // The next one gets the next local ID.
+    PendingAlbum& q = newAlbum();
+    q.artist = QStringLiteral("X");
+    q.title = QStringLiteral("Y");
+    q.genre = QStringLiteral("acid jazz");
+    ASSERT_TRUE(save());
+    EXPECT_TRUE(*a.findKey({QStringLiteral("z0000002")}));
+    EXPECT_TRUE(form->editor().genreList().contains(QStringLiteral("acid jazz")));
+}
+
+TEST_F(EditFormTest, MultiArtistAlbumsGetAnArtistRowPerTrack) {
+    PendingAlbum& p = newAlbum();
+    p.artist = QStringLiteral("Various Artists");
+    p.title = QStringLiteral("Birds");
+    p.genre = QStringLiteral("misc");
+    p.tracks = {{QStringLiteral("01"), QString(), QStringLiteral("Kestrel / Silver Fields")},
+                {QStringLiteral("02"), QString(), QStringLiteral("Duke/Waltz")},
+                {QStringLiteral("03"), QString(), QStringLiteral("Waltz")}};
+    ASSERT_TRUE(save());
+    EXPECT_EQ(rows(dir.path(), QStringLiteral("ARTISTS.DBF"), QStringLiteral("ARTIST")),
+              (std::vector<Row>{{"z0000001", "  1", "Kestrel", ""}, {"z0000001", "  2", "Duke", ""}}));
+    EXPECT_TRUE(desk.prompts.shown.empty());
+
+    // A first title without " / " asks; No stores nothing.
+    const QString question = QStringLiteral("This appears to be a multi-artist album but standard format of\rArtist / Song\rwas not "
+                                            "used for the track entries.  Continue anyway?");
+    PendingAlbum& q = newAlbum();
+    q.artist = QStringLiteral("VARIOUS");
+    q.title = QStringLiteral("Mix");
+    q.genre = QStringLiteral("misc");
+    q.tracks = {{QStringLiteral("01"), QString(), QStringLiteral("Song Only")}};
+    desk.prompts.answer(false);
+    EXPECT_FALSE(save());
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("confirm")), (QStringList{question}));
+    EXPECT_EQ(*dm->tblAlbums.recordCount(), 1);
+    desk.prompts.answer(true);
+    EXPECT_TRUE(save());
+    // Text from the music guide is taken as it is; "Variou" is not a multi-artist album.
+    for (const char* artist : {"Various", "Variou"}) {
+        PendingAlbum& g = newAlbum();
+        g.artist = QString::fromLatin1(artist);
+        g.title = QStringLiteral("G");
+        g.genre = QStringLiteral("misc");
+        g.sys = artist[6] == 's' ? QLatin1Char('G') : QLatin1Char('M');
+        g.tracks = {{QStringLiteral("01"), QString(), QStringLiteral("No Separator")}};
+        EXPECT_TRUE(save());
+    }
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("confirm")).size(), 2);
+    EXPECT_EQ(rows(dir.path(), QStringLiteral("ARTISTS.DBF"), QStringLiteral("ARTIST")).back(),
+              (Row{"z0000004", "", "Variou", ""}));
+}
+
+TEST_F(EditFormTest, RequiredEntries) {
+    PendingAlbum& p = newAlbum();
+    p.artist = QStringLiteral("A");
+    p.title = QStringLiteral("  ");
+    p.genre = QStringLiteral("rock");
+    EXPECT_FALSE(save());
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")), (QStringList{"Album, Artist & Genre are required entries"}));
+    EXPECT_EQ(*dm->tblAlbums.recordCount(), 0);
+}
+
+TEST_F(EditFormTest, ModifyThroughTheMainWindowChangesOnlyTitles) {
+    PendingAlbum& p = newAlbum();
+    p.artist = QStringLiteral("Artist");
+    p.title = QStringLiteral("Album");
+    p.genre = QStringLiteral("rock");
+    p.sys = QLatin1Char('Y');
+    p.tracks = {{QStringLiteral("01"), QStringLiteral(" 3:07"), QStringLiteral("One")},
+                {QStringLiteral("02"), QStringLiteral(" 4:00"), QStringLiteral("Two")},
+                {QStringLiteral("03"), QStringLiteral(" 5:01"), QStringLiteral("Three")}};
+    ASSERT_TRUE(save());
+    form->RefreshAlbumStatus();
+    QString caption, running;
+    OnNextModal edit([&](QWidget* w) {
+        caption = w->windowTitle();
+        running = test::child<QLabel>(w, QStringLiteral("RunningLabel"))->text();
+        auto* grid = test::child<QTableWidget>(w, QStringLiteral("StringGrid1"));
+        EXPECT_EQ(grid->rowCount(), 3);
+        EXPECT_EQ(grid->item(2, 0)->text(), QStringLiteral("  3"));
+        EXPECT_EQ(grid->item(2, 1)->text(), QStringLiteral(" 5:01"));
+        grid->item(2, 2)->setText(QStringLiteral("  Three (live)  "));
+        test::child<QLineEdit>(w, QStringLiteral("EditYear"))->setText(QStringLiteral("1999"));
+        test::child<QPushButton>(w, QStringLiteral("BitBtn1"))->click();
+    });
+    test::child<QPushButton>(form.get(), QStringLiteral("ModButton"))->click();
+    EXPECT_EQ(caption, QStringLiteral("Albumora - Edit Form [Modify Album]"));
+    EXPECT_EQ(running, QStringLiteral(" 12:12"));  // 187+240+301 seconds, 2 more a track, 2 less at the end
+    EXPECT_EQ(rows(dir.path(), QStringLiteral("TRACKS.DBF"), QStringLiteral("TRACK")),
+              (std::vector<Row>{{"z0000001", "  1", "One", "187"}, {"z0000001", "  2", "Two", "240"},
+                                {"z0000001", "  3", "Three (live)", "301"}}));
+    EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("YR")), QStringLiteral("1999"));
+    EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("SYS")), QStringLiteral("Y"));
+    EXPECT_EQ(*dm->tblAlbums.recordCount(), 1);
+    EXPECT_EQ(rows(dir.path(), QStringLiteral("ARTISTS.DBF"), QStringLiteral("ARTIST")).size(), 1u);
+    EXPECT_TRUE(store::CheckFolder(dir.path()).isEmpty()) << store::CheckFolder(dir.path()).join('\n').toStdString();
+}
+
+TEST_F(EditFormTest, DeleteRemovesTheAlbumFromEveryTableAndPacks) {
+    for (const char* title : {"Keep", "Drop"}) {
+        PendingAlbum& p = newAlbum();
+        p.artist = QString::fromLatin1(title);
+        p.title = QString::fromLatin1(title);
+        p.genre = QStringLiteral("rock");
+        p.tracks = {{QStringLiteral("01"), QStringLiteral(" 1:00"), QStringLiteral("a")},
+                    {QStringLiteral("02"), QStringLiteral(" 1:00"), QStringLiteral("b")}};
+        ASSERT_TRUE(save());
+    }
+    // A mark for a track of each.
+    for (const char* id : {"z0000001", "z0000002"}) {
+        ASSERT_TRUE(dm->tblPlayList.append().isOk());
+        dm->tblPlayList.setText(QStringLiteral("ID"), QString::fromLatin1(id));
+        dm->tblPlayList.setText(QStringLiteral("NR"), QStringLiteral("  1"));
+        ASSERT_TRUE(dm->tblPlayList.post().isOk());
+    }
+    ASSERT_TRUE(dm->FlushCollection().isOk());
+    form->RefreshAlbumStatus();
+    form->GoToAlbum(QStringLiteral("z0000002"));
+    ASSERT_EQ(dm->tblAlbums.text(QStringLiteral("ALBUM")), QStringLiteral("Drop"));
+    desk.prompts.answer(false);  // Cancel: nothing happens
+    test::child<QPushButton>(form.get(), QStringLiteral("DelButton"))->click();
+    EXPECT_EQ(*dm->tblAlbums.recordCount(), 2);
+    desk.prompts.answer(true);
+    test::child<QPushButton>(form.get(), QStringLiteral("DelButton"))->click();
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("okCancel")).value(0),
+              QStringLiteral("Are you sure you want to delete the highlighted album\rand its linked tracks from your collection?"));
+    EXPECT_EQ(rows(dir.path(), QStringLiteral("ALBUMS.DBF"), QStringLiteral("ALBUM")), (std::vector<Row>{{"z0000001", "", "Keep", ""}}));
+    for (const char* t : {"TRACKS.DBF", "PLAYLIST.DBF", "ARTISTS.DBF"})
+        for (const Row& r : rows(dir.path(), QString::fromLatin1(t), QStringLiteral("ID"))) EXPECT_EQ(r.id, QStringLiteral("z0000001")) << t;
+    // Packed: the files hold no deleted rows.
+    for (const char* t : {"ALBUMS.DBF", "TRACKS.DBF", "PLAYLIST.DBF", "ARTISTS.DBF"}) {
+        auto table = store::Table::open(dir.file(QString::fromLatin1(t)), store::OpenMode::Shared);
+        ASSERT_TRUE(table.isOk());
+        EXPECT_EQ(*(*table)->deletedCount(), 0u) << t;
+    }
+    EXPECT_TRUE(store::CheckFolder(dir.path()).isEmpty());
+    EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("ALBUM")), QStringLiteral("Keep"));
+    EXPECT_EQ(*dm->tblTracks.recordCount(), 2);
+}
+
+}  // namespace
