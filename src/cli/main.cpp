@@ -9,6 +9,8 @@
 #include "IniFile.h"
 #include "Prompts.h"
 #include "Table.h"
+#include "AlbumEditor.h"
+#include "Settings.h"
 #include "UDiscIdCalcDefs.h"
 
 #include <QCoreApplication>
@@ -36,6 +38,7 @@ const char* kUsage =
     "                            print the number of rows passing the filter\n"
     "  reindex TABLE|all         rebuild the index files\n"
     "  pack TABLE|all            drop deleted rows, compact memos, rebuild the index\n"
+    "  delete ID                 delete an album with its tracks, marks and artist rows\n"
     "  drives [DEVICE|IMAGE]     list the CD drives, a disc image first\n"
     "  discid [DEVICE|IMAGE]     print the disc ID of the disc, then its TOC query text\n"
     "\n"
@@ -265,16 +268,25 @@ QString drivePath(const QString& folder, Args& args) {
     return path;
 }
 
-// Message boxes of the disc layer, for a program without windows: errors are kept for the
-// one-line failure message, questions are answered "no".
+// Message boxes for a program without windows: errors are kept for the one-line failure
+// message; questions get the answer the command stands for (a command given is a command
+// meant), and are kept to be told on stderr.
 class CliPrompts : public albumora::platform::Prompts {
 public:
     QStringList errors;
+    QStringList questions;
+    bool answer = false;
     void error(const QString& text) override { errors << text; }
     void message(const QString&) override {}
     void information(const QString&) override {}
-    bool confirm(const QString&) override { return false; }
-    bool okCancel(const QString&) override { return false; }
+    bool confirm(const QString& text) override {
+        questions << text;
+        return answer;
+    }
+    bool okCancel(const QString& text) override {
+        questions << text;
+        return answer;
+    }
     std::optional<QString> input(const QString&, const QString&, const QString&) override { return std::nullopt; }
     std::optional<QString> openFile(const QString&, const QString&, const QString&) override { return std::nullopt; }
     std::optional<QString> saveFile(const QString&, const QString&, const QString&) override { return std::nullopt; }
@@ -322,6 +334,38 @@ int cmdDiscId(const QString& folder, Args& args) {
     return 0;
 }
 
+// The desktop prompts of a flow replaced by the command's own for as long as it runs.
+struct PromptsInstalled {
+    albumora::platform::Desktop saved = albumora::platform::desktop();
+    explicit PromptsInstalled(CliPrompts& p) { albumora::platform::desktop().prompts = &p; }
+    ~PromptsInstalled() { albumora::platform::desktop() = saved; }
+};
+
+QString oneLine(QString text) { return text.replace(QLatin1Char('\r'), QLatin1Char(' ')); }
+
+int cmdDelete(const QString& folder, Args& args) {
+    const QString id = args.take();
+    args.done();
+    TDM dm(folder);
+    check(dm.EnsureCollectionFiles());
+    check(dm.OpenCollectionTables());
+    albumora::shell::SettingsFile file(folder);
+    albumora::shell::RunSettings settings = file.read(nullptr);
+    QStringList genres;
+    int loaded = 0;
+    albumora::editing::AlbumEditor editor(dm, settings, file, genres, loaded);
+    check(dm.tblAlbums.setOrder(QStringLiteral("ID")));
+    if (!check(dm.tblAlbums.findKey({id}))) fail(QStringLiteral("no album with the ID %1").arg(id));
+    CliPrompts prompts;
+    prompts.answer = true;
+    {
+        PromptsInstalled installed(prompts);
+        if (!check(editor.DeleteCurrentAlbum())) fail(QStringLiteral("the album %1 was not deleted").arg(id));
+    }
+    out(QStringLiteral("Deleted %1\n").arg(id));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -350,6 +394,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("init"), cmdInit},   {QStringLiteral("check"), cmdCheck},
             {QStringLiteral("query"), cmdQuery}, {QStringLiteral("count"), cmdCount},
             {QStringLiteral("reindex"), cmdReindex}, {QStringLiteral("pack"), cmdPack},
+            {QStringLiteral("delete"), cmdDelete},
             {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
         };
         auto it = commands.find(command);

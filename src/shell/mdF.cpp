@@ -5,6 +5,7 @@
 #include "Prompts.h"
 #include "ResultWindows.h"
 #include "EditTools.h"
+#include "xcmdF.h"
 #include "MultiF.h"
 #include "TipF.h"
 #include "ToolsF.h"
@@ -91,6 +92,7 @@ TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscS
     editor_ = std::make_unique<editing::AlbumEditor>(dm_, settings_, settingsFile_, genreList, genreListLoadedCount);
     MngRecF_ = std::make_unique<editing::TMngRecF>(*editor_, this);
     installEditFormTools();
+    installImport();
 }
 
 TForm1::~TForm1() { qApp->removeEventFilter(this); }
@@ -648,6 +650,35 @@ void TForm1::ToolButtonClick() {
     hooks.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
     TOpTools options(settings_, settingsFile_, std::move(hooks), this);
     options.exec();
+}
+
+void TForm1::installImport() {
+    auto context = [this] {
+        disc::ImportContext ctx;
+        ctx.album = &editor_->pending();
+        ctx.settings = &settings_;
+        ctx.settingsFile = &settingsFile_;
+        ctx.dm = &dm_;
+        ctx.useDisc(disc_);
+        ctx.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
+        ctx.albumMadeCurrent = [this](const QString&) {
+            albumsModel_->reload();
+            syncAlbumsSelection();
+        };
+        return ctx;
+    };
+    showImport = [this, context](TForm1&) {
+        disc::ImportContext ctx = context();
+        ctx.showEditForm = [this] { MngRecF_->showPending(); };
+        disc::Txcmd window(ctx, disc::ImportUse::AddOther, this);
+        window.exec();
+    };
+    showUpdateTracks = [this, context](TForm1&, editing::TMngRecF& form) {
+        disc::ImportContext ctx = context();
+        // In this use the window only rewrites the titles of the form's rows.
+        disc::Txcmd window(ctx, disc::ImportUse::UpdateTracks, &form);
+        window.exec();
+    };
 }
 
 void TForm1::installEditFormTools() {

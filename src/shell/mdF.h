@@ -94,6 +94,7 @@ protected:
 private:
     void buildWidgets();
     void installEditFormTools();
+    void installImport();
     void buildMenu();
     void layoutControls();
     void updateSortIndicator();

@@ -16,12 +16,14 @@ namespace albumora::test {
 
 class OnNextModal {
 public:
-    explicit OnNextModal(std::function<void(QWidget*)> fn) : fn_(std::move(fn)) {
+    // `besides`: a modal window already open that the handler must wait past (a window that
+    // opens another one at once, before the test gets control back).
+    explicit OnNextModal(std::function<void(QWidget*)> fn, QWidget* besides = nullptr) : fn_(std::move(fn)), besides_(besides) {
         timer_ = new QTimer;
         timer_->setInterval(5);
         QObject::connect(timer_, &QTimer::timeout, [this] {
             QWidget* w = QApplication::activeModalWidget();
-            if (!w) return;
+            if (!w || (besides_ && w == besides_)) return;
             timer_->stop();
             fired_ = true;
             fn_(w);
@@ -35,6 +37,7 @@ public:
 
 private:
     std::function<void(QWidget*)> fn_;
+    QPointer<QWidget> besides_;
     QTimer* timer_;
     bool fired_ = false;
 };

@@ -1,0 +1,452 @@
+#include "xcmdF.h"
+
+#include "DMcd.h"
+#include "DiscDrive.h"
+#include "DiscServices.h"
+#include "Prompts.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+namespace albumora::disc {
+
+namespace {
+
+// The web store the store button opens and is named after.
+const QString kStoreName = QStringLiteral("Amazon");
+
+// Colour codes: each site's buttons share the colour of its instructions.
+const char* const kFreedbColour = "#bfe3ff";
+const char* const kAmgColour = "#c8f5c0";
+const char* const kListColour = "#fff6b0";
+
+QLabel* label(QWidget* parent, const char* name, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, const char* colour = nullptr) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    if (colour) b->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; }").arg(QLatin1String(colour)));
+    return b;
+}
+
+QPlainTextEdit* memo(QWidget* parent, const char* name, const QStringList& lines, const char* colour) {
+    auto* m = new QPlainTextEdit(parent);
+    m->setObjectName(QString::fromLatin1(name));
+    m->setReadOnly(true);
+    m->setFocusPolicy(Qt::NoFocus);
+    m->setPlainText(lines.join(QLatin1Char('\n')));
+    m->setStyleSheet(QStringLiteral("QPlainTextEdit { background-color: %1; }").arg(QLatin1String(colour)));
+    m->setMaximumHeight(m->fontMetrics().lineSpacing() * int(lines.size() + 1) + 12);
+    return m;
+}
+
+platform::Prompts* prompts() { return platform::desktop().prompts; }
+
+}  // namespace
+
+void ImportContext::useDisc(const shell::DiscServices& services) {
+    audioCdInDrive = services.audioCdInDrive;
+    readDisc = services.readDisc;
+    currentDiscId = services.currentDiscId;
+    discTrackCount = [] { return int(discState().toc.trackCount); };
+    setCurrentDiscId = [](const QString& id) { discState().currentDiscId = id; };
+    setDiscLength = [](int seconds) { discState().discLength = seconds; };
+}
+
+Txcmd::Txcmd(ImportContext context, ImportUse use, QWidget* parent) : QDialog(parent), ctx_(std::move(context)) {
+    setObjectName(QStringLiteral("xcmd"));
+    setModal(true);
+    buildWidgets(use);
+
+    switch (use) {
+    case ImportUse::NotFound:
+        setWindowTitle(QStringLiteral("Albumora - Add New Album to your Collection using website [%1 tracks]")
+                           .arg(discTrackCount()));
+        Step1Button->setEnabled(false);
+        break;
+    case ImportUse::AddOther:
+        setWindowTitle(QStringLiteral("Albumora - Add New Album to your Collection using website"));
+        break;
+    case ImportUse::UpdateTracks:
+        setWindowTitle(QStringLiteral("Update Tracks using website: %1 tracks").arg(ctx_.album ? ctx_.album->tracks.size() : 0));
+        GroupBox1->setTitle(QStringLiteral(" Retrieve information from online database "));
+        Label1->setText(QStringLiteral("Step 1:"));
+        break;
+    }
+    FreedbMemo->setVisible(Step1Button->isEnabled());
+
+    setSource(ImportSource::None);
+    duplicate_ = false;
+    const bool modify = ctx_.album && ctx_.album->mode == EditMode::Modify;
+    // Updating the tracks of a stored album keeps its revision; a new album starts at "0".
+    if (ctx_.album && !modify) ctx_.album->rev = QStringLiteral("0");
+    // Updating tracks only changes titles: there is nothing to add by hand or from a playlist.
+    for (QWidget* w : std::initializer_list<QWidget*>{ManualLabel, Label6, ManualButton, Label4, Label8, ImportButton})
+        w->setEnabled(!modify);
+}
+
+void Txcmd::buildWidgets(ImportUse use) {
+    auto* top = new QVBoxLayout(this);
+
+    GroupBox1 = new QGroupBox(use == ImportUse::UpdateTracks ? QString() : QStringLiteral(" Enter album information "), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    auto* grid = new QGridLayout(GroupBox1);
+
+    Label1 = label(GroupBox1, "Label1", QStringLiteral("Step 1:  Either"));
+    Label2 = label(GroupBox1, "Label2", QStringLiteral("click on a site -->"));
+    Step1Button = button(GroupBox1, "Step1Button", QStringLiteral("Freedb"), kFreedbColour);
+    BitBtn1 = button(GroupBox1, "BitBtn1", QStringLiteral("Tracktype"), kFreedbColour);
+    allmusic = button(GroupBox1, "allmusic", QStringLiteral("All Music Guide"), kAmgColour);
+    AmazonButton = button(GroupBox1, "AmazonButton", kStoreName, kAmgColour);
+    Label3 = label(GroupBox1, "Label3", QStringLiteral("or"));
+    Label5 = label(GroupBox1, "Label5", QStringLiteral("use a track list  -->"));
+    numbered = button(GroupBox1, "numbered", QStringLiteral("Numbered Track List"), kListColour);
+    unnumbered = button(GroupBox1, "unnumbered", QStringLiteral("Unnumbered Track List"), kListColour);
+    Label8 = label(GroupBox1, "Label8", QStringLiteral("or"));
+    ManualLabel = label(GroupBox1, "ManualLabel", QStringLiteral("add manually (skips Step 2 below)  -->"));
+    ManualButton = button(GroupBox1, "ManualButton", QStringLiteral("Manual"));
+    Label6 = label(GroupBox1, "Label6", QStringLiteral("or"));
+    Label4 = label(GroupBox1, "Label4", QStringLiteral("import a Winamp or Yahoo! Playlist (skips Step 2 below) -->"));
+    ImportButton = button(GroupBox1, "ImportButton", QStringLiteral("Import"));
+
+    grid->addWidget(Label1, 0, 0);
+    grid->addWidget(Label2, 0, 1);
+    auto* sites = new QHBoxLayout;
+    for (QPushButton* b : {Step1Button, BitBtn1, allmusic, AmazonButton}) sites->addWidget(b);
+    grid->addLayout(sites, 0, 2);
+    grid->addWidget(Label3, 1, 0, Qt::AlignRight);
+    grid->addWidget(Label5, 1, 1);
+    auto* lists = new QHBoxLayout;
+    lists->addWidget(numbered);
+    lists->addWidget(unnumbered);
+    lists->addStretch();
+    grid->addLayout(lists, 1, 2);
+    grid->addWidget(Label8, 2, 0, Qt::AlignRight);
+    grid->addWidget(ManualLabel, 2, 1);
+    grid->addWidget(ManualButton, 2, 2, Qt::AlignLeft);
+    grid->addWidget(Label6, 3, 0, Qt::AlignRight);
+    grid->addWidget(Label4, 3, 1);
+    grid->addWidget(ImportButton, 3, 2, Qt::AlignLeft);
+    top->addWidget(GroupBox1);
+
+    Label9 = label(this, "Label9", QStringLiteral("Step 2:  Follow instructions for the site or list selected above (color coded)"));
+    top->addWidget(Label9);
+    FreedbMemo = memo(this, "FreedbMemo",
+                      {QStringLiteral("Freedb or Tracktype:  1.  Find your album at their website:"),
+                       QStringLiteral("2.  Click the link on the line beginning with \"Disc-ID\"."),
+                       QStringLiteral("3.  Select All (Ctrl-A, or from the browser's menu bar select Edit|Select All) ."),
+                       QStringLiteral("4.  Copy  to the Clipboard (Ctrl-C, or Edit|Copy)."),
+                       QStringLiteral("5.  Use alt-Tab to return here and click on OK (or cancel) below,  ")},
+                      kFreedbColour);
+    AMGmemo = memo(this, "AMGmemo",
+                   {QStringLiteral("All Music Guide or ") + kStoreName + QStringLiteral(":  1.  Find your album at their site.  "),
+                    QStringLiteral("2.  Select the TRACKS SECTION ONLY with your mouse "),
+                    QStringLiteral("     and copy to the Clipboard (Ctrl-C, or from the menu bar,select Edit|Copy).  "),
+                    QStringLiteral("3.  Use alt-Tab to return here and click on OK below"),
+                    QStringLiteral("4.  Use alt-Tab to copy (Ctrl-C) then paste (Ctrl-V) the Artist then Album title"),
+                    QStringLiteral("5.  Click on OK (or cancel) below when finished")},
+                   kAmgColour);
+    ListMemo = memo(this, "ListMemo",
+                    {QStringLiteral("List:  AFTER clicking on either the Numbered or Unnumbered Track List button above, on "),
+                     QStringLiteral("a fan or publisher site (for example) use the procedure described above for AMG (green)")},
+                    kListColour);
+    top->addWidget(FreedbMemo);
+    top->addWidget(AMGmemo);
+    top->addWidget(ListMemo);
+
+    ListBox1 = new QListWidget(this);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setVisible(false);
+
+    auto* buttons = new QHBoxLayout;
+    Label10 = label(this, "Label10", QStringLiteral("products and websites are trademarks of  their respective companies"));
+    OK = button(this, "OK", QStringLiteral("OK"));
+    OK->setDefault(true);
+    Cancel = button(this, "Cancel", QStringLiteral("Cancel"));
+    Help = button(this, "Help", QStringLiteral("Help"));
+    buttons->addWidget(Label10);
+    buttons->addStretch();
+    buttons->addWidget(OK);
+    buttons->addWidget(Cancel);
+    buttons->addWidget(Help);
+    top->addLayout(buttons);
+
+    MyBar = new QStatusBar(this);
+    MyBar->setObjectName(QStringLiteral("MyBar"));
+    MyBar->setSizeGripEnabled(false);
+    top->addWidget(MyBar);
+
+    connect(Step1Button, &QPushButton::clicked, this, &Txcmd::Step1ButtonClick);
+    connect(BitBtn1, &QPushButton::clicked, this, &Txcmd::BitBtn1Click);
+    connect(allmusic, &QPushButton::clicked, this, &Txcmd::allmusicClick);
+    connect(AmazonButton, &QPushButton::clicked, this, &Txcmd::AmazonButtonClick);
+    connect(numbered, &QPushButton::clicked, this, &Txcmd::numberedClick);
+    connect(unnumbered, &QPushButton::clicked, this, &Txcmd::unnumberedClick);
+    connect(ManualButton, &QPushButton::clicked, this, &Txcmd::ManualButtonClick);
+    connect(ImportButton, &QPushButton::clicked, this, &Txcmd::ImportButtonClick);
+    connect(OK, &QPushButton::clicked, this, &Txcmd::OKClick);
+    connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Help, &QPushButton::clicked, this, &Txcmd::HelpClick);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Small helpers
+
+void Txcmd::setSource(ImportSource source) {
+    source_ = source;
+    if (ctx_.album) ctx_.album->sys = SourceCode(source);
+}
+
+void Txcmd::setStatus(const QString& text) {
+    if (text.isEmpty())
+        MyBar->clearMessage();
+    else
+        MyBar->showMessage(text);
+}
+
+void Txcmd::showErrors(const QStringList& errors) {
+    for (const QString& e : errors)
+        if (auto* p = prompts()) p->error(e);
+}
+
+void Txcmd::clearPastedText() { pasted_.clear(); }
+
+int Txcmd::discTrackCount() const { return ctx_.discTrackCount ? ctx_.discTrackCount() : 0; }
+
+void Txcmd::showEditForm() {
+    editFormShown_ = true;
+    if (ctx_.showEditForm) ctx_.showEditForm();
+}
+
+store::Result<bool> Txcmd::albumExists(const QString& id) {
+    if (!ctx_.dm) return false;
+    store::Cursor& filter = ctx_.dm->tblFilter;
+    filter.setFiltered(false);
+    ALB_TRY(filter.setOrder(QStringLiteral("ID")));
+    ALB_TRY(filter.open());
+    return filter.findKey({id});
+}
+
+void Txcmd::makeAlbumCurrent(const QString& id) {
+    if (!ctx_.dm) return;
+    store::Cursor& albums = ctx_.dm->tblAlbums;
+    const QString order = albums.order();
+    store::Status st = albums.setOrder(QStringLiteral("ID"));
+    if (st) {
+        const auto seek = albums.findKey({id});
+        if (!seek) st = seek.error();
+    }
+    const store::Status restored = albums.setOrder(order);
+    if (st) st = restored;
+    if (!st) {
+        showErrors({st.text()});
+        return;
+    }
+    if (ctx_.albumMadeCurrent) ctx_.albumMadeCurrent(id);
+}
+
+bool Txcmd::currentTrackHasNoTime() const {
+    if (!ctx_.dm || !ctx_.dm->tblTracks.isOpen() || ctx_.dm->tblTracks.isEmpty()) return false;
+    return ctx_.dm->tblTracks.integer(QStringLiteral("Secs")) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sources
+
+void Txcmd::goToSite(ImportSource source, const QString& url) {
+    setStatus(QStringLiteral("Going to external website, see color-coded instructions above for site chosen"));
+    if (auto* c = platform::desktop().clipboard) c->clear();
+    if (auto* l = platform::desktop().launcher) l->open(url);
+    setSource(source);
+}
+
+void Txcmd::Step1ButtonClick() {
+    goToSite(ImportSource::CdDatabase, ctx_.settings ? ctx_.settings->urlFreedb : QString());
+    duplicate_ = false;
+}
+
+void Txcmd::BitBtn1Click() {
+    goToSite(ImportSource::CdDatabase, ctx_.settings ? ctx_.settings->urlTracktype : QString());
+    duplicate_ = false;
+}
+
+void Txcmd::allmusicClick() { goToSite(ImportSource::Amg, ctx_.settings ? ctx_.settings->urlAmg : QString()); }
+
+void Txcmd::AmazonButtonClick() { goToSite(ImportSource::Amazon, ctx_.settings ? ctx_.settings->urlAmazon : QString()); }
+
+void Txcmd::numberedClick() { setSource(ImportSource::Numbered); }
+
+void Txcmd::unnumberedClick() { setSource(ImportSource::Unnumbered); }
+
+void Txcmd::HelpClick() {
+    if (ctx_.openHelpPage) ctx_.openHelpPage(kImportHelpPage);
+}
+
+// ---------------------------------------------------------------------------------------------
+// OK: the clipboard through the chosen parser
+
+void Txcmd::OKClick() {
+    if (!ctx_.album) return;
+    setStatus(QStringLiteral("Processing data, please stand by ..."));
+    const QString text = platform::desktop().clipboard ? platform::desktop().clipboard->text() : QString();
+    std::optional<QStringList> split = SplitPastedText(text);
+    if (!split) {
+        setStatus(QString());
+        clearPastedText();
+        showErrors({TooMuchTextMessage(text.size())});
+        return;
+    }
+    // Kept as lines, not in a text control: a page of a million empty lines must not become a
+    // document of a million blocks.
+    pasted_ = std::move(*split);
+    const QStringList lines = pasted_;
+    if (lines.size() < 2) {
+        setStatus(QString());
+        showErrors({importmsg::kNotCopied});
+        clearPastedText();
+        return;
+    }
+
+    PendingAlbum& a = album();
+    // A refused text leaves the pending album as the window found it.
+    const PendingAlbum before = a;
+    if (a.mode == EditMode::AddCd || a.mode == EditMode::NewAlbum) {
+        a.artist.clear();
+        a.title.clear();
+    }
+
+    ParseResult result;
+    std::optional<XmcdResult> record;
+    switch (source_) {
+    case ImportSource::None:
+        setStatus(QString());
+        showErrors({importmsg::kNoSource});
+        return;
+    case ImportSource::CdDatabase:
+        record = ParseXmcdRecord(lines, a, [this](const QString& id) { return albumExists(id); });
+        result = *record;
+        break;
+    case ImportSource::Amg:
+    case ImportSource::Amazon:
+        result = ParseWebTrackList(lines, a, source_ == ImportSource::Amazon,
+                                   a.mode == EditMode::Modify && currentTrackHasNoTime());
+        break;
+    case ImportSource::Numbered:
+        result = ParseNumberedList(lines, a);
+        break;
+    case ImportSource::Unnumbered:
+        result = ParseUnnumberedList(lines, a);
+        break;
+    case ImportSource::Manual:
+    case ImportSource::Playlist:
+        break;  // they acted when their buttons were pressed
+    }
+
+    if (result.refused) {
+        a = before;
+        setStatus(QString());
+        showErrors(result.errors);
+        return;
+    }
+    ListBox1->clear();
+    ListBox1->addItems(result.collected);
+    if (record) {
+        if (record->discLength && ctx_.setDiscLength) ctx_.setDiscLength(*record->discLength);
+        if (record->discId && ctx_.setCurrentDiscId) ctx_.setCurrentDiscId(*record->discId);
+        duplicate_ = record->duplicate;
+    }
+    showErrors(result.errors);
+    if (record && record->duplicate && record->discId) makeAlbumCurrent(*record->discId);
+    if (result.clearText) clearPastedText();
+    setStatus(QString());
+
+    if (duplicate_) {
+        accept();
+        return;
+    }
+    if (a.mode == EditMode::AddCd || a.mode == EditMode::NewAlbum) showEditForm();
+    accept();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Manual and playlist: they act at once
+
+void Txcmd::ManualButtonClick() {
+    if (!ctx_.album || album().mode == EditMode::Modify) return;
+    int count = 0;
+    if (album().mode == EditMode::NewAlbum) {
+        auto* p = prompts();
+        if (!p) return;
+        for (;;) {
+            const std::optional<QString> entry =
+                p->input(QStringLiteral("Total Tracks Entry Form"), QStringLiteral("Enter Total Number of Tracks"), QStringLiteral("1"));
+            // Cancelling the question cancels the manual entry; the window stays as it was.
+            if (!entry) return;
+            const TrackCountEntry e = ParseTrackCount(*entry);
+            if (e.error.isEmpty()) {
+                count = e.count;
+                break;
+            }
+            p->error(e.error);
+        }
+    }
+    setSource(ImportSource::Manual);
+    ApplyManualEntry(album(), count, discTrackCount());
+    showEditForm();
+    album().selectArtist = false;
+    accept();
+}
+
+void Txcmd::ImportButtonClick() {
+    if (!ctx_.album || album().mode == EditMode::Modify) return;
+    auto* p = prompts();
+    if (!p) return;
+    const QString start = ctx_.settings ? ctx_.settings->clipsDir : QString();
+    const std::optional<QString> path = p->openFile(kPlaylistDialogTitle, start, kPlaylistDialogFilter);
+    if (!path || path->isEmpty()) return;
+
+    const PlaylistResult r = ImportPlaylist(*path, album(), discTrackCount());
+    showErrors(r.errors);
+    if (r.refused) return;
+    source_ = ImportSource::Playlist;
+    ListBox1->clear();
+    ListBox1->addItems(r.collected);
+    if (!r.errors.isEmpty()) return;
+
+    if (ctx_.settings && !SameFolder(r.folder, ctx_.settings->clipsDir)) {
+        ctx_.settings->clipsDir = r.folder;
+        if (ctx_.settingsFile) ctx_.settingsFile->ini().write(QStringLiteral("Current"), QStringLiteral("ClipsDir"), r.folder);
+    }
+
+    if (album().mode == EditMode::NewAlbum && ctx_.audioCdInDrive && ctx_.readDisc && ctx_.audioCdInDrive() &&
+        ctx_.readDisc() && discTrackCount() == r.trackCount) {
+        if (p->confirm(importmsg::kLinkToDisc)) {
+            const QString id = ctx_.currentDiscId ? ctx_.currentDiscId() : QString();
+            const store::Result<bool> stored = albumExists(id);
+            if (!stored) {
+                showErrors({stored.error().text()});
+                return;
+            }
+            if (!*stored) {
+                album().mode = EditMode::AddCd;
+                album().albumId = id;
+            }
+        }
+    }
+    showEditForm();
+    accept();
+}
+
+}  // namespace albumora::disc
