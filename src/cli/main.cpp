@@ -6,6 +6,7 @@
 #include "DataFolder.h"
 #include "DiscDrive.h"
 #include "File.h"
+#include "ImportParsers.h"
 #include "IniFile.h"
 #include "Prompts.h"
 #include "Table.h"
@@ -38,6 +39,10 @@ const char* kUsage =
     "                            print the number of rows passing the filter\n"
     "  reindex TABLE|all         rebuild the index files\n"
     "  pack TABLE|all            drop deleted rows, compact memos, rebuild the index\n"
+    "  import --source SOURCE FILE [--artist A] [--title T] [--genre G]\n"
+    "                            add the album of a text file as a new album; prints its ID.\n"
+    "                            SOURCE: xmcd (a CD database record), numbered, unnumbered,\n"
+    "                            amg or store (web track lists), m3u, xspf (playlists)\n"
     "  delete ID                 delete an album with its tracks, marks and artist rows\n"
     "  drives [DEVICE|IMAGE]     list the CD drives, a disc image first\n"
     "  discid [DEVICE|IMAGE]     print the disc ID of the disc, then its TOC query text\n"
@@ -343,24 +348,119 @@ struct PromptsInstalled {
 
 QString oneLine(QString text) { return text.replace(QLatin1Char('\r'), QLatin1Char(' ')); }
 
+// The editor over the collection of the data folder, its settings read as the program reads them.
+struct EditSession {
+    TDM dm;
+    albumora::shell::SettingsFile file;
+    albumora::shell::RunSettings settings;
+    QStringList genres;
+    int loaded = 0;
+    albumora::editing::AlbumEditor editor;
+
+    explicit EditSession(const QString& folder)
+        : dm(folder), file(folder), settings(file.read(nullptr)), editor(dm, settings, file, genres, loaded) {
+        check(dm.EnsureCollectionFiles());
+        check(dm.OpenCollectionTables());
+    }
+};
+
+int cmdImport(const QString& folder, Args& args) {
+    using namespace albumora::disc;
+    using albumora::editing::PendingAlbum;
+    const std::optional<QString> source = args.option(QStringLiteral("--source"));
+    const std::optional<QString> artist = args.option(QStringLiteral("--artist"));
+    const std::optional<QString> title = args.option(QStringLiteral("--title"));
+    const std::optional<QString> genre = args.option(QStringLiteral("--genre"));
+    if (!source) fail(QStringLiteral("import needs --source xmcd|numbered|unnumbered|amg|store|m3u|xspf"));
+    const QString kind = source->toLower();
+    static const QStringList kinds = {QStringLiteral("xmcd"), QStringLiteral("numbered"), QStringLiteral("unnumbered"),
+                                      QStringLiteral("amg"),  QStringLiteral("store"),    QStringLiteral("m3u"),
+                                      QStringLiteral("xspf")};
+    if (!kinds.contains(kind)) fail(QStringLiteral("unknown source \"%1\"; one of %2").arg(*source, kinds.join(QLatin1Char(' '))));
+    const QString path = args.take();
+    args.done();
+    if (!QFileInfo(path).isFile()) fail(QStringLiteral("no such file: %1").arg(path));
+
+    EditSession s(folder);
+    s.editor.LoadLists();
+    s.editor.PrepareAddOther();
+    PendingAlbum& a = s.editor.pending();
+    const PendingAlbum before = a;
+
+    static const std::map<QString, ImportSource> codes = {
+        {QStringLiteral("xmcd"), ImportSource::CdDatabase}, {QStringLiteral("numbered"), ImportSource::Numbered},
+        {QStringLiteral("unnumbered"), ImportSource::Unnumbered}, {QStringLiteral("amg"), ImportSource::Amg},
+        {QStringLiteral("store"), ImportSource::Amazon}, {QStringLiteral("m3u"), ImportSource::Playlist},
+        {QStringLiteral("xspf"), ImportSource::Playlist}};
+    a.sys = SourceCode(codes.at(kind));
+
+    ParseResult result;
+    bool duplicate = false;
+    if (kind == QLatin1String("m3u") || kind == QLatin1String("xspf")) {
+        const PlaylistResult r = ImportPlaylist(QFileInfo(path).absoluteFilePath(), a, 0);
+        // The playlist reader goes by what the file holds; a file of the other kind is a mistake.
+        if (r.errors.isEmpty() && r.m3u != (kind == QLatin1String("m3u")))
+            fail(QStringLiteral("%1 is not an %2 playlist").arg(path, kind.toUpper()));
+        result = r;
+    } else {
+        const TextFile text = ReadTextFile(path);
+        if (!text.error.isEmpty()) fail(text.error);
+        if (kind == QLatin1String("xmcd")) {
+            const XmcdResult r = ParseXmcdRecord(text.lines, a, [&s](const QString& id) -> Result<bool> {
+                Cursor& albums = s.dm.tblFilter;
+                albums.setFiltered(false);
+                ALB_TRY(albums.setOrder(QStringLiteral("ID")));
+                ALB_TRY(albums.open());
+                return albums.findKey({id});
+            });
+            duplicate = r.duplicate;
+            result = r;
+        } else if (kind == QLatin1String("numbered")) {
+            result = ParseNumberedList(text.lines, a);
+        } else if (kind == QLatin1String("unnumbered")) {
+            result = ParseUnnumberedList(text.lines, a);
+        } else {
+            result = ParseWebTrackList(text.lines, a, kind == QLatin1String("store"), false);
+        }
+    }
+    // A source's complaint stores nothing: the one the window would show is the failure.
+    if (duplicate) fail(importmsg::kDuplicate);
+    if (!result.errors.isEmpty()) fail(result.errors.join(QLatin1Char(' ')));
+    if (a.tracks.empty()) fail(QStringLiteral("%1 holds no tracks").arg(path));
+
+    // The options fill what the source left empty; "Various" put in for the user to overtype
+    // counts as empty.
+    const auto fillIn = [](QString& field, const std::optional<QString>& given, bool placeholder) {
+        if (given && (field.trimmed().isEmpty() || placeholder)) field = *given;
+    };
+    fillIn(a.artist, artist, a.selectArtist);
+    fillIn(a.title, title, false);
+    fillIn(a.genre, genre, a.genre == before.genre);
+
+    CliPrompts prompts;
+    prompts.answer = true;
+    bool saved = false;
+    {
+        PromptsInstalled installed(prompts);
+        saved = check(s.editor.Save());
+    }
+    for (const QString& q : prompts.questions) std::fprintf(stderr, "%s yes\n", oneLine(q).toLocal8Bit().constData());
+    if (!saved) fail(prompts.errors.isEmpty() ? QStringLiteral("the album was not saved") : prompts.errors.join(QLatin1Char(' ')));
+    out(a.albumId + QLatin1Char('\n'));
+    return 0;
+}
+
 int cmdDelete(const QString& folder, Args& args) {
     const QString id = args.take();
     args.done();
-    TDM dm(folder);
-    check(dm.EnsureCollectionFiles());
-    check(dm.OpenCollectionTables());
-    albumora::shell::SettingsFile file(folder);
-    albumora::shell::RunSettings settings = file.read(nullptr);
-    QStringList genres;
-    int loaded = 0;
-    albumora::editing::AlbumEditor editor(dm, settings, file, genres, loaded);
-    check(dm.tblAlbums.setOrder(QStringLiteral("ID")));
-    if (!check(dm.tblAlbums.findKey({id}))) fail(QStringLiteral("no album with the ID %1").arg(id));
+    EditSession s(folder);
+    check(s.dm.tblAlbums.setOrder(QStringLiteral("ID")));
+    if (!check(s.dm.tblAlbums.findKey({id}))) fail(QStringLiteral("no album with the ID %1").arg(id));
     CliPrompts prompts;
     prompts.answer = true;
     {
         PromptsInstalled installed(prompts);
-        if (!check(editor.DeleteCurrentAlbum())) fail(QStringLiteral("the album %1 was not deleted").arg(id));
+        if (!check(s.editor.DeleteCurrentAlbum())) fail(QStringLiteral("the album %1 was not deleted").arg(id));
     }
     out(QStringLiteral("Deleted %1\n").arg(id));
     return 0;
@@ -394,7 +494,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("init"), cmdInit},   {QStringLiteral("check"), cmdCheck},
             {QStringLiteral("query"), cmdQuery}, {QStringLiteral("count"), cmdCount},
             {QStringLiteral("reindex"), cmdReindex}, {QStringLiteral("pack"), cmdPack},
-            {QStringLiteral("delete"), cmdDelete},
+            {QStringLiteral("import"), cmdImport},   {QStringLiteral("delete"), cmdDelete},
             {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
         };
         auto it = commands.find(command);
