@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QHostInfo>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace albumora::shell {
@@ -148,9 +149,22 @@ void composeGreetings(RunSettings& s) {
     // The greeting is one protocol line: no blanks, no line breaks.
     host.replace(QLatin1Char(' '), QLatin1Char('_')).remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
     s.clientHost = host;
-    s.httpTail = QStringLiteral("&hello=anonymous+") + QString::fromLatin1(QUrl::toPercentEncoding(host)) +
-                 QStringLiteral("+Albumora+") + kProductVersion + QStringLiteral("&proto=5");
-    s.cddbpHello = QStringLiteral("cddb hello anonymous ") + host + QStringLiteral(" Albumora ") + kProductVersion;
+    // The public CD database turns anonymous clients away and asks for the user's address, split
+    // at its "@" into the hello's user and host words. Without a usable address the client stays
+    // anonymous, as private servers accept.
+    QString user = QStringLiteral("anonymous");
+    QString userHost = host;
+    const QString mail = s.mail.trimmed();
+    const qsizetype at = mail.indexOf(QLatin1Char('@'));
+    static const QRegularExpression word(QStringLiteral("^[!-~]+$"));  // printable ASCII, no blank
+    if (at > 0 && at == mail.lastIndexOf(QLatin1Char('@')) && at < mail.size() - 1 && word.match(mail).hasMatch()) {
+        user = mail.left(at);
+        userHost = mail.mid(at + 1);
+    }
+    const auto enc = [](const QString& w) { return QString::fromLatin1(QUrl::toPercentEncoding(w)); };
+    s.httpTail = QStringLiteral("&hello=") + enc(user) + QLatin1Char('+') + enc(userHost) + QStringLiteral("+Albumora+") +
+                 kProductVersion + QStringLiteral("&proto=5");
+    s.cddbpHello = QStringLiteral("cddb hello ") + user + QLatin1Char(' ') + userHost + QStringLiteral(" Albumora ") + kProductVersion;
 }
 
 }  // namespace albumora::shell

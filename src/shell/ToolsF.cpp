@@ -258,6 +258,7 @@ void TOpTools::OKbuttonClick() {
     if (now.mail != shown_.mail && !now.mail.trimmed().isEmpty()) {
         settings_.mail = now.mail;
         ini.write(kCurrent, QStringLiteral("Mail"), now.mail);
+        composeGreetings(settings_);  // the address identifies the user to the CD database
     }
     if (now.server != shown_.server && !now.server.trimmed().isEmpty()) {
         settings_.server = now.server;

@@ -121,3 +121,34 @@ TEST(SettingsFile, DefaultsAndTheShortHostRule) {
 }
 
 }  // namespace
+
+TEST(SettingsFile, TheUsersAddressIdentifiesThemToTheCdDatabase) {
+    struct Case {
+        const char* mail;
+        const char* user;  // null: anonymous from this machine
+        const char* host;
+    };
+    const Case cases[] = {
+        {"jane.doe@example.org", "jane.doe", "example.org"},
+        {"  jo+cd@mail.example.net ", "jo+cd", "mail.example.net"},
+        {"", nullptr, nullptr},
+        {"no-at-sign", nullptr, nullptr},
+        {"two@at@signs", nullptr, nullptr},
+        {"@example.org", nullptr, nullptr},
+        {"jane@", nullptr, nullptr},
+        {"jane doe@example.org", nullptr, nullptr},  // a blank would split the hello line
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mail);
+        RunSettings s;
+        s.mail = QString::fromLatin1(c.mail);
+        composeGreetings(s);
+        const QString user = c.user ? QString::fromLatin1(c.user) : QStringLiteral("anonymous");
+        const QString host = c.host ? QString::fromLatin1(c.host) : s.clientHost;
+        EXPECT_EQ(s.cddbpHello, QStringLiteral("cddb hello ") + user + QLatin1Char(' ') + host + QStringLiteral(" Albumora 7.0a"));
+        // In a URL the "+" of an address must not turn into a blank.
+        QString encodedUser = user;
+        encodedUser.replace(QLatin1Char('+'), QStringLiteral("%2B"));
+        EXPECT_EQ(s.httpTail, QStringLiteral("&hello=") + encodedUser + QLatin1Char('+') + host + QStringLiteral("+Albumora+7.0a&proto=5"));
+    }
+}
