@@ -1,5 +1,6 @@
 // albumora-cli: the command-line companion. It works on the same data folder as the desktop
 // program, through the same table engine.
+#include "Cddb.h"
 #include "Check.h"
 #include "Csv.h"
 #include "DMcd.h"
@@ -10,7 +11,9 @@
 #include "IniFile.h"
 #include "Prompts.h"
 #include "Table.h"
+#include "AddCd.h"
 #include "AlbumEditor.h"
+#include "Submission.h"
 #include "Settings.h"
 #include "UDiscIdCalcDefs.h"
 
@@ -46,12 +49,19 @@ const char* kUsage =
     "  delete ID                 delete an album with its tracks, marks and artist rows\n"
     "  drives [DEVICE|IMAGE]     list the CD drives, a disc image first\n"
     "  discid [DEVICE|IMAGE]     print the disc ID of the disc, then its TOC query text\n"
+    "  lookup [DEVICE|IMAGE] [--match N]\n"
+    "                            ask the CD database for the disc: the match lines, then the\n"
+    "                            record of match N (counted from 1; the first without it)\n"
+    "  add-cd [DEVICE|IMAGE] [--match N]\n"
+    "                            add the disc as \"Add CD\" does, from the CD database; prints its ID\n"
+    "  submit [DEVICE|IMAGE]     send the disc's album to the CD database by e-mail\n"
     "\n"
     "TABLE is a file name in the data folder (ALBUMS.DBF, tracks.dbf, ...), matched without\n"
     "regard to case. The data folder is DIR, else $ALBUMORA_HOME, else the program's folder when\n"
     "it holds Albumora.ini, else $XDG_DATA_HOME/Albumora.\n"
     "\n"
     "DEVICE is a CD device (/dev/sr0), IMAGE a disc image (.cue with its .bin, cdrdao .toc, .nrg).\n"
+    "The CD database and mail settings are those of the data folder's Albumora.ini.\n"
     "Without one the drive is CDPath of section [Current] in the data folder's Albumora.ini,\n"
     "else the first CD device.\n";
 
@@ -279,11 +289,14 @@ QString drivePath(const QString& folder, Args& args) {
 class CliPrompts : public albumora::platform::Prompts {
 public:
     QStringList errors;
+    QStringList messages;
     QStringList questions;
     bool answer = false;
     void error(const QString& text) override { errors << text; }
-    void message(const QString&) override {}
-    void information(const QString&) override {}
+    void message(const QString& text) override { messages << text; }
+    void information(const QString& text) override { messages << text; }
+    // What the flow said last, errors before plain messages: the command's failure line.
+    QString said() const { return !errors.isEmpty() ? errors.last() : messages.value(messages.size() - 1); }
     bool confirm(const QString& text) override {
         questions << text;
         return answer;
@@ -310,33 +323,16 @@ int cmdDrives(const QString& folder, Args& args) {
     return 0;
 }
 
-int cmdDiscId(const QString& folder, Args& args) {
+// Where a device or image sits in the drive list: 0 for an image, which comes first.
+int driveNumberOf(const QString& path) {
     using namespace albumora::disc;
-    const QString path = drivePath(folder, args);
     const bool image = IsDiscImage(path);
-    // The drive number is where the path sits in the list: 0 for an image, which comes first.
     CdDriveList list;
     GetCdRomDrives(list, image ? path : QString());
-    int nr = -1;
     const QString wanted = QFileInfo(path).canonicalFilePath();
-    for (int i = 0; i < list.count && nr < 0; ++i)
-        if (QFileInfo(list.drives[size_t(i)].device).canonicalFilePath() == wanted) nr = i;
-    if (nr < 0) fail(QStringLiteral("%1 is not a CD drive or a disc image").arg(path));
-    if (!DiscDrive::DriveReady(path))
-        fail((image ? QStringLiteral("cannot read the disc image %1") : QStringLiteral("no disc in %1")).arg(path));
-
-    CliPrompts prompts;
-    const albumora::platform::Desktop saved = albumora::platform::desktop();
-    albumora::platform::desktop().prompts = &prompts;
-    DiscState state;
-    DiscDrive drive({path, nr, QStringLiteral("T")}, state);
-    const bool read = drive.ReadDisc();
-    albumora::platform::desktop() = saved;
-    if (!read)
-        fail(prompts.errors.isEmpty() ? QStringLiteral("cannot read the table of contents of %1").arg(path)
-                                      : prompts.errors.last());
-    out(state.currentDiscId + QLatin1Char('\n') + drive.ComposeTocText(TocMode::Lookup).queryText + QLatin1Char('\n'));
-    return 0;
+    for (int i = 0; i < list.count; ++i)
+        if (QFileInfo(list.drives[size_t(i)].device).canonicalFilePath() == wanted) return i;
+    fail(QStringLiteral("%1 is not a CD drive or a disc image").arg(path));
 }
 
 // The desktop prompts of a flow replaced by the command's own for as long as it runs.
@@ -345,6 +341,36 @@ struct PromptsInstalled {
     explicit PromptsInstalled(CliPrompts& p) { albumora::platform::desktop().prompts = &p; }
     ~PromptsInstalled() { albumora::platform::desktop() = saved; }
 };
+
+// The disc of a command, its table of contents read.
+class DiscInDrive {
+public:
+    DiscInDrive(const QString& path, const QString& protocol)
+        : state(), drive({path, driveNumberOf(path), protocol}, state) {
+        const bool image = albumora::disc::IsDiscImage(path);
+        if (!albumora::disc::DiscDrive::DriveReady(path))
+            fail((image ? QStringLiteral("cannot read the disc image %1") : QStringLiteral("no disc in %1")).arg(path));
+        CliPrompts prompts;
+        bool read = false;
+        {
+            PromptsInstalled installed(prompts);
+            read = drive.ReadDisc();
+        }
+        if (!read)
+            fail(prompts.errors.isEmpty() ? QStringLiteral("cannot read the table of contents of %1").arg(path)
+                                          : prompts.errors.last());
+    }
+    albumora::disc::DiscState state;
+    albumora::disc::DiscDrive drive;
+};
+
+int cmdDiscId(const QString& folder, Args& args) {
+    using namespace albumora::disc;
+    DiscInDrive disc(drivePath(folder, args), QStringLiteral("T"));
+    out(disc.state.currentDiscId + QLatin1Char('\n') + disc.drive.ComposeTocText(TocMode::Lookup).queryText + QLatin1Char('\n'));
+    return 0;
+}
+
 
 QString oneLine(QString text) { return text.replace(QLatin1Char('\r'), QLatin1Char(' ')); }
 
@@ -466,6 +492,118 @@ int cmdDelete(const QString& folder, Args& args) {
     return 0;
 }
 
+// --match N: the N-th of the server's match lines, counted from 1; without it the first. A
+// number past the list chooses nothing (the lookup then ends as a cancelled choice does, its
+// connection closed properly) and leaves the reason in *refusal.
+std::function<int(const QStringList&)> matchChooser(std::optional<QString> match, QString* refusal) {
+    int n = 1;
+    if (match) {
+        bool ok = false;
+        n = match->toInt(&ok);
+        if (!ok || n < 1) fail(QStringLiteral("--match needs a number from 1 up, not \"%1\"").arg(*match));
+    }
+    return [n, refusal](const QStringList& lines) {
+        if (n <= lines.size()) return n - 1;
+        *refusal = QStringLiteral("the server listed %1 matches, there is no match %2").arg(lines.size()).arg(n);
+        return -1;
+    };
+}
+
+void printLines(const QStringList& lines) {
+    for (const QString& l : lines) out(l + QLatin1Char('\n'));
+}
+
+int cmdLookup(const QString& folder, Args& args) {
+    using namespace albumora::disc;
+    QString refusal;
+    const auto choose = matchChooser(args.option(QStringLiteral("--match")), &refusal);
+    albumora::shell::SettingsFile file(folder);
+    const albumora::shell::RunSettings settings = file.read(nullptr);
+    DiscInDrive disc(drivePath(folder, args), settings.protocol);
+
+    albumora::editing::PendingAlbum album;
+    const ComposedToc toc = disc.drive.ComposeTocText(TocMode::Lookup);
+    for (const TrackRow& r : toc.rows) album.tracks.push_back({r.number, r.time, r.title});
+    CliPrompts prompts;
+    LookupHooks hooks;
+    hooks.choose = choose;
+    hooks.message = [&prompts](const QString& t) { prompts.message(t); };
+    hooks.error = [&prompts](const QString& t) { prompts.error(t); };
+    const LookupOutcome r = RunLookup(CddbConfigOf(settings),
+                                      QStringLiteral("cddb query ") + disc.state.currentDiscId + QLatin1Char(' ') + toc.queryText,
+                                      album, hooks);
+    printLines(r.matchLines);
+    if (!r.error.isEmpty()) fail(r.error);
+    if (!refusal.isEmpty()) fail(refusal);
+    if (r.notFound) fail(cddbmsg::kNotFound);
+    if (r.record.isEmpty()) fail(QStringLiteral("the server sent no record for the match"));
+    printLines(r.record);
+    return 0;
+}
+
+int cmdAddCd(const QString& folder, Args& args) {
+    using namespace albumora::disc;
+    QString refusal;
+    const auto choose = matchChooser(args.option(QStringLiteral("--match")), &refusal);
+    EditSession s(folder);
+    DiscInDrive disc(drivePath(folder, args), s.settings.protocol);
+    s.settings.cdPath = disc.drive.settings().CDPath;
+
+    CliPrompts prompts;
+    prompts.answer = true;
+    bool saved = false;
+    AddCdHooks hooks;
+    hooks.audioCdInDrive = [&disc] { return disc.drive.IsAudioCdInDrive(disc.drive.settings().CDPath); };
+    hooks.readDisc = [] { return true; };  // read when the command started
+    hooks.currentDiscId = [&disc] { return disc.state.currentDiscId; };
+    hooks.lookupToc = [&disc] { return disc.drive.ComposeTocText(TocMode::Lookup); };
+    hooks.findCdInCollection = [&disc, &s](bool messages) {
+        const auto found = disc.drive.FindCdInCollection(s.dm, messages);
+        return found.isOk() && *found;
+    };
+    hooks.chooseMatch = choose;
+    // A match past the server's list stores nothing, where the window would show the TOC's rows.
+    hooks.showEditForm = [&] {
+        if (refusal.isEmpty()) saved = check(s.editor.Save());
+    };
+    AddCdFlow flow(s.dm, s.editor, s.settings, hooks);
+    AddCdResult result;
+    {
+        PromptsInstalled installed(prompts);
+        result = flow.run();
+    }
+    for (const QString& q : prompts.questions) std::fprintf(stderr, "%s yes\n", oneLine(q).toLocal8Bit().constData());
+    if (result != AddCdResult::FormShown) fail(prompts.said());
+    if (!refusal.isEmpty()) fail(refusal);
+    if (!saved) fail(prompts.errors.isEmpty() ? QStringLiteral("the album was not saved") : prompts.errors.join(QLatin1Char(' ')));
+    out(s.editor.pending().albumId + QLatin1Char('\n'));
+    return 0;
+}
+
+int cmdSubmit(const QString& folder, Args& args) {
+    using namespace albumora::disc;
+    EditSession s(folder);
+    DiscInDrive disc(drivePath(folder, args), s.settings.protocol);
+    albumora::shell::IniFile& ini = s.file.ini();
+    SubmitContext context{s.dm, disc.state};
+    context.officialCategories = s.settings.officialGenres;
+    context.productVersion = albumora::shell::kProductVersion;
+    context.readString = [&ini](const QString& section, const QString& key) { return ini.readString(section, key); };
+    context.readBool = [&ini](const QString& section, const QString& key, bool def) { return ini.readBool(section, key, def); };
+    context.writeBool = [&ini](const QString& section, const QString& key, bool value) { ini.writeBool(section, key, value); };
+    CliPrompts prompts;
+    prompts.answer = true;
+    Result<SubmitOutcome> outcome = SubmitOutcome::Refused;
+    {
+        PromptsInstalled installed(prompts);
+        outcome = FreedbClick(context, [&disc, &s]() { return disc.drive.FindCdInCollection(s.dm, true); });
+    }
+    const SubmitOutcome done = check(std::move(outcome));
+    if (done != SubmitOutcome::Submitted) fail(prompts.said());
+    out(oneLine(submitmsg::kThankYou) + QLatin1Char('\n'));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -496,6 +634,8 @@ int main(int argc, char** argv) {
             {QStringLiteral("reindex"), cmdReindex}, {QStringLiteral("pack"), cmdPack},
             {QStringLiteral("import"), cmdImport},   {QStringLiteral("delete"), cmdDelete},
             {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
+            {QStringLiteral("lookup"), cmdLookup},   {QStringLiteral("add-cd"), cmdAddCd},
+            {QStringLiteral("submit"), cmdSubmit},
         };
         auto it = commands.find(command);
         if (it == commands.end()) fail(QStringLiteral("unknown command \"%1\"; see albumora-cli --help").arg(command));

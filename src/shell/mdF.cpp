@@ -1,6 +1,8 @@
 #include "mdF.h"
 
+#include "AddCd.h"
 #include "File.h"
+#include "FuzzyF.h"
 #include "PopUpF.h"
 #include "Prompts.h"
 #include "ResultWindows.h"
@@ -276,7 +278,7 @@ void TForm1::buildWidgets() {
     PlayListButton = button(QStringLiteral("PlayListButton"), QStringLiteral("Playlist"), QStringLiteral("Mark Tracks for playlist, copy, etc."), 8, 70);
     ReindexButton = button(QStringLiteral("ReindexButton"), QStringLiteral("Reindex"), QStringLiteral("Compact, Reindex & Archive database"), 86, 70);
     for (QPushButton* b : {DelButton, ModButton, PlayListButton}) b->setEnabled(false);
-    connect(AddCDbutton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("AddCDbutton"), QStringLiteral("Adding the CD in the drive")); });
+    connect(AddCDbutton, &QPushButton::clicked, this, &TForm1::AddCDbuttonClick);
     connect(AddOtherButton, &QPushButton::clicked, this, &TForm1::AddOtherButtonClick);
     connect(ModButton, &QPushButton::clicked, this, &TForm1::ModButtonClick);
     connect(DelButton, &QPushButton::clicked, this, &TForm1::DelButtonClick);
@@ -652,29 +654,30 @@ void TForm1::ToolButtonClick() {
     options.exec();
 }
 
-void TForm1::installImport() {
-    auto context = [this] {
-        disc::ImportContext ctx;
-        ctx.album = &editor_->pending();
-        ctx.settings = &settings_;
-        ctx.settingsFile = &settingsFile_;
-        ctx.dm = &dm_;
-        ctx.useDisc(disc_);
-        ctx.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
-        ctx.albumMadeCurrent = [this](const QString&) {
-            albumsModel_->reload();
-            syncAlbumsSelection();
-        };
-        return ctx;
+disc::ImportContext TForm1::importContext() {
+    disc::ImportContext ctx;
+    ctx.album = &editor_->pending();
+    ctx.settings = &settings_;
+    ctx.settingsFile = &settingsFile_;
+    ctx.dm = &dm_;
+    ctx.useDisc(disc_);
+    ctx.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
+    ctx.albumMadeCurrent = [this](const QString&) {
+        albumsModel_->reload();
+        syncAlbumsSelection();
     };
-    showImport = [this, context](TForm1&) {
-        disc::ImportContext ctx = context();
-        ctx.showEditForm = [this] { MngRecF_->showPending(); };
-        disc::Txcmd window(ctx, disc::ImportUse::AddOther, this);
+    ctx.showEditForm = [this] { MngRecF_->showPending(); };
+    return ctx;
+}
+
+void TForm1::installImport() {
+    showImport = [this](TForm1&) {
+        disc::Txcmd window(importContext(), disc::ImportUse::AddOther, this);
         window.exec();
     };
-    showUpdateTracks = [this, context](TForm1&, editing::TMngRecF& form) {
-        disc::ImportContext ctx = context();
+    showUpdateTracks = [this](TForm1&, editing::TMngRecF& form) {
+        disc::ImportContext ctx = importContext();
+        ctx.showEditForm = nullptr;  // the form is open already
         // In this use the window only rewrites the titles of the form's rows.
         disc::Txcmd window(ctx, disc::ImportUse::UpdateTracks, &form);
         window.exec();
@@ -765,6 +768,53 @@ void TForm1::AddOtherButtonClick() {
     store::Status st = dm_.FlushCollection();
     if (!st) {
         if (auto* p = platform::desktop().prompts) p->error(st.text());
+    }
+    albumsModel_->reload();
+    RefreshAlbumStatus();
+}
+
+void TForm1::AddCDbuttonClick() {
+    disc::AddCdHooks hooks;
+    hooks.status = [this](const QString& text) { setStatus(text); };
+    hooks.audioCdInDrive = disc_.audioCdInDrive;
+    hooks.readDisc = disc_.readDisc;
+    hooks.currentDiscId = disc_.currentDiscId;
+    hooks.lookupToc = [this] {
+        disc::DiscState& state = disc::discState();
+        const disc::ComposedToc toc = disc::DiscDrive::ComposeTocText(state.toc, disc::TocMode::Lookup, settings_.protocol);
+        state.discLength = toc.discLength;
+        return toc;
+    };
+    hooks.findCdInCollection = disc_.findCdInCollection;
+    hooks.chooseMatch = [this](const QStringList& lines) { return disc::TFuzzyF::choose(lines, this); };
+    hooks.showEditForm = [this] { MngRecF_->showPending(); };
+    hooks.showImport = [this](int) {
+        disc::Txcmd window(importContext(), disc::ImportUse::NotFound, this);
+        window.exec();
+    };
+    hooks.contribute = [this] { ContributeCurrentAlbum(); };
+    disc::AddCdFlow flow(dm_, *editor_, settings_, std::move(hooks));
+    if (lookupLimits) lookupLimits(flow.config());
+    flow.run();
+    setStatus(QString());
+    albumsModel_->reload();
+    tracksModel_->reload();
+    RefreshAlbumStatus();
+}
+
+void TForm1::ContributeCurrentAlbum() {
+    IniFile& ini = settingsFile_.ini();
+    disc::SubmitContext context{dm_, disc::discState()};
+    context.officialCategories = settings_.officialGenres;
+    context.productVersion = kProductVersion;
+    context.readString = [&ini](const QString& section, const QString& key) { return ini.readString(section, key); };
+    context.readBool = [&ini](const QString& section, const QString& key, bool def) { return ini.readBool(section, key, def); };
+    context.writeBool = [&ini](const QString& section, const QString& key, bool value) { ini.writeBool(section, key, value); };
+    context.showOptions = [this] { ToolButtonClick(); };
+    if (mailLimits) mailLimits(context.mail);
+    const store::Result<disc::SubmitOutcome> done = disc::Submit(context);
+    if (!done) {
+        if (auto* p = platform::desktop().prompts) p->error(done.error().text());
     }
     albumsModel_->reload();
     RefreshAlbumStatus();

@@ -4,10 +4,13 @@
 
 #include "AlbumEditor.h"
 #include "AlbumsBrowser.h"
+#include "Cddb.h"
 #include "MngRec.h"
 #include "CursorModel.h"
 #include "DiscServices.h"
 #include "Settings.h"
+#include "Submission.h"
+#include "xcmdF.h"
 
 #include <QMainWindow>
 
@@ -38,6 +41,9 @@ public:
     // The import window for Add Other and for Update Tracks only is installed by its owner.
     std::function<void(TForm1&)> showImport;
     std::function<void(TForm1&, editing::TMngRecF&)> showUpdateTracks;
+    // Time limits of the CD database lookup and of the mail, changed where a wait must be short.
+    std::function<void(disc::CddbConfig&)> lookupLimits;
+    std::function<void(disc::MailOptions&)> mailLimits;
     RunSettings& settings() { return settings_; }
     SettingsFile& settingsFile() { return settingsFile_; }
     bool collectionOpen() const { return opened_; }
@@ -65,6 +71,9 @@ public:
     void ModButtonClick();
     void DelButtonClick();
     void AddOtherButtonClick();
+    void AddCDbuttonClick();
+    // The submission of the current album, the disc in the drive being its disc.
+    void ContributeCurrentAlbum();
     void AlbumsGridTitleClick(int column);
     void ShowTipOfDay();
 
@@ -95,6 +104,7 @@ private:
     void buildWidgets();
     void installEditFormTools();
     void installImport();
+    disc::ImportContext importContext();
     void buildMenu();
     void layoutControls();
     void updateSortIndicator();
