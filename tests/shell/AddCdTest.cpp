@@ -5,6 +5,7 @@
 #include "DiscDrive.h"
 #include "DiscImages.h"
 #include "FakeDesktop.h"
+#include "MainWindowFixture.h"
 #include "Modal.h"
 #include "ServerProcess.h"
 #include "TestSupport.h"
@@ -34,7 +35,7 @@ constexpr int kLeadOut = 3608 * 75;
 // A track's length as the TOC gives it: whole seconds of its end less those of its start, 2 short.
 int seconds(int start, int end) { return end / 75 - start / 75 - 2; }
 
-class AddCdTest : public ::testing::TestWithParam<const char*> {
+class AddCdTest : public ::testing::TestWithParam<const char*>, public test::MainWindowFixture {
 protected:
     void SetUp() override {
         SKIP_WITHOUT_TESTDATA();
@@ -51,9 +52,7 @@ protected:
         disc::discState() = {};
     }
     void TearDown() override {
-        if (form) form->close();
-        form.reset();
-        dm.reset();
+        closeMainWindow();
         server.reset();
     }
     void writeRecord(const QString& category, const QString& text) {
@@ -66,12 +65,8 @@ protected:
         ASSERT_TRUE(server->started()) << server->failure().toStdString();
     }
     void openWindow() {
-        dm = std::make_unique<store::TDM>(data.path());
-        form = std::make_unique<shell::TForm1>(*dm, data.path(),
-                                               [this](shell::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
-        form->show();
-        for (int i = 0; i < 20 && !form->collectionOpen(); ++i) QCoreApplication::processEvents();
-        ASSERT_TRUE(form->collectionOpen());
+        openMainWindow(data.path());
+        ASSERT_TRUE(opened());
         shell::RunSettings& s = form->settings();
         s.cdPath = image;
         s.driveNr = 0;
@@ -109,8 +104,6 @@ protected:
     test::FakeDesktop desk;
     QString record, image;
     std::unique_ptr<test::CddbServer> server;
-    std::unique_ptr<store::TDM> dm;
-    std::unique_ptr<shell::TForm1> form;
 };
 
 TEST_P(AddCdTest, ChosenMatchIsSavedUnderTheDiscId) {

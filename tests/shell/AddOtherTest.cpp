@@ -2,6 +2,7 @@
 // tools used on a real album: each case checks the rows in the tables, not only the windows.
 #include "DMcd.h"
 #include "FakeDesktop.h"
+#include "MainWindowFixture.h"
 #include "Modal.h"
 #include "TestSupport.h"
 #include "mdF.h"
@@ -29,21 +30,13 @@ void PrintTo(const Track& t, std::ostream* os) {
     *os << "{" << t.nr.toStdString() << "|" << t.title.toStdString() << "|" << t.secs.toStdString() << "}";
 }
 
-class AddOtherTest : public ::testing::Test {
+class AddOtherTest : public ::testing::Test, public test::MainWindowFixture {
 protected:
     void SetUp() override {
-        dm = std::make_unique<store::TDM>(dir.path());
-        form = std::make_unique<shell::TForm1>(*dm, dir.path(),
-                                               [this](shell::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
-        form->show();
-        for (int i = 0; i < 20 && !form->collectionOpen(); ++i) QCoreApplication::processEvents();
-        ASSERT_TRUE(form->collectionOpen());
+        openMainWindow(dir.path());
+        ASSERT_TRUE(opened());
     }
-    void TearDown() override {
-        form->close();
-        form.reset();
-        dm.reset();
-    }
+    void TearDown() override { closeMainWindow(); }
     // Add Other: choose the source in the import window, then complete and save the edit form.
     void addOther(const QString& sourceButton, const QString& clipboard, const QString& artist, const QString& title,
                   const QString& genre = QStringLiteral("rock")) {
@@ -94,8 +87,6 @@ protected:
 
     test::TempFolder dir;
     test::FakeDesktop desk;
-    std::unique_ptr<store::TDM> dm;
-    std::unique_ptr<shell::TForm1> form;
     QString editCaption;
 };
 

@@ -4,6 +4,7 @@
 #include "Check.h"
 #include "DMcd.h"
 #include "FakeDesktop.h"
+#include "MainWindowFixture.h"
 #include "Modal.h"
 #include "TestSupport.h"
 #include "mdF.h"
@@ -43,21 +44,13 @@ void PrintTo(const Row& r, std::ostream* os) {
         << "}";
 }
 
-class EditFormTest : public ::testing::Test {
+class EditFormTest : public ::testing::Test, public test::MainWindowFixture {
 protected:
     void SetUp() override {
-        dm = std::make_unique<store::TDM>(dir.path());
-        form = std::make_unique<shell::TForm1>(*dm, dir.path(),
-                                               [this](shell::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
-        form->show();
-        for (int i = 0; i < 20 && !form->collectionOpen(); ++i) QCoreApplication::processEvents();
-        ASSERT_TRUE(form->collectionOpen());
+        openMainWindow(dir.path());
+        ASSERT_TRUE(opened());
     }
-    void TearDown() override {
-        form->close();
-        form.reset();
-        dm.reset();
-    }
+    void TearDown() override { closeMainWindow(); }
     PendingAlbum& newAlbum() {
         form->editor().PrepareAddOther();
         return form->editor().pending();
@@ -70,8 +63,6 @@ protected:
     }
     test::TempFolder dir;
     test::FakeDesktop desk;
-    std::unique_ptr<store::TDM> dm;
-    std::unique_ptr<shell::TForm1> form;
 };
 
 TEST_F(EditFormTest, ANewAlbumIsStoredInEveryTable) {
