@@ -61,9 +61,8 @@ const char* kUsage =
     "it holds Albumora.ini, else $XDG_DATA_HOME/Albumora.\n"
     "\n"
     "DEVICE is a CD device (/dev/sr0), IMAGE a disc image (.cue with its .bin, cdrdao .toc, .nrg).\n"
-    "The CD database and mail settings are those of the data folder's Albumora.ini.\n"
     "Without one the drive is CDPath of section [Current] in the data folder's Albumora.ini,\n"
-    "else the first CD device.\n";
+    "else the first CD device. The CD database and mail settings are those of that file too.\n";
 
 void out(const QString& s) {
     const QByteArray b = s.toUtf8();
