@@ -141,7 +141,10 @@ TEST_F(CliEditTest, PlaylistsOfBothKinds) {
               (QStringList{QStringLiteral("Song #1|0"), QStringLiteral("Song #2|60")}));
     EXPECT_EQ(rows(QStringLiteral("ALBUMS.DBF"), QStringLiteral("ID"),
                    {QStringLiteral("ALBUM"), QStringLiteral("MEDIA"), QStringLiteral("SYS")}),
-              QStringList{m3u + QStringLiteral("|PL|P")});
+              QStringList{m3u.left(50) + QStringLiteral("|PL|P")});
+    // The title is the path cut to the field's 50 characters; the notes keep all of it for the play button.
+    EXPECT_EQ(rows(QStringLiteral("ALBUMS.DBF"), QStringLiteral("ID"), {QStringLiteral("NOTES")}),
+              QStringList{QStringLiteral("PLAYLIST=") + m3u});
 
     const QString xspf = write(QStringLiteral("mix.xspf"),
                                "<?xml version=\"1.0\"?>\n<playlist version=\"1\" xmlns=\"http://xspf.org/ns/0/\"><trackList>\n"
