@@ -119,15 +119,41 @@ store::Result<bool> AlbumEditor::Save() {
                             "track entries.  Continue anyway?"));
         if (!go) return false;
     }
-    // The tracks view is built again from the tables next time it opens.
-    dm_.tblTView.close();
-    ALB_TRY(store::removeFile(dm_.tablePath(QStringLiteral("TVIEW.DBF"))));
-
+    // The album's rows in all tables are one write: it lands whole or not at all, and no other
+    // program writes between the ID's allocation and the rows that take it.
+    ALB_ASSIGN_OR_RETURN(store::Transaction tx, store::Transaction::begin(dm_.dataFolder()));
     Cursor& a = dm_.tblAlbums;
+    const Cursor::Bookmark before = a.bookmark();
+    // On any failure the write is undone; the cursors go back to what the tables hold.
+    struct Undo {
+        AlbumEditor& e;
+        store::Transaction& tx;
+        Cursor::Bookmark before;
+        bool armed = true;
+        ~Undo() {
+            if (!armed) return;
+            tx.abort();
+            for (Cursor* c : {&e.dm_.tblAlbums, &e.dm_.tblCD, &e.dm_.tblArtists}) c->cancel();
+            if (!before.valid() || !e.dm_.tblAlbums.gotoBookmark(before)) e.dm_.tblAlbums.first();
+        }
+    } undo{*this, tx, before};
     QString id;
     switch (p.mode) {
         case EditMode::Modify: id = a.text(QStringLiteral("ID")); break;
-        case EditMode::AddCd: id = p.albumId; break;
+        case EditMode::AddCd: {
+            id = p.albumId;
+            // Another program may have stored the disc since the lookup checked for it.
+            Cursor& f = dm_.tblFilter;
+            f.setFiltered(false);
+            ALB_TRY(f.setOrder(QStringLiteral("ID")));
+            ALB_TRY(f.open());
+            ALB_ASSIGN_OR_RETURN(bool taken, f.findKey({id}));
+            if (taken && !id.isEmpty()) {
+                if (prompts) prompts->error(QStringLiteral("This CD is already in your Collection.\rPlease use the MODIFY button instead!"));
+                return false;
+            }
+            break;
+        }
         case EditMode::NewAlbum: {
             ALB_ASSIGN_OR_RETURN(id, dm_.AllocateLocalAlbumId());
             break;
@@ -169,11 +195,19 @@ store::Result<bool> AlbumEditor::Save() {
         }
     }
     ALB_TRY(a.post());
-    ALB_TRY(a.flush());
+    ALB_TRY(saveTracks(id));
+    bool artistsDeleted = false;
+    ALB_TRY(saveArtists(id, artistsDeleted));
+    ALB_TRY(dm_.FlushCollection());
+    ALB_TRY(tx.commit());
+    undo.armed = false;
     p.albumId = id;
 
-    ALB_TRY(saveTracks(id));
-    ALB_TRY(saveArtists(id));
+    // Housekeeping once the album is stored: the tracks view is built again from the tables
+    // next time it opens, and the artist rows the save replaced are packed away.
+    dm_.tblTView.close();
+    store::removeFile(dm_.tablePath(QStringLiteral("TVIEW.DBF")));
+    if (artistsDeleted) packIfFree(dm_.tblArtists, QStringLiteral("ID"));
 
     if (!genres_.contains(genre)) {
         genres_ << genre;
@@ -232,20 +266,25 @@ Status AlbumEditor::packTable(Cursor& cursor, const QString& order) {
     return openShared(cursor, order);
 }
 
-Status AlbumEditor::saveArtists(const QString& id) {
+// Deleted rows are hidden from every reader already; packing them away needs the table to
+// itself. While another program has it open the rows wait for the next pack.
+void AlbumEditor::packIfFree(Cursor& cursor, const QString& order) {
+    Status st = packTable(cursor, order);
+    if (!st && !cursor.isOpen()) openShared(cursor, order);
+}
+
+Status AlbumEditor::saveArtists(const QString& id, bool& deleted) {
     Cursor& ar = dm_.tblArtists;
     ALB_TRY(openShared(ar, QStringLiteral("ID")));
     ar.setFiltered(true);
     ALB_TRY(ar.setFilter(selection(id)));
     ALB_TRY(ar.first());
-    bool deleted = false;
+    deleted = false;
     while (!ar.isEmpty()) {
         ALB_TRY(ar.deleteRecord());
         deleted = true;
     }
     ar.setFiltered(false);
-    // The table files never keep deleted rows.
-    if (deleted) ALB_TRY(packTable(ar, QStringLiteral("ID")));
     auto addRow = [&](const QString& nr, const QString& artist) -> Status {
         ALB_TRY(ar.append());
         ALB_TRY(ar.setText(QStringLiteral("ID"), id));
@@ -264,7 +303,7 @@ Status AlbumEditor::saveArtists(const QString& id) {
     } else {
         ALB_TRY(addRow(QString(), store::trimControl(pending_.artist)));
     }
-    return ar.flush();
+    return {};
 }
 
 void AlbumEditor::writeClipsFolder() { file_.ini().write(QStringLiteral("Current"), QStringLiteral("ClipsDir"), settings_.clipsDir); }
@@ -292,7 +331,6 @@ store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(con
         return false;
     if (status) status(QStringLiteral("Deleting highlighted album, please wait ..."));
     Cursor& a = dm_.tblAlbums;
-    const QString id = a.text(QStringLiteral("ID"));
     const QString albumOrder = a.order();
     a.disableControls();
     dm_.tblTracks.disableControls();
@@ -305,46 +343,69 @@ store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(con
             dm.tblPlayList.enableControls();
         }
     } release{dm_};
-    dm_.tblCD.close();
 
-    auto removeRows = [&](Cursor& c, const QString& order) -> Status {
+    // The album row and its rows in every other table go in one write; the lock is taken
+    // before the first of them, so a refused delete changes nothing.
+    const Cursor::Bookmark current = a.bookmark();
+    ALB_ASSIGN_OR_RETURN(store::Transaction tx, store::Transaction::begin(dm_.dataFolder()));
+    ALB_TRY(a.gotoBookmark(current));
+    const QString id = a.text(QStringLiteral("ID"));
+    if (id.isEmpty()) return Status(store::ErrorKind::NotFound, QStringLiteral("There is no current album"));
+
+    auto markRows = [&](Cursor& c, const QString& order) -> Status {
         if (!c.isOpen()) ALB_TRY(openShared(c, order));
         c.setFiltered(true);
-        ALB_TRY(c.setFilter(selection(id)));
-        ALB_TRY(c.first());
-        while (!c.isEmpty()) ALB_TRY(c.deleteRecord());
+        Status st = c.setFilter(selection(id));
+        if (st) st = c.first();
+        while (st && !c.isEmpty()) st = c.deleteRecord();
         c.setFiltered(false);
-        return packTable(c, order);
+        return st;
     };
-    // The tracks cursor follows the albums: while it is packed it is on its own.
+    // The tracks cursor follows the albums: while its rows go it is on its own.
     Cursor* master = dm_.tblTracks.master();
     dm_.tblTracks.setMaster(nullptr, QString());
-    Status st = removeRows(dm_.tblTracks, QStringLiteral("Tracks"));
-    dm_.tblTracks.setMaster(master, QStringLiteral("ID"));
-    ALB_TRY(st);
-    ALB_TRY(removeRows(dm_.tblPlayList, QStringLiteral("Playlist")));
-    ALB_TRY(removeRows(dm_.tblArtists, QStringLiteral("ID")));
+    Status st = markRows(dm_.tblTracks, QStringLiteral("Tracks"));
+    if (st) st = markRows(dm_.tblPlayList, QStringLiteral("Playlist"));
+    if (st) st = markRows(dm_.tblArtists, QStringLiteral("ID"));
 
     Cursor& tv = dm_.tblTView;
     const QString tviewPath = dm_.tablePath(QStringLiteral("TVIEW.DBF"));
-    if ((tv.isOpen() || store::fileExists(tviewPath)) && store::fileExists(store::indexPathFor(tviewPath))) {
-        ALB_TRY(removeRows(tv, QStringLiteral("Track")));
+    const bool tviewIndexed = (tv.isOpen() || store::fileExists(tviewPath)) && store::fileExists(store::indexPathFor(tviewPath));
+    if (st && tviewIndexed) st = markRows(tv, QStringLiteral("Track"));
+    if (st) st = a.gotoBookmark(current);
+    if (st) st = a.deleteRecord();
+    if (st) st = dm_.FlushCollection();
+    if (st && tv.isOpen()) st = tv.flush();
+    if (st) st = tx.commit();
+    dm_.tblTracks.setMaster(master, QStringLiteral("ID"));
+    if (!st) {
+        tx.abort();
+        for (Cursor* c : {&dm_.tblTracks, &dm_.tblPlayList, &dm_.tblArtists, &a}) c->setFiltered(false);
+        if (!a.gotoBookmark(current)) a.first();
+        return st;
+    }
+
+    // The album is gone for every reader. The table files should not keep deleted rows:
+    // each is packed that no other program holds open at the moment.
+    dm_.tblCD.close();
+    dm_.tblFilter.close();
+    packIfFree(dm_.tblTracks, QStringLiteral("Tracks"));
+    packIfFree(dm_.tblPlayList, QStringLiteral("Playlist"));
+    packIfFree(dm_.tblArtists, QStringLiteral("ID"));
+    if (tviewIndexed) {
+        packIfFree(tv, QStringLiteral("Track"));
         tv.close();
     } else {
         tv.close();
-        ALB_TRY(store::removeFile(tviewPath));
+        store::removeFile(tviewPath);
     }
-
-    dm_.tblFilter.close();
-    ALB_TRY(a.deleteRecord());
     a.close();
     {
-        ALB_ASSIGN_OR_RETURN(auto table, store::Table::open(a.tablePath(), store::OpenMode::Exclusive));
-        ALB_TRY(table->pack());
+        auto table = store::Table::open(a.tablePath(), store::OpenMode::Exclusive);
+        if (table) (*table)->pack();
     }
     ALB_TRY(a.setOrder(albumOrder));
     ALB_TRY(a.open());
-    ALB_TRY(dm_.FlushCollection());
     ALB_TRY(dm_.tblTracks.first());
     ALB_TRY(openShared(dm_.tblCD, QStringLiteral("Tracks")));
     return true;

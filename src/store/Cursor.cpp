@@ -44,6 +44,13 @@ Status Cursor::requireOpen() const {
     return {};
 }
 
+// What other programs committed becomes visible at the start of an operation, never in the
+// middle of one.
+Status Cursor::catchUp() {
+    if (!table_ || !table_->folder() || state_ == State::Edit || state_ == State::Insert) return {};
+    return table_->folder()->refresh();
+}
+
 Status Cursor::open(OpenMode mode) {
     if (table_) return {};
     ALB_ASSIGN_OR_RETURN(table_, Table::open(path_, mode));
@@ -656,6 +663,7 @@ Status Cursor::step(Dir dir, bool& moved) {
 
 Status Cursor::first() {
     ALB_TRY(requireOpen());
+    ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
     bool found = false;
     Status st = scanFrom(true, Dir::Forward, found);
@@ -668,6 +676,7 @@ Status Cursor::first() {
 
 Status Cursor::last() {
     ALB_TRY(requireOpen());
+    ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
     bool found = false;
     Status st = scanFrom(false, Dir::Backward, found);
@@ -708,6 +717,7 @@ Status Cursor::prior() {
 
 Status Cursor::gotoBookmark(const Bookmark& b) {
     ALB_TRY(requireOpen());
+    ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
     if (!b.valid() || b.recno > table_->recordCount())
         return Status(ErrorKind::NotFound, QStringLiteral("The bookmarked row no longer exists"), path_);
@@ -719,6 +729,7 @@ Status Cursor::gotoBookmark(const Bookmark& b) {
 
 Result<qint64> Cursor::recordCount() {
     ALB_TRY(requireOpen());
+    ALB_TRY(catchUp());
     if (detailNone_) return qint64(0);
     const Table::Tag* t = orderTag();
     if (scope_ && t) {
@@ -758,6 +769,7 @@ Result<qint64> Cursor::recordCount() {
 
 Result<std::vector<std::uint32_t>> Cursor::visibleRecords() {
     ALB_TRY(requireOpen());
+    ALB_TRY(catchUp());
     std::vector<std::uint32_t> out;
     if (detailNone_) return out;
     const Table::Tag* t = orderTag();
@@ -806,6 +818,7 @@ Result<std::vector<std::uint32_t>> Cursor::visibleRecords() {
 
 Result<bool> Cursor::findKey(const QStringList& values) {
     ALB_TRY(requireOpen());
+    ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
     const Table::Tag* t = orderTag();
     if (!t) return Status(ErrorKind::InvalidArgument, QStringLiteral("%1: no index order is set for a seek").arg(name_), path_);
@@ -836,6 +849,7 @@ Result<bool> Cursor::findKey(const QStringList& values) {
 
 Result<bool> Cursor::findPartial(const QString& prefixText) {
     ALB_TRY(requireOpen());
+    ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
     const Table::Tag* t = orderTag();
     if (!t) return Status(ErrorKind::InvalidArgument, QStringLiteral("%1: no index order is set for a seek").arg(name_), path_);
@@ -868,6 +882,7 @@ Result<bool> Cursor::findPartial(const QString& prefixText) {
 
 Status Cursor::findNearest(const QString& value) {
     ALB_TRY(requireOpen());
+    ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
     const Table::Tag* t = orderTag();
     if (!t) return Status(ErrorKind::InvalidArgument, QStringLiteral("%1: no index order is set for a seek").arg(name_), path_);
@@ -1131,6 +1146,7 @@ void Cursor::notify() {
 }
 
 void Cursor::refresh() {
+    catchUp();
     if (table_ && recno_) {
         std::string fresh;
         if (table_->readRecord(recno_, fresh)) {

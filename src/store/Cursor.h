@@ -161,6 +161,7 @@ private:
 
     const Table::Tag* orderTag() const;
     Status requireOpen() const;
+    Status catchUp();
     Status loadRecord(std::uint32_t recno);
     const std::string& rowBytes() const;
     bool passes(std::uint32_t recno, const std::string& rec) const;

@@ -122,7 +122,8 @@ Status DbfFile::refreshHeader() {
     ALB_ASSIGN_OR_RETURN(std::int64_t size, file_.size());
     if (std::int64_t(headerLength_) + std::int64_t(count) * recordLength_ > size)
         return Status(ErrorKind::Corruption, baseName(file_.path()) + QStringLiteral(" is truncated"), file_.path(), 4);
-    if (count != recordCount_) dropCache();
+    dropCache();
+    lastRead_ = 0;
     recordCount_ = count;
     indexLag_ = h[14] != 0;
     tableFlags_ = h[28];

@@ -89,7 +89,8 @@ public:
     Status sync() { return file_.sync(); }
     File& file() { return file_; }
     Status lock(File::Lock kind) { return file_.lock(kind); }
-    // Re-reads the header (record count) after another cursor or process may have appended.
+    // Re-reads the header (record count) and forgets cached records, after another process
+    // changed the table or a write was abandoned.
     Status refreshHeader();
 
     std::string blankRecord() const { return std::string(size_t(recordLength_), ' '); }

@@ -7,7 +7,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace albumora::store {
 
@@ -39,11 +42,50 @@ public:
     Status sync();
     // Non-blocking advisory lock on the whole file, shared or exclusive.
     Status lock(Lock kind);
+    // Identity of the open file (device and inode), to tell whether a path still names it.
+    std::pair<std::uint64_t, std::uint64_t> identity() const;
+
+    // Deferred writes. While an overlay is on, writes, truncation and sync change only pages
+    // held in memory, and reads see them over the bytes on disk; the file on disk stays as it
+    // was until the overlay is applied. A write of the collection holds its tables' changes
+    // this way, so that the bytes they replace can be saved before any of them lands.
+    static constexpr std::int64_t kOverlayPage = 4096;
+    struct PageImage {
+        std::int64_t offset = 0;
+        std::string bytes;
+    };
+    Status beginOverlay();
+    bool hasOverlay() const { return overlay_ != nullptr; }
+    bool overlayDirty() const;
+    std::int64_t overlayOriginalSize() const;
+    std::size_t overlayBytes() const;
+    // The bytes on disk that applying the overlay will replace (pages below the original size).
+    Status overlayBeforeImages(std::vector<PageImage>& out) const;
+    // Writes the held pages and the new size to disk and syncs; the overlay stays on.
+    Status applyOverlay();
+    void dropOverlay() { overlay_.reset(); }
 
 private:
+    struct Overlay {
+        std::int64_t originalSize = 0;  // on disk when the overlay began
+        std::int64_t size = 0;          // as the overlay's writes left it
+        std::int64_t floor = 0;         // bytes on disk from here on were cut off by a truncation
+        std::map<std::int64_t, std::string> pages;  // by page number, kOverlayPage bytes each
+    };
+    Result<size_t> diskRead(std::int64_t offset, void* buf, size_t len) const;
+    Status diskWrite(std::int64_t offset, const void* buf, size_t len);
+    std::string& overlayPage(std::int64_t pageNo, Status& st);
+
     int fd_ = -1;
     QString path_;
+    std::unique_ptr<Overlay> overlay_;
 };
+
+// Fault injection for tests: when set, consulted before every write, truncation, sync and
+// rename of the engine; a non-zero errno it returns fails that call as the system would.
+enum class FileOp { Write, Truncate, Sync, Rename, Remove };
+using FileFaultHook = int (*)(FileOp op, const QString& path);
+void setFileFaultHook(FileFaultHook hook);
 
 bool fileExists(const QString& path);
 Status removeFile(const QString& path);  // a missing file is no error

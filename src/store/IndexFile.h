@@ -184,6 +184,7 @@ public:
     static Status createSingle(const QString& path, const std::string& keyExpr, char pad, const KeyList& sorted);
 
     Status sync() { return file_.sync(); }
+    File& file() { return file_; }
     std::uint64_t stamp() const { return stamp_; }
 
     // Page access for the trees.

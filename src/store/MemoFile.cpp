@@ -29,6 +29,14 @@ Result<std::unique_ptr<MemoFile>> MemoFile::open(const QString& path, bool writa
     return m;
 }
 
+Status MemoFile::reload() {
+    ALB_ASSIGN_OR_RETURN(fileSize_, file_.size());
+    unsigned char h[8];
+    ALB_TRY(file_.readAt(0, h, 8, "the memo header"));
+    nextFree_ = getBe32(h);
+    return {};
+}
+
 Status MemoFile::create(const QString& path, std::uint32_t blockSize) {
     std::string header(kHeaderSize, '\0');
     putBe32(header.data(), (kHeaderSize + blockSize - 1) / blockSize);

@@ -43,6 +43,9 @@ public:
     // Appends the text in new blocks; returns the first block, or 0 for an empty text.
     Result<std::uint32_t> append(const std::string& data, std::uint32_t type = 1);
     Status sync() { return file_.sync(); }
+    File& file() { return file_; }
+    // Reads the header again (another writer, or an abandoned write, moved the free pointer).
+    Status reload();
 
 private:
     MemoFile() = default;

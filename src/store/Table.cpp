@@ -150,7 +150,14 @@ Result<std::vector<FieldDef>> parseFieldList(const QString& text) {
 // ---------------------------------------------------------------------------------------------
 
 Table::~Table() {
-    if (dbf_ && dbf_->writable() && dirty_) flush();
+    if (folder_) {
+        // A change whose flush never came is committed as the table closes, as it always was
+        // written by then; inside an explicit write the table is kept open until its end.
+        if (folder_->enlisted(this) && !folder_->explicitWrite()) folder_->commitImplicit();
+        folder_->detach(this);
+    } else if (dbf_ && dbf_->writable() && dirty_) {
+        flush();
+    }
     registry().erase(path_);
 }
 
@@ -167,15 +174,21 @@ Result<std::shared_ptr<Table>> Table::open(const QString& pathIn, OpenMode mode)
             if (mode == OpenMode::Exclusive || live->mode_ == OpenMode::Exclusive)
                 return Status(ErrorKind::Locked, QStringLiteral("%1 is in use and cannot be opened exclusively").arg(name(path)),
                               path);
+            if (live->folder_) ALB_TRY(live->folder_->refresh());
             return live;
         }
     }
     if (!fileExists(path)) return Status(ErrorKind::NotFound, QStringLiteral("Table not found: ") + path, path);
+    // A commit of another program that is landing, or one a dead writer left, is seen to first.
+    std::shared_ptr<Folder> folder = Folder::of(QFileInfo(path).absolutePath());
+    ALB_TRY(folder->refresh());
     ALB_TRY(recoverPack(path));
     std::shared_ptr<Table> t(new Table);
     t->path_ = path;
     t->mode_ = mode;
     ALB_TRY(t->openFiles());
+    t->folder_ = std::move(folder);
+    t->folder_->attach(t.get());
     reg[path] = t;
     return t;
 }
@@ -367,12 +380,53 @@ std::vector<Table::Tag*> Table::maintainedTags() {
     return out;
 }
 
-Status Table::markIndexLag() {
-    if (lagMarked_) return {};
-    ALB_TRY(dbf_->setIndexLag(true));
-    ALB_TRY(dbf_->sync());
-    lagMarked_ = true;
+Status Table::beginChange() {
+    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    if (folder_) ALB_TRY(folder_->enlist(this));
+    // An index file that is not kept current (it lags already, or cannot be read) must not be
+    // trusted by anyone once rows change without it.
+    if (cdx_ && !indexProblem_.isOk() && !dbf_->indexLag()) ALB_TRY(dbf_->setIndexLag(true));
+    dirty_ = true;
     return {};
+}
+
+std::vector<File*> Table::journaledFiles() {
+    std::vector<File*> out;
+    if (dbf_) out.push_back(&dbf_->file());
+    if (memo_) out.push_back(&memo_->file());
+    if (cdx_) out.push_back(&cdx_->file());
+    for (auto& s : singles_) out.push_back(&s.file->file());
+    for (auto& r : retired_) out.push_back(&r->file());
+    return out;
+}
+
+std::vector<QString> Table::fileNames() const {
+    std::vector<QString> out{name(path_)};
+    if (dbf_ && dbf_->hasMemoFields()) out.push_back(name(memoPathFor(path_)));
+    out.push_back(name(indexPathFor(path_)));
+    for (const auto& s : singles_) out.push_back(name(s.path));
+    return out;
+}
+
+Status Table::reloadFromDisk() {
+    if (!dbf_) return {};
+    for (File* f : journaledFiles()) f->dropOverlay();
+    Status st = dbf_->refreshHeader();
+    if (st && memo_) st = memo_->reload();
+    std::vector<QString> singlePaths;
+    for (const auto& s : singles_) singlePaths.push_back(s.path);
+    singles_.clear();
+    retired_.clear();
+    if (st) st = loadTags();
+    for (const QString& p : singlePaths) {
+        Status opened = openIndexFile(p).status();
+        if (st && !opened) st = opened;
+    }
+    ++changeStamp_;
+    deleted_.reset();
+    dirty_ = false;
+    lagMarked_ = dbf_->indexLag();
+    return st;
 }
 
 Status Table::indexRecord(std::uint32_t recno, const std::string* oldRec, const std::string* newRec) {
@@ -406,15 +460,13 @@ static Status checkWritable(DbfFile& dbf, const std::vector<std::unique_ptr<Tabl
 
 Result<std::uint32_t> Table::writeMemo(const std::string& text) {
     if (!memo_) return Status(ErrorKind::NotFound, QStringLiteral("%1 has no memo file").arg(name(path_)), path_);
-    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
-    dirty_ = true;
+    ALB_TRY(beginChange());
     return memo_->append(text);
 }
 
 Result<std::uint32_t> Table::appendRecord(const std::string& record) {
     ALB_TRY(checkWritable(*dbf_, tags_, indexProblem_));
-    if (!maintainedTags().empty()) ALB_TRY(markIndexLag());
-    dirty_ = true;
+    ALB_TRY(beginChange());
     ALB_ASSIGN_OR_RETURN(std::uint32_t recno, dbf_->appendRecord(record));
     ++changeStamp_;
     if (deleted_ && !record.empty() && record[0] == '*') ++*deleted_;
@@ -424,10 +476,9 @@ Result<std::uint32_t> Table::appendRecord(const std::string& record) {
 
 Status Table::updateRecord(std::uint32_t recno, const std::string& record) {
     ALB_TRY(checkWritable(*dbf_, tags_, indexProblem_));
+    ALB_TRY(beginChange());
     std::string old;
     ALB_TRY(dbf_->readRecord(recno, old));
-    if (!maintainedTags().empty()) ALB_TRY(markIndexLag());
-    dirty_ = true;
     ALB_TRY(dbf_->writeRecord(recno, record));
     ++changeStamp_;
     if (deleted_ && old[0] != record[0]) *deleted_ += record[0] == '*' ? 1 : std::uint32_t(-1);
@@ -435,13 +486,12 @@ Status Table::updateRecord(std::uint32_t recno, const std::string& record) {
 }
 
 Status Table::setDeleted(std::uint32_t recno, bool deleted) {
-    if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    ALB_TRY(beginChange());
     std::string rec;
     ALB_TRY(dbf_->readRecord(recno, rec));
     const char flag = deleted ? '*' : ' ';
     if (rec[0] == flag) return {};
     rec[0] = flag;
-    dirty_ = true;
     // xBase indexes keep the keys of deleted rows until the table is packed.
     ALB_TRY(dbf_->writeRecord(recno, rec));
     ++changeStamp_;
@@ -450,18 +500,15 @@ Status Table::setDeleted(std::uint32_t recno, bool deleted) {
 }
 
 Status Table::flush() {
-    if (!dbf_ || !dbf_->writable() || !dirty_) return {};
+    if (!dbf_ || !dbf_->writable()) return {};
+    // The write this table's changes belong to lands now, unless an explicit write holds it.
+    if (folder_ && folder_->enlisted(this)) return folder_->commitImplicit();
+    if (!dirty_) return {};
     if (memo_) ALB_TRY(memo_->sync());
     if (cdx_) ALB_TRY(cdx_->sync());
     for (auto& s : singles_) ALB_TRY(s.file->sync());
     ALB_TRY(dbf_->sync());
     dirty_ = false;
-    if (lagMarked_ && indexProblem_.isOk()) {
-        // Everything the mark guarded is on disk. The cleared mark itself needs no sync: if it
-        // is lost, the next open merely rebuilds an index that was already right.
-        ALB_TRY(dbf_->setIndexLag(false));
-        lagMarked_ = false;
-    }
     return {};
 }
 
@@ -588,6 +635,23 @@ struct ExclusiveWhile {
 };
 }  // namespace
 
+// Files replaced by renaming: the writers of the folder wait meanwhile, and its readers are told
+// which files changed once the new ones are in place.
+struct Table::StructureChange {
+    Table& t;
+    Status status;
+    bool active = false;
+    explicit StructureChange(Table& table) : t(table) {
+        if (!t.folder_) return;
+        status = t.flush();
+        if (status) status = t.folder_->beginStructureChange(-1);
+        active = status.isOk();
+    }
+    ~StructureChange() {
+        if (active) t.folder_->endStructureChange(t.fileNames());
+    }
+};
+
 Status Table::createTag(const QString& tagName, const QString& keyExpr, const QString& forExpr) {
     if (forExpr.isEmpty()) return createTags({{tagName, keyExpr}});
     // A FOR condition: rebuild with it (rare; only tags of other programs carry one).
@@ -601,6 +665,8 @@ Status Table::createTag(const QString& tagName, const QString& keyExpr, const QS
     defs.push_back({tagName, keyExpr});
     fors.push_back(forExpr);
     if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    StructureChange sc(*this);
+    ALB_TRY(sc.status);
     ExclusiveWhile ex(*dbf_, mode_);
     ALB_TRY(ex.status);
     ALB_TRY(flush());
@@ -622,6 +688,8 @@ Status Table::createTag(const QString& tagName, const QString& keyExpr, const QS
 }
 
 Status Table::createTags(const std::vector<std::pair<QString, QString>>& defs) {
+    StructureChange sc(*this);
+    ALB_TRY(sc.status);
     if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
     ExclusiveWhile ex(*dbf_, mode_);
     ALB_TRY(ex.status);
@@ -699,6 +767,8 @@ Status Table::createTags(const std::vector<std::pair<QString, QString>>& defs) {
 }
 
 Status Table::dropTag(const QString& tagName) {
+    StructureChange sc(*this);
+    ALB_TRY(sc.status);
     if (!cdx_) return Status(ErrorKind::NotFound, QStringLiteral("%1 has no index file").arg(name(path_)), path_);
     if (!tag(tagName)) return Status(ErrorKind::NotFound, QStringLiteral("No tag %1 in %2").arg(tagName, name(path_)), path_);
     ExclusiveWhile ex(*dbf_, mode_);
@@ -727,6 +797,8 @@ Status Table::dropTag(const QString& tagName) {
 }
 
 Status Table::recreateIndex(const std::vector<std::pair<QString, QString>>& defs) {
+    StructureChange sc(*this);
+    ALB_TRY(sc.status);
     if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
     ExclusiveWhile ex(*dbf_, mode_);
     ALB_TRY(ex.status);
@@ -759,6 +831,8 @@ Status Table::reindex() {
         fors.push_back(t->forExpr);
     }
     if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
+    StructureChange sc(*this);
+    ALB_TRY(sc.status);
     ExclusiveWhile ex(*dbf_, mode_);
     ALB_TRY(ex.status);
     ALB_TRY(flush());
@@ -780,6 +854,8 @@ Status Table::reindex() {
 }
 
 Status Table::pack() {
+    StructureChange sc(*this);
+    ALB_TRY(sc.status);
     if (mode_ != OpenMode::Exclusive)
         return Status(ErrorKind::Locked, QStringLiteral("Packing %1 needs exclusive use").arg(name(path_)), path_);
     if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
@@ -941,7 +1017,16 @@ Status Table::createIndexFile(const QString& idxPath, const QString& keyExpr) {
 Result<const Table::Tag*> Table::openIndexFile(const QString& idxPath) {
     for (auto& s : singles_)
         if (s.path == idxPath) return s.tag.get();
-    ALB_ASSIGN_OR_RETURN(auto file, IndexFile::open(idxPath, dbf_->writable(), IndexFile::Kind::Single));
+    std::unique_ptr<IndexFile> file;
+    for (auto it = retired_.begin(); it != retired_.end(); ++it)
+        if ((*it)->path() == idxPath) {
+            file = std::move(*it);
+            retired_.erase(it);
+            break;
+        }
+    if (!file) {
+        ALB_ASSIGN_OR_RETURN(file, IndexFile::open(idxPath, dbf_->writable(), IndexFile::Kind::Single));
+    }
     Single s;
     s.path = idxPath;
     s.tag = std::make_unique<Tag>();
@@ -954,6 +1039,7 @@ Result<const Table::Tag*> Table::openIndexFile(const QString& idxPath) {
         return Status(ErrorKind::Unsupported, QStringLiteral("The keys of %1 do not match its expression").arg(name(idxPath)), idxPath);
     s.tag->tree->setPad(s.tag->key.keyPad());
     describeParts(*s.tag);
+    if (folder_ && folder_->enlisted(this)) ALB_TRY(file->file().beginOverlay());
     s.file = std::move(file);
     singles_.push_back(std::move(s));
     ++changeStamp_;
@@ -962,8 +1048,16 @@ Result<const Table::Tag*> Table::openIndexFile(const QString& idxPath) {
 }
 
 void Table::closeIndexFile(const QString& idxPath) {
-    singles_.erase(std::remove_if(singles_.begin(), singles_.end(), [&](const Single& s) { return s.path == idxPath; }),
-                   singles_.end());
+    if (folder_ && folder_->enlisted(this) && !folder_->explicitWrite()) flush();
+    for (auto it = singles_.begin(); it != singles_.end();) {
+        if (it->path != idxPath) {
+            ++it;
+            continue;
+        }
+        // Changes the file holds for the current write still land with it.
+        if (it->file->file().overlayDirty()) retired_.push_back(std::move(it->file));
+        it = singles_.erase(it);
+    }
     ++changeStamp_;
     tagsStamp_ = nextTagsStamp();
 }

@@ -2,19 +2,22 @@
 // process that opens the same file, so that a write through one cursor is seen by the others
 // and every tag is kept current on each append, edit and delete.
 //
-// Crash safety. A post writes the record, then the header that counts it; memo texts go to new
-// blocks before the record points at them. Index pages are changed in place, so before the
-// first index change after a flush the table's header is marked "index lags" (and synced); a
-// flush syncs all three files and clears the mark. A table that opens with the mark set has an
-// index that may not match its rows: the index is reported stale and rebuilt from the rows,
-// which are never at risk. Pack, reindex and tag creation write new files beside the old ones
-// and rename them into place; pack lists its renames in a journal first, so a crash between
-// them is finished at the next open.
+// Crash safety. Every change of rows, memos and index pages is part of a write of the folder
+// (Journal.h): held in memory until its commit, which journals the bytes it replaces first, so
+// that a crash, a refused write or a full disk leaves the files as they were before the write.
+// A change made outside an explicit Transaction starts a write that the next flush commits.
+// A table that opens with its header's "index lags" mark set (left by an older version, or by a
+// change made while the index could not be kept) has an index that may not match its rows: the
+// index is reported stale and rebuilt from the rows. Pack, reindex and tag creation write new
+// files beside the old ones and rename them into place, holding the folder's writers' lock;
+// pack lists its renames in a journal first, so a crash between them is finished at the next
+// open.
 #pragma once
 
 #include "DbfFile.h"
 #include "Expression.h"
 #include "IndexFile.h"
+#include "Journal.h"
 #include "MemoFile.h"
 #include "Status.h"
 
@@ -40,7 +43,7 @@ Result<std::vector<FieldDef>> parseFieldList(const QString& text);
 QString indexPathFor(const QString& dbfPath);
 QString memoPathFor(const QString& dbfPath);
 
-class Table {
+class Table : public std::enable_shared_from_this<Table> {
 public:
     struct Tag {
         QString name;
@@ -127,12 +130,24 @@ public:
     // Number of rows marked deleted (counted once, then kept current).
     Result<std::uint32_t> deletedCount();
 
+    // For the folder's writes: the files whose changes a commit journals, their names, and the
+    // reload that brings headers, memo pointers and index pages back in line with the disk.
+    std::vector<File*> journaledFiles();
+    std::vector<QString> fileNames() const;
+    Status reloadFromDisk();
+    void markCommitted() {
+        dirty_ = false;
+        retired_.clear();
+    }
+    Folder* folder() const { return folder_.get(); }
+
 private:
     Table() = default;
     Status openFiles();
     Status loadTags();
     void closeFiles();
-    Status markIndexLag();
+    Status beginChange();
+    struct StructureChange;
     Status indexRecord(std::uint32_t recno, const std::string* oldRec, const std::string* newRec);
     std::vector<Tag*> maintainedTags();
     Status rebuildCdx(const std::vector<std::pair<QString, QString>>& defs, const std::vector<QString>& forExprs,
@@ -151,6 +166,8 @@ private:
         std::unique_ptr<Tag> tag;
     };
     std::vector<Single> singles_;
+    std::vector<std::unique_ptr<IndexFile>> retired_;  // closed during a write that has not landed
+    std::shared_ptr<Folder> folder_;
     Status indexProblem_;
     bool lagMarked_ = false;
     bool dirty_ = false;
