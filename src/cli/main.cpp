@@ -35,7 +35,8 @@ const char* kUsage =
     "\n"
     "Commands:\n"
     "  init                      create the collection tables and index files that are missing\n"
-    "  check                     verify every table, memo and index file of the data folder\n"
+    "  check [--tables]          verify every table, memo and index file of the data folder, and\n"
+    "                            that the collection tables agree (--tables: each table alone)\n"
     "  query TABLE [--order TAG] [--filter EXPR] [--fields F1,F2,...]\n"
     "                            print the rows as CSV (UTF-8) with a header line\n"
     "  count TABLE [--filter EXPR]\n"
@@ -110,6 +111,8 @@ public:
         }
         return std::nullopt;
     }
+    // Removes "--name" and tells whether it was there.
+    bool flag(const QString& name) { return args_.removeAll(name) > 0; }
     void done() {
         if (!args_.isEmpty()) fail(QStringLiteral("unexpected argument \"%1\"").arg(args_.first()));
     }
@@ -252,9 +255,10 @@ int cmdInit(const QString& folder, Args& args) {
 }
 
 int cmdCheck(const QString& folder, Args& args) {
+    const bool tablesOnly = args.flag(QStringLiteral("--tables"));
     args.done();
     const QStringList tables = tablesOf(folder);
-    const QStringList problems = CheckFolder(folder);
+    const QStringList problems = CheckFolder(folder, tablesOnly);
     for (const QString& p : problems) out(p + QLatin1Char('\n'));
     if (!problems.isEmpty()) {
         std::fprintf(stderr, "%d problem(s) found\n", int(problems.size()));
@@ -626,7 +630,10 @@ int main(int argc, char** argv) {
             dataOption = *args.option(QStringLiteral("--data"));
         }
         const QString command = args.take();
-        const QString folder = check(ResolveDataFolder(dataOption, QCoreApplication::applicationDirPath()));
+        // Commands that only read never create the folder they are pointed at.
+        static const QStringList readers = {QStringLiteral("check"), QStringLiteral("query"), QStringLiteral("count")};
+        const QString folder =
+            check(ResolveDataFolder(dataOption, QCoreApplication::applicationDirPath(), !readers.contains(command)));
         static const std::map<QString, std::function<int(const QString&, Args&)>> commands = {
             {QStringLiteral("init"), cmdInit},   {QStringLiteral("check"), cmdCheck},
             {QStringLiteral("query"), cmdQuery}, {QStringLiteral("count"), cmdCount},

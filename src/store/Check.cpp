@@ -1,11 +1,15 @@
 #include "Check.h"
 
+#include "Codepage.h"
+#include "Journal.h"
 #include "Table.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <cstring>
+#include <map>
+#include <set>
 
 namespace albumora::store {
 
@@ -28,12 +32,29 @@ QStringList CheckTable(const QString& dbfPath) {
             memo = std::move(m).value();
     }
     if (memo) {
+        const std::uint64_t freeAt = std::uint64_t(memo->nextFree()) * memo->blockSize();
+        if (freeAt < MemoFile::kHeaderSize)
+            problems << QStringLiteral("%1: the memo file's next free block (%2) lies in its header; the next memo would overwrite it")
+                            .arg(name)
+                            .arg(memo->nextFree());
+    }
+    if (memo) {
         int reported = 0;
         Status st = dbf.scan(1, count, [&](std::uint32_t recno, const char* rec) {
             for (const FieldDef& f : dbf.fields()) {
                 if (!f.isMemo()) continue;
                 const std::uint32_t block = Table::memoBlock(f, rec);
                 if (!block) continue;
+                if (block >= memo->nextFree() && memo->nextFree() * std::uint64_t(memo->blockSize()) >= MemoFile::kHeaderSize &&
+                    reported++ < 20) {
+                    problems << QStringLiteral("%1: record %2, field %3: memo block %4 lies at or past the memo file's next free block %5")
+                                    .arg(name)
+                                    .arg(recno)
+                                    .arg(QString::fromLatin1(f.name.c_str()))
+                                    .arg(block)
+                                    .arg(memo->nextFree());
+                    continue;
+                }
                 auto text = memo->read(block);
                 if (!text && reported++ < 20)
                     problems << QStringLiteral("%1: record %2, field %3: %4")
@@ -121,12 +142,101 @@ QStringList CheckTable(const QString& dbfPath) {
     return problems;
 }
 
-QStringList CheckFolder(const QString& folder) {
+namespace {
+
+// The rows of a table that are not deleted, as (ID, NR) texts; false when the table is absent.
+bool readIds(const QString& path, std::vector<std::pair<std::string, std::string>>& rows, QStringList& problems) {
+    if (!fileExists(path)) return false;
+    auto opened = DbfFile::open(path, false);
+    if (!opened) return false;  // its own check has said why
+    DbfFile& dbf = **opened;
+    const int id = dbf.fieldIndex("ID"), nr = dbf.fieldIndex("NR");
+    if (id < 0) {
+        problems << QStringLiteral("%1: the table has no ID field").arg(QFileInfo(path).fileName());
+        return false;
+    }
+    const FieldDef& fi = dbf.fields()[size_t(id)];
+    const FieldDef* fn = nr >= 0 ? &dbf.fields()[size_t(nr)] : nullptr;
+    Status st = dbf.scan(1, dbf.recordCount(), [&](std::uint32_t, const char* rec) {
+        if (rec[0] == '*') return true;
+        rows.emplace_back(std::string(trimRight(std::string_view(rec + fi.offset, size_t(fi.length)))),
+                          fn ? std::string(rec + fn->offset, size_t(fn->length)) : std::string());
+        return true;
+    });
+    return st.isOk();
+}
+
+QString plural(size_t n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
+}
+
+// The four collection tables agree: every row of the other three belongs to an album, every
+// album has tracks, track numbers are 1 to 999, and no album ID is used twice.
+QStringList checkCollection(const QDir& dir) {
+    QStringList problems;
+    std::vector<std::pair<std::string, std::string>> albums, tracks, artists, playlist;
+    if (!readIds(resolveCaseInsensitive(dir.filePath(QStringLiteral("ALBUMS.DBF"))), albums, problems)) return problems;
+    std::map<std::string, int> albumIds;
+    for (const auto& a : albums) ++albumIds[a.first];
+    std::vector<QString> twice;
+    for (const auto& [id, n] : albumIds)
+        if (n > 1) twice.push_back(QString::fromLatin1(id.c_str()));
+    if (!twice.empty())
+        problems << QStringLiteral("ALBUMS.DBF: %1 used by more than one album: %2")
+                        .arg(plural(twice.size(), "album ID is", "album IDs are"),
+                             QStringList(twice.begin(), twice.begin() + std::ptrdiff_t(std::min<size_t>(twice.size(), 10))).join(QStringLiteral(", ")));
+    std::set<std::string> withTracks;
+    if (readIds(resolveCaseInsensitive(dir.filePath(QStringLiteral("TRACKS.DBF"))), tracks, problems)) {
+        size_t orphans = 0, badNumbers = 0;
+        for (const auto& [id, nr] : tracks) {
+            withTracks.insert(id);
+            if (!albumIds.count(id)) ++orphans;
+            bool ok = false;
+            const int n = QString::fromLatin1(nr.c_str()).trimmed().toInt(&ok);
+            if (!ok || n < 1 || n > 999) ++badNumbers;
+        }
+        if (orphans) problems << QStringLiteral("TRACKS.DBF: %1 no album").arg(plural(orphans, "track belongs to", "tracks belong to"));
+        if (badNumbers)
+            problems << QStringLiteral("TRACKS.DBF: %1 a track number outside 1 to 999").arg(plural(badNumbers, "track has", "tracks have"));
+        size_t empty = 0;
+        QStringList some;
+        for (const auto& [id, n] : albumIds)
+            if (!withTracks.count(id)) {
+                if (++empty <= 10) some << QString::fromLatin1(id.c_str());
+            }
+        if (empty) problems << QStringLiteral("ALBUMS.DBF: %1 no tracks: %2").arg(plural(empty, "album has", "albums have"), some.join(QStringLiteral(", ")));
+    }
+    const std::pair<const char*, std::vector<std::pair<std::string, std::string>>*> others[] = {
+        {"ARTISTS.DBF", &artists}, {"PLAYLIST.DBF", &playlist}};
+    for (const auto& [file, rows] : others) {
+        if (!readIds(resolveCaseInsensitive(dir.filePath(QString::fromLatin1(file))), *rows, problems)) continue;
+        size_t orphans = 0;
+        for (const auto& r : *rows) orphans += albumIds.count(r.first) ? 0 : 1;
+        if (orphans) problems << QStringLiteral("%1: %2 no album").arg(QString::fromLatin1(file), plural(orphans, "row belongs to", "rows belong to"));
+    }
+    return problems;
+}
+
+}  // namespace
+
+QStringList CheckFolder(const QString& folder, bool tablesOnly) {
     QStringList problems;
     QDir dir(folder);
+    if (!dir.exists()) return {QStringLiteral("The data folder %1 does not exist").arg(folder)};
+    auto unfinished = Folder::hasUnfinishedWrite(folder);
+    if (!unfinished)
+        problems << unfinished.error().text();
+    else if (*unfinished)
+        problems << QStringLiteral("%1: an unfinished write of the collection waits to be undone; the next program to open the "
+                                   "folder undoes it")
+                        .arg(QFileInfo(Folder::journalPath(folder)).fileName());
+    for (const QString& j : dir.entryList({QStringLiteral(".*.pack-journal")}, QDir::Files | QDir::Hidden))
+        problems << QStringLiteral("%1: a pack was interrupted between its renames; the next program to open the table finishes it")
+                        .arg(j.mid(1, j.size() - int(sizeof(".pack-journal"))));
     const QStringList tables = dir.entryList({QStringLiteral("*.dbf"), QStringLiteral("*.DBF"), QStringLiteral("*.Dbf")},
                                              QDir::Files, QDir::Name | QDir::IgnoreCase);
     for (const QString& t : tables) problems << CheckTable(dir.filePath(t));
+    if (!tablesOnly) problems << checkCollection(dir);
     return problems;
 }
 

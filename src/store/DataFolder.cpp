@@ -6,7 +6,7 @@
 
 namespace albumora::store {
 
-Result<QString> ResolveDataFolder(const QString& explicitFolder, const QString& programFolder) {
+Result<QString> ResolveDataFolder(const QString& explicitFolder, const QString& programFolder, bool create) {
     QString folder = explicitFolder;
     if (folder.isEmpty()) folder = qEnvironmentVariable("ALBUMORA_HOME");
     if (folder.isEmpty() && !programFolder.isEmpty() &&
@@ -18,6 +18,8 @@ Result<QString> ResolveDataFolder(const QString& explicitFolder, const QString& 
         folder = base + QStringLiteral("/Albumora");
     }
     folder = QDir::cleanPath(QDir(folder).absolutePath());
+    if (!create && !QFileInfo::exists(folder))
+        return Status(ErrorKind::NotFound, QStringLiteral("The data folder %1 does not exist").arg(folder), folder);
     if (!QDir().mkpath(folder))
         return Status(ErrorKind::IoError, QStringLiteral("Cannot create the data folder ") + folder, folder);
     if (!QFileInfo(folder).isDir())

@@ -9,6 +9,8 @@
 namespace albumora::store {
 
 // explicitFolder: a folder given on the command line, taken before the other rules.
-Result<QString> ResolveDataFolder(const QString& explicitFolder, const QString& programFolder);
+// create: make the folder when it is missing (a command that only reads says false, and a
+// missing folder is then an error).
+Result<QString> ResolveDataFolder(const QString& explicitFolder, const QString& programFolder, bool create = true);
 
 }  // namespace albumora::store

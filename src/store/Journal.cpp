@@ -307,7 +307,8 @@ Result<bool> Folder::hasUnfinishedWrite(const QString& folder) {
         ALB_TRY(l.readSome(0, b, 8).status());
         count = get64(b);
     }
-    return count <= image.count;
+    // Below the journal's count the commit never began to write the tables.
+    return count == image.count;
 }
 
 // With the writers' lock held: undoes the journal of a writer that died before its commit

@@ -101,8 +101,8 @@ public:
     Status beginStructureChange(int waitMs);
     void endStructureChange(const std::vector<QString>& changedFiles);
 
-    // Whether the folder holds an unfinished write (for the integrity check): the journal is
-    // not empty and its commit never finished.
+    // Whether the folder holds an unfinished write (for the integrity check): a whole journal
+    // whose commit had begun to write the tables and never finished.
     static Result<bool> hasUnfinishedWrite(const QString& folder);
 
 private:

@@ -1068,10 +1068,11 @@ void Table::closeIndexFile(const QString& idxPath) {
 Status Table::create(const QString& path, const std::vector<FieldDef>& fields) {
     if (isOpenInProcess(path))
         return Status(ErrorKind::Locked, QStringLiteral("%1 is open and cannot be replaced").arg(name(path)), path);
-    ALB_TRY(DbfFile::create(path, fields));
+    // The memo file first: a table exists once its DBF does, and a DBF must never be without
+    // its memo file, not even after a crash between the two.
     const bool memo = std::any_of(fields.begin(), fields.end(), [](const FieldDef& f) { return f.isMemo(); });
     if (memo) ALB_TRY(MemoFile::create(memoPathFor(path)));
-    return {};
+    return DbfFile::create(path, fields);
 }
 
 Status Table::copyStructure(const QString& destPath) const { return create(destPath, fields()); }
