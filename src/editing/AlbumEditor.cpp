@@ -404,10 +404,11 @@ store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(con
         auto table = store::Table::open(a.tablePath(), store::OpenMode::Exclusive);
         if (table) (*table)->pack();
     }
-    ALB_TRY(a.setOrder(albumOrder));
-    ALB_TRY(a.open());
-    ALB_TRY(dm_.tblTracks.first());
-    ALB_TRY(openShared(dm_.tblCD, QStringLiteral("Tracks")));
+    // The delete has landed; a failure from here on (the disk just filled) must not report it
+    // as failed. The cursors open again when they can.
+    a.setOrder(albumOrder);
+    if (a.open()) dm_.tblTracks.first();
+    openShared(dm_.tblCD, QStringLiteral("Tracks"));
     return true;
 }
 

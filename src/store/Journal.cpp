@@ -539,14 +539,18 @@ Status Folder::commit() {
         return st;
     }
     for (const auto& f : j.files) ++slotCounts[size_t(slotOf(f.name))];
-    st = writeCounts(j.count + 1, slotCounts);
+    // The commit stands once the count has passed the journal's or the journal is empty;
+    // with neither, the next program to open the folder would undo it, so it is undone now.
+    const Status counted = writeCounts(j.count + 1, slotCounts);
+    Status emptied = journal.truncate(0);
+    if (emptied) emptied = journal.sync();
+    if (!counted && !emptied) {
+        undo(path_, j);
+        abort();
+        return counted;
+    }
     seen_ = j.count + 1;
     seenSlots_ = slotCounts;
-    // With the count past the journal's, the journal is stale even if emptying it fails.
-    if (st) {
-        journal.truncate(0);
-        journal.sync();
-    }
     for (Table* t : enlisted_) t->markCommitted();
     endWrite();
     return {};

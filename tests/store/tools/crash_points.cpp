@@ -7,6 +7,7 @@
 // bind to them when the program is linked); each passes on to the next definition, which is the
 // C library's or a sanitizer's.
 #include <dlfcn.h>
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -39,6 +40,48 @@ struct CountAtExit {
     }
 } countAtExit;
 
+// With ALBUMORA_FAIL_AT=N (and no crash point) the N-th call fails instead, with the errno of
+// ALBUMORA_FAIL_ERRNO (ENOSPC unless set); with ALBUMORA_FAIL_STICKY=1 every call from the N-th
+// on fails, as on a disk that is full for good.
+long failAt() {
+    static const long at = [] {
+        const char* v = getenv("ALBUMORA_FAIL_AT");
+        return v ? strtol(v, nullptr, 10) : 0L;
+    }();
+    return at;
+}
+
+int failErrno() {
+    static const int e = [] {
+        const char* v = getenv("ALBUMORA_FAIL_ERRNO");
+        return v ? int(strtol(v, nullptr, 10)) : ENOSPC;
+    }();
+    return e;
+}
+
+bool sticky() {
+    static const bool s = getenv("ALBUMORA_FAIL_STICKY") != nullptr;
+    return s;
+}
+
+// True when this call is to fail; the caller sets errno and returns -1.
+bool failHere() {
+    const long at = failAt();
+    if (at <= 0) return false;
+    if (count == at || (sticky() && count > at)) {
+        if (count == at) {
+            char line[96];
+            const int n = snprintf(line, sizeof line, "failure point %ld\n", count);
+            if (n > 0) {
+                ssize_t ignored = write(2, line, size_t(n));
+                (void)ignored;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
 void crashPoint(const char* call, long a, long b) {
     if (++count != crashAt() || crashAt() <= 0) return;
     char line[160];
@@ -62,36 +105,42 @@ extern "C" {
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
     static auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
     crashPoint("pwrite", long(offset), long(n));
+    if (failHere()) return errno = failErrno(), -1;
     return real(fd, buf, n, offset);
 }
 
 int rename(const char* from, const char* to) {
     static auto real = next<int (*)(const char*, const char*)>("rename");
     crashPoint("rename", 0, 0);
+    if (failHere()) return errno = failErrno(), -1;
     return real(from, to);
 }
 
 int unlink(const char* path) {
     static auto real = next<int (*)(const char*)>("unlink");
     crashPoint("unlink", 0, 0);
+    if (failHere()) return errno = failErrno(), -1;
     return real(path);
 }
 
 int fdatasync(int fd) {
     static auto real = next<int (*)(int)>("fdatasync");
     crashPoint("fdatasync", fd, 0);
+    if (failHere()) return errno = failErrno(), -1;
     return real(fd);
 }
 
 int fsync(int fd) {
     static auto real = next<int (*)(int)>("fsync");
     crashPoint("fsync", fd, 0);
+    if (failHere()) return errno = failErrno(), -1;
     return real(fd);
 }
 
 int ftruncate(int fd, off_t length) {
     static auto real = next<int (*)(int, off_t)>("ftruncate");
     crashPoint("ftruncate", fd, long(length));
+    if (failHere()) return errno = failErrno(), -1;
     return real(fd, length);
 }
 
