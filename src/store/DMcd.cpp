@@ -56,24 +56,11 @@ QString TDM::FormatTrackTime(qint64 seconds, int width) {
 
 QString TDM::PadNumber(qint64 number, int width) { return QStringLiteral("%1").arg(number, width); }
 
-Status TDM::CreateAlbumTags(Table& table) {
-    return table.createTags({{QStringLiteral("Artist"), QStringLiteral("upper(Artist)+upper(Album)")},
-                             {QStringLiteral("Album"), QStringLiteral("upper(Album)")},
-                             {QStringLiteral("Label"), QStringLiteral("upper(Label)+upper(IX)")},
-                             {QStringLiteral("Genre"), QStringLiteral("upper(Genre)+upper(Artist)")},
-                             {QStringLiteral("ID"), QStringLiteral("ID")}});
-}
+Status TDM::CreateAlbumTags(Table& table) { return table.createTags(IndexTagsOf(QStringLiteral("ALBUMS.DBF"))); }
 
 Status TDM::CreateIndexTags(Table& table) {
-    const QString name = QFileInfo(table.path()).fileName().toUpper();
-    const QChar fourth = name.size() > 3 ? name.at(3) : QChar();
-    if (fourth == QLatin1Char('C')) return table.createTags({{QStringLiteral("Tracks"), QStringLiteral("ID+NR")}});
-    if (fourth == QLatin1Char('I'))
-        return table.createTags({{QStringLiteral("ID"), QStringLiteral("ID+NR")},
-                                 {QStringLiteral("Artist"), QStringLiteral("upper(Artist)")}});
-    if (fourth == QLatin1Char('U')) return CreateAlbumTags(table);
-    if (fourth == QLatin1Char('Y')) return table.createTags({{QStringLiteral("Playlist"), QStringLiteral("ID+NR")}});
-    return {};
+    const auto defs = IndexTagsOf(table.path());
+    return defs.empty() ? Status() : table.createTags(defs);
 }
 
 Status TDM::CreateIndexTags(Cursor& cursor) {
@@ -112,12 +99,31 @@ Status TDM::FlushCollection() {
     return {};
 }
 
+std::vector<std::pair<QString, QString>> TDM::IndexTagsOf(const QString& fileName) {
+    const QString name = QFileInfo(fileName).fileName().toUpper();
+    const QChar fourth = name.size() > 3 ? name.at(3) : QChar();
+    if (fourth == QLatin1Char('C')) return {{QStringLiteral("Tracks"), QStringLiteral("ID+NR")}};
+    if (fourth == QLatin1Char('I'))
+        return {{QStringLiteral("ID"), QStringLiteral("ID+NR")}, {QStringLiteral("Artist"), QStringLiteral("upper(Artist)")}};
+    if (fourth == QLatin1Char('U'))
+        return {{QStringLiteral("Artist"), QStringLiteral("upper(Artist)+upper(Album)")},
+                {QStringLiteral("Album"), QStringLiteral("upper(Album)")},
+                {QStringLiteral("Label"), QStringLiteral("upper(Label)+upper(IX)")},
+                {QStringLiteral("Genre"), QStringLiteral("upper(Genre)+upper(Artist)")},
+                {QStringLiteral("ID"), QStringLiteral("ID")}};
+    if (fourth == QLatin1Char('Y')) return {{QStringLiteral("Playlist"), QStringLiteral("ID+NR")}};
+    return {};
+}
+
 Status TDM::createIndexFile(const QString& fileName, const std::function<void(const QString&)>& status) {
     const QString path = tablePath(fileName);
     if (status) status(QStringLiteral("Creating Index File for: ") + QFileInfo(fileName).completeBaseName().toUpper());
-    ALB_TRY(removeFile(indexPathFor(path)));
+    // Built beside the old index file and renamed over it: a rebuild that fails leaves it.
     ALB_ASSIGN_OR_RETURN(auto table, Table::open(path, OpenMode::Exclusive));
-    ALB_TRY(CreateIndexTags(*table));
+    Status st = table->recreateIndex(IndexTagsOf(fileName));
+    if (!st)
+        return Status(st.kind(), QStringLiteral("The index file of %1 cannot be rebuilt: %2").arg(QFileInfo(path).fileName(), st.text()),
+                      path);
     if (status) status(QString());
     return {};
 }
@@ -149,14 +155,13 @@ Status TDM::EnsureCollectionFiles(const std::function<void(const QString&)>& sta
         return table->tags().empty();
     };
     ALB_ASSIGN_OR_RETURN(bool albums, needsIndex(QStringLiteral("ALBUMS.DBF")));
-    if (albums) {
-        // Album, track and playlist indexes are rebuilt together, as they always were.
-        ALB_TRY(removeFile(indexPathFor(tablePath(QStringLiteral("TRACKS.DBF")))));
-        ALB_TRY(removeFile(indexPathFor(tablePath(QStringLiteral("PLAYLIST.DBF")))));
-        ALB_TRY(createIndexFile(QStringLiteral("ALBUMS.DBF"), status));
-    }
+    // Album, track and playlist indexes are rebuilt together, as they always were.
+    if (albums) ALB_TRY(createIndexFile(QStringLiteral("ALBUMS.DBF"), status));
     for (const QString& file : {QStringLiteral("TRACKS.DBF"), QStringLiteral("ARTISTS.DBF"), QStringLiteral("PLAYLIST.DBF")}) {
-        ALB_ASSIGN_OR_RETURN(bool need, needsIndex(file));
+        bool need = albums && file != QLatin1String("ARTISTS.DBF");
+        if (!need) {
+            ALB_ASSIGN_OR_RETURN(need, needsIndex(file));
+        }
         if (need) ALB_TRY(createIndexFile(file, status));
     }
     return {};

@@ -41,6 +41,8 @@ public:
     // "C" TRACKS, "I" ARTISTS, "U" ALBUMS, "Y" PLAYLIST; other tables get none.
     static Status CreateIndexTags(Table& table);
     static Status CreateIndexTags(Cursor& cursor);
+    // The tags CreateIndexTags makes for a collection table (name, key expression), in order.
+    static std::vector<std::pair<QString, QString>> IndexTagsOf(const QString& fileName);
     // The five album tags, on any table with the ALBUMS.DBF layout.
     static Status CreateAlbumTags(Table& table);
     static Status CreateAlbumTags(Cursor& cursor);

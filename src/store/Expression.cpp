@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 
 namespace albumora::store {
 
@@ -334,9 +335,20 @@ struct LogicNode : Node {
 enum class Fn { Upper, Lower, Left, Right, Substr, Padr, Padl, Ltrim, Rtrim, Alltrim, Empty, Contains, Len, Val, Str,
                 Iif, Dtos, At, Space, Deleted, Recno };
 
+// A run of "*" means what one does; collapsed once, a pattern of thousands of stars costs a row
+// no more than a pattern of one.
+std::string collapseStars(std::string_view pattern) {
+    std::string out;
+    out.reserve(pattern.size());
+    for (char ch : pattern)
+        if (ch != '*' || out.empty() || out.back() != '*') out.push_back(ch);
+    return out;
+}
+
 struct FnNode : Node {
     Fn fn;
     std::vector<NodeP> args;
+    mutable std::optional<std::string> constantPattern;
     std::string_view str(const EvalContext& c) const override {
         switch (fn) {
             case Fn::Upper:
@@ -437,7 +449,11 @@ struct FnNode : Node {
                 }
             case Fn::Contains: {
                 std::string_view text = args[0]->str(c);
-                return containsPattern(text, args[1]->str(c));
+                if (args[1]->isConstant()) {
+                    if (!constantPattern) constantPattern = collapseStars(args[1]->str(c));
+                    return containsPattern(text, *constantPattern);
+                }
+                return containsPattern(text, collapseStars(args[1]->str(c)));
             }
             case Fn::Iif: return args[0]->logic(c) ? args[1]->logic(c) : args[2]->logic(c);
             case Fn::Deleted: return c.record && c.record[0] == '*';

@@ -306,6 +306,23 @@ TEST(CliInit, CreatesTheCollectionAndThenLeavesItAlone) {
     EXPECT_EQ(cli({QStringLiteral("check")}).exitCode, 0);
 }
 
+TEST_F(CliTest, ARepairThatCannotRebuildKeepsTheIndexFilesAndNamesTheTable) {
+    // The ALBUMS index lags (it must be rebuilt), but its ID field was renamed by another tool,
+    // so the key "ID" no longer compiles: nothing can be rebuilt.
+    QByteArray dbf = readAll(file("ALBUMS.DBF"));
+    const qsizetype at = dbf.indexOf(QByteArray("ID\0", 3), 32);
+    ASSERT_GT(at, 0);
+    dbf[at] = 'X';
+    dbf[14] = 1;
+    writeAll(file("ALBUMS.DBF"), dbf);
+    const QByteArray albumsIndex = readAll(file("ALBUMS.CDX")), tracksIndex = readAll(file("TRACKS.CDX"));
+    const ProcessResult r = cli({QStringLiteral("init")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("The index file of ALBUMS.DBF cannot be rebuilt"))) << r.err.toStdString();
+    EXPECT_EQ(readAll(file("ALBUMS.CDX")), albumsIndex);
+    EXPECT_EQ(readAll(file("TRACKS.CDX")), tracksIndex);
+}
+
 TEST_F(CliTest, MissingAlbumIndexRebuildsTrackAndPlaylistIndexesButNotArtists) {
     // Index files stamped long ago: a rebuilt one carries a new time, a kept one the old.
     const QDateTime old(QDate(2001, 2, 3), QTime(4, 5, 6), Qt::UTC);

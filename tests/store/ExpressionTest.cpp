@@ -61,6 +61,22 @@ struct Case {
     bool expected;
 };
 
+TEST(ExpressionTest, ARunOfStarsMatchesAsOneStarDoes) {
+    const Row row = sampleAlbum();
+    const std::string stars(60000, '*');
+    const std::pair<std::string, bool> cases[] = {{"DAV" + stars + "IS", true}, {"is" + stars + "dav", false},
+                                                  {stars, true}, {stars + "davis" + stars, true}};
+    for (const auto& [pattern, expected] : cases) {
+        auto e = Expression::compile(QStringLiteral("contains(artist,\"%1\")").arg(QString::fromStdString(pattern)), row.fields);
+        ASSERT_TRUE(e.isOk()) << e.error().text().toStdString();
+        // Evaluated as a filter is, row after row.
+        for (int i = 0; i < 20000; ++i) {
+            EvalContext ctx = row.ctx();
+            ASSERT_EQ(e->evalLogical(ctx), expected) << pattern.size();
+        }
+    }
+}
+
 TEST(ExpressionTest, ConditionsUsersAndTheProgramWrite) {
     const Row row = sampleAlbum();
     const Case cases[] = {
