@@ -210,7 +210,18 @@ Status Table::openFiles() {
         const QString mp = memoPathFor(path_);
         if (!fileExists(mp))
             return Status(ErrorKind::NotFound, QStringLiteral("The memo file of %1 is missing: %2").arg(name(path_), mp), mp);
-        ALB_ASSIGN_OR_RETURN(memo_, MemoFile::open(mp, dbf_->writable()));
+        auto memo = MemoFile::open(mp, dbf_->writable());
+        if (!memo && memo.error().kind() == ErrorKind::IoError && dbf_->writable()) {
+            // A memo file this user may not write: the table is read, not written, as a
+            // read-only DBF is.
+            auto ro = DbfFile::open(path_, false);
+            if (!ro) return ro.error();
+            dbf_ = std::move(ro).value();
+            ALB_TRY(dbf_->lock(mode_ == OpenMode::Exclusive ? File::Lock::Exclusive : File::Lock::Shared));
+            memo = MemoFile::open(mp, false);
+        }
+        if (!memo) return memo.error();
+        memo_ = std::move(memo).value();
     }
     lagMarked_ = dbf_->indexLag();
     return loadTags();

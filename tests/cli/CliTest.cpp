@@ -306,6 +306,28 @@ TEST(CliInit, CreatesTheCollectionAndThenLeavesItAlone) {
     EXPECT_EQ(cli({QStringLiteral("check")}).exitCode, 0);
 }
 
+TEST_F(CliTest, AMemoFileThatCannotBeWrittenStillReadsAndRefusesWrites) {
+    // Immutable, so that even root (as CI runs) may not write it.
+    const ProcessResult set = albumora::test::runProcess(QStringLiteral("chattr"), {QStringLiteral("+i"), file("ALBUMS.FPT")});
+    if (set.exitCode != 0) GTEST_SKIP() << "chattr +i is not possible here: " << set.err.toStdString();
+    const ProcessResult count = cli({QStringLiteral("count"), QStringLiteral("ALBUMS.DBF")});
+    const ProcessResult rows = cli({QStringLiteral("query"), QStringLiteral("ALBUMS.DBF"), QStringLiteral("--fields"), QStringLiteral("Notes")});
+    const QString list = dir.file(QStringLiteral("list.txt"));
+    writeAll(list, "1. One\n2. Two\n");
+    const ProcessResult import = cli({QStringLiteral("import"), QStringLiteral("--source"), QStringLiteral("numbered"), list,
+                                      QStringLiteral("--artist"), QStringLiteral("A"), QStringLiteral("--title"), QStringLiteral("T"),
+                                      QStringLiteral("--genre"), QStringLiteral("rock")});
+    const ProcessResult after = cli({QStringLiteral("count"), QStringLiteral("TRACKS.DBF")});
+    albumora::test::runProcess(QStringLiteral("chattr"), {QStringLiteral("-i"), file("ALBUMS.FPT")});
+    EXPECT_EQ(count.exitCode, 0) << count.err.toStdString();
+    EXPECT_EQ(count.out, QStringLiteral("5\n"));
+    EXPECT_EQ(rows.exitCode, 0) << rows.err.toStdString();
+    EXPECT_TRUE(rows.out.contains(QStringLiteral("12,50"))) << rows.out.toStdString();
+    EXPECT_EQ(import.exitCode, 1);
+    EXPECT_TRUE(import.err.contains(QStringLiteral("read-only"))) << import.err.toStdString();
+    EXPECT_EQ(after.out, QStringLiteral("14\n"));
+}
+
 TEST_F(CliTest, ARepairThatCannotRebuildKeepsTheIndexFilesAndNamesTheTable) {
     // The ALBUMS index lags (it must be rebuilt), but its ID field was renamed by another tool,
     // so the key "ID" no longer compiles: nothing can be rebuilt.
