@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -565,6 +566,7 @@ Status Folder::beginStructureChange(int waitMs) {
     Status st = lock(waitMs);
     if (st) st = recoverLocked();
     if (st) st = reloadChanged();
+    if (st) removeLeftovers();
     std::uint64_t count = 0;
     std::array<std::uint64_t, kSlots> slotCounts{};
     if (st) st = readCounts(count, &slotCounts);
@@ -575,6 +577,21 @@ Status Folder::beginStructureChange(int waitMs) {
         --structure_;
     }
     return st;
+}
+
+// Temporary files of writers that were killed (".NAME.PID.tmp"): with the writers' lock held,
+// those whose process is gone belong to nobody.
+void Folder::removeLeftovers() {
+    const QDir dir(path_);
+    for (const QString& f : dir.entryList({QStringLiteral(".*.tmp")}, QDir::Files | QDir::Hidden)) {
+        const QStringList parts = f.split(QLatin1Char('.'));
+        if (parts.size() < 4) continue;
+        bool ok = false;
+        const long pid = parts[parts.size() - 2].toLong(&ok);
+        if (!ok || pid <= 0 || pid == long(::getpid())) continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+        removeFile(dir.filePath(f));
+    }
 }
 
 void Folder::endStructureChange(const std::vector<QString>& changedFiles) {

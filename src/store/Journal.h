@@ -115,6 +115,7 @@ private:
     Status beginWrite(int waitMs);
     Status recoverLocked();
     Status reloadChanged();
+    void removeLeftovers();
     Status commit();
     void abort();
     void endWrite();

@@ -6,6 +6,7 @@
 #include "Table.h"
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -326,6 +327,21 @@ TEST_F(CliTest, AMemoFileThatCannotBeWrittenStillReadsAndRefusesWrites) {
     EXPECT_EQ(import.exitCode, 1);
     EXPECT_TRUE(import.err.contains(QStringLiteral("read-only"))) << import.err.toStdString();
     EXPECT_EQ(after.out, QStringLiteral("14\n"));
+}
+
+TEST_F(CliTest, LeftoversOfKilledWritersAreRemovedAndThoseOfLiveOnesKept) {
+    // A process number no process can have (process numbers stay below pid_max), and one that
+    // is alive (this test).
+    const QByteArray pidMax = readAll(QStringLiteral("/proc/sys/kernel/pid_max")).trimmed();
+    ASSERT_FALSE(pidMax.isEmpty());
+    const QString dead = file(".ALBUMS.CDX.") + QString::fromLatin1(pidMax) + QStringLiteral(".tmp");
+    const QString live = file(".TRACKS.CDX.") + QString::number(QCoreApplication::applicationPid()) + QStringLiteral(".tmp");
+    writeAll(dead, QByteArray(4096, 'x'));
+    writeAll(live, QByteArray(4096, 'y'));
+    const ProcessResult r = cli({QStringLiteral("reindex"), QStringLiteral("all")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dead));
+    EXPECT_TRUE(QFile::exists(live));
 }
 
 TEST_F(CliTest, ARepairThatCannotRebuildKeepsTheIndexFilesAndNamesTheTable) {
