@@ -223,7 +223,6 @@ Status Table::openFiles() {
         if (!memo) return memo.error();
         memo_ = std::move(memo).value();
     }
-    lagMarked_ = dbf_->indexLag();
     return loadTags();
 }
 
@@ -436,7 +435,6 @@ Status Table::reloadFromDisk() {
     ++changeStamp_;
     deleted_.reset();
     dirty_ = false;
-    lagMarked_ = dbf_->indexLag();
     return st;
 }
 
@@ -627,7 +625,6 @@ Status Table::reopenAfterReplace() {
     ALB_TRY(dbf_->setTableFlags(std::uint8_t(dbf_->tableFlags() | DbfFile::kFlagCdx)));
     if (dbf_->indexLag()) ALB_TRY(dbf_->setIndexLag(false));
     ALB_TRY(dbf_->sync());
-    lagMarked_ = false;
     return loadTags();
 }
 

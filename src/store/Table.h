@@ -169,7 +169,6 @@ private:
     std::vector<std::unique_ptr<IndexFile>> retired_;  // closed during a write that has not landed
     std::shared_ptr<Folder> folder_;
     Status indexProblem_;
-    bool lagMarked_ = false;
     bool dirty_ = false;
     std::uint64_t changeStamp_ = 1;
     std::uint64_t tagsStamp_ = 0;
