@@ -630,6 +630,11 @@ int main(int argc, char** argv) {
             dataOption = *args.option(QStringLiteral("--data"));
         }
         const QString command = args.take();
+        // The engine's own status texts (an index rebuilt when a read met a damaged page) go to
+        // stderr, so they never mix with a query's rows.
+        albumora::store::Table::setStatusReporter([](const QString& text) {
+            if (!text.isEmpty()) std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        });
         // Commands that only read never create the folder they are pointed at.
         static const QStringList readers = {QStringLiteral("check"), QStringLiteral("query"), QStringLiteral("count")};
         const QString folder =

@@ -6,6 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
 namespace albumora::shell {
 namespace {
 
@@ -25,15 +31,22 @@ std::optional<QString> keyOf(const QString& line) {
     return line.left(eq).trimmed();
 }
 
-// [first, last) line range of a section's body, or nothing when absent.
-std::optional<std::pair<int, int>> findSection(const QStringList& lines, const QString& section) {
+std::vector<std::pair<QString, int>> indexSections(const QStringList& lines) {
+    std::vector<std::pair<QString, int>> out;
     for (int i = 0; i < lines.size(); ++i) {
         QString name;
-        if (isSection(lines[i], &name) && name.compare(section, Qt::CaseInsensitive) == 0) {
-            int end = i + 1;
-            while (end < lines.size() && !isSection(lines[end])) ++end;
-            return std::make_pair(i + 1, end);
-        }
+        if (isSection(lines[i], &name)) out.emplace_back(name, i);
+    }
+    return out;
+}
+
+// [first, last) line range of a section's body, or nothing when absent.
+std::optional<std::pair<int, int>> findSection(const QStringList& lines, const std::vector<std::pair<QString, int>>& sections,
+                                               const QString& section) {
+    for (size_t s = 0; s < sections.size(); ++s) {
+        if (sections[s].first.compare(section, Qt::CaseInsensitive) != 0) continue;
+        const int end = s + 1 < sections.size() ? sections[s + 1].second : int(lines.size());
+        return std::make_pair(sections[s].second + 1, end);
     }
     return std::nullopt;
 }
@@ -44,27 +57,79 @@ IniFile::IniFile(QString path) : path_(std::move(path)) {}
 
 bool IniFile::exists() const { return QFileInfo(path_).isFile(); }
 
-QStringList IniFile::load() const {
+bool IniFile::readable() const { return load() != nullptr; }
+
+const IniFile::Snapshot* IniFile::load() const {
+    const QByteArray native = QFile::encodeName(path_);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            // No file reads as an empty one; the first write creates it.
+            cache_.emplace();
+            error_.clear();
+            return &*cache_;
+        }
+        error_ = QStringLiteral("Cannot read %1: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
+        cache_.reset();
+        return nullptr;
+    }
+    const qint64 mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (cache_ && cache_->size >= 0 && !cache_->racy && cache_->dev == quint64(st.st_dev) && cache_->ino == quint64(st.st_ino) &&
+        cache_->size == qint64(st.st_size) && cache_->mtimeNs == mtimeNs)
+        return &*cache_;
     QFile f(path_);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    const QByteArray bytes = f.readAll();
+    QByteArray bytes;
+    bool ok = f.open(QIODevice::ReadOnly);
+    if (ok) {
+        bytes = f.readAll();
+        ok = f.error() == QFileDevice::NoError;
+    }
+    if (!ok) {
+        error_ = QStringLiteral("Cannot read %1: %2").arg(path_, f.errorString());
+        cache_.reset();
+        return nullptr;
+    }
+    Snapshot snap;
     QString text = store::fromCp1252(std::string_view(bytes.constData(), size_t(bytes.size())));
+    bytes.clear();
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    QStringList lines = text.split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-    return lines;
+    snap.lines = text.split(QLatin1Char('\n'));
+    if (!snap.lines.isEmpty() && snap.lines.last().isEmpty()) snap.lines.removeLast();
+    snap.sections = indexSections(snap.lines);
+    // Stamped with the stat taken before the read: a write that lands meanwhile changes the
+    // stamp, and the next read reads the file again.
+    snap.dev = quint64(st.st_dev);
+    snap.ino = quint64(st.st_ino);
+    snap.size = qint64(st.st_size);
+    snap.mtimeNs = mtimeNs;
+    // File times advance in clock ticks, so a write in the same tick as the one read would
+    // leave the stamp unchanged: a file changed within the last second is read every time.
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    snap.racy = mtimeNs >= (qint64(now.tv_sec) - 1) * 1000000000 + now.tv_nsec;
+    cache_ = std::move(snap);
+    error_.clear();
+    return &*cache_;
 }
 
-bool IniFile::save(const QStringList& lines) const {
+bool IniFile::save(const QStringList& lines) {
     QString text;
     for (const QString& l : lines) text += l + QStringLiteral("\r\n");
-    return store::writeFileAtomically(path_, store::toCp1252(text), false).isOk();
+    const store::Status st = store::writeFileAtomically(path_, store::toCp1252(text), false);
+    cache_.reset();
+    if (!st) {
+        error_ = st.text();
+        return false;
+    }
+    return true;
 }
 
 std::optional<QString> IniFile::read(const QString& section, const QString& key) const {
-    const QStringList lines = load();
-    auto range = findSection(lines, section);
+    const Snapshot* snap = load();
+    if (!snap) return std::nullopt;
+    const QStringList& lines = snap->lines;
+    auto range = findSection(lines, snap->sections, section);
     if (!range) return std::nullopt;
     for (int i = range->first; i < range->second; ++i) {
         auto k = keyOf(lines[i]);
@@ -98,8 +163,10 @@ bool IniFile::readBool(const QString& section, const QString& key, bool def) con
 }
 
 bool IniFile::write(const QString& section, const QString& key, const QString& value) {
-    QStringList lines = load();
-    auto range = findSection(lines, section);
+    const Snapshot* snap = load();
+    if (!snap) return false;
+    QStringList lines = snap->lines;
+    auto range = findSection(lines, snap->sections, section);
     const QString line = key + QLatin1Char('=') + value;
     if (!range) {
         lines << QLatin1Char('[') + section + QLatin1Char(']') << line;
@@ -108,6 +175,7 @@ bool IniFile::write(const QString& section, const QString& key, const QString& v
     for (int i = range->first; i < range->second; ++i) {
         auto k = keyOf(lines[i]);
         if (k && k->compare(key, Qt::CaseInsensitive) == 0) {
+            if (lines[i] == line) return true;
             lines[i] = line;
             return save(lines);
         }
@@ -128,17 +196,21 @@ bool IniFile::writeInt(const QString& section, const QString& key, int value) {
 }
 
 bool IniFile::eraseSection(const QString& section) {
-    QStringList lines = load();
-    auto range = findSection(lines, section);
+    const Snapshot* snap = load();
+    if (!snap) return false;
+    auto range = findSection(snap->lines, snap->sections, section);
     if (!range) return true;
+    QStringList lines = snap->lines;
     lines.erase(lines.begin() + (range->first - 1), lines.begin() + range->second);
     return save(lines);
 }
 
 std::vector<std::pair<QString, QString>> IniFile::readSection(const QString& section) const {
     std::vector<std::pair<QString, QString>> out;
-    const QStringList lines = load();
-    auto range = findSection(lines, section);
+    const Snapshot* snap = load();
+    if (!snap) return out;
+    const QStringList& lines = snap->lines;
+    auto range = findSection(lines, snap->sections, section);
     if (!range) return out;
     for (int i = range->first; i < range->second; ++i) {
         auto k = keyOf(lines[i]);
@@ -150,10 +222,9 @@ std::vector<std::pair<QString, QString>> IniFile::readSection(const QString& sec
 
 QStringList IniFile::sectionNames() const {
     QStringList out;
-    for (const QString& l : load()) {
-        QString name;
-        if (isSection(l, &name)) out << name;
-    }
+    const Snapshot* snap = load();
+    if (!snap) return out;
+    for (const auto& s : snap->sections) out << s.first;
     return out;
 }
 

@@ -1,7 +1,11 @@
 // The settings file in the Windows private-profile format: "[Section]" lines, "key=value"
-// lines, sections and keys matched without regard to case. Every read and every write goes
-// straight to the file, as the program has always done: there is no cached copy that could
-// go stale while another window writes.
+// lines, sections and keys matched without regard to case. Every read sees the file as it is
+// on disk now, whoever wrote it last: the parsed copy kept between reads is used only while
+// the file's inode, size and modification time are those it was read with, so a large file is
+// read once and not once per setting.
+//
+// A file that exists but cannot be read is never written over: the write is refused, since
+// writing what could be read (nothing) would wipe every other setting.
 //
 // Text is Windows-1252 with CR LF line ends. Reading a value trims the blanks around it and one
 // pair of enclosing quotes; a list section is read as its lines in file order.
@@ -39,10 +43,26 @@ public:
     std::vector<std::pair<QString, QString>> readSection(const QString& section) const;
     QStringList sectionNames() const;
 
+    // False after a read that found the file but could not read it; the reason is in
+    // lastError().
+    bool readable() const;
+    const QString& lastError() const { return error_; }
+
 private:
-    QStringList load() const;
-    bool save(const QStringList& lines) const;
+    struct Snapshot {
+        QStringList lines;
+        // Upper-cased section name and the index of its header line, in file order.
+        std::vector<std::pair<QString, int>> sections;
+        quint64 dev = 0, ino = 0;
+        qint64 size = -1, mtimeNs = 0;
+        bool racy = true;
+    };
+    // The file's lines, or nothing when it exists and cannot be read.
+    const Snapshot* load() const;
+    bool save(const QStringList& lines);
     QString path_;
+    mutable std::optional<Snapshot> cache_;
+    mutable QString error_;
 };
 
 }  // namespace albumora::shell

@@ -72,6 +72,8 @@ TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscS
     buildWidgets();
     buildMenu();
     connect(browser_.get(), &AlbumsBrowser::statusChanged, this, &TForm1::setStatus);
+    // An index the engine rebuilds because a read met a damaged page says so in the status bar.
+    store::Table::setStatusReporter([this](const QString& text) { setStatus(text); });
     connect(browser_.get(), &AlbumsBrowser::albumButtonsChanged, this, [this](bool on) {
         DelButton->setEnabled(on);
         ModButton->setEnabled(on);
@@ -97,7 +99,10 @@ TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscS
     installImport();
 }
 
-TForm1::~TForm1() { qApp->removeEventFilter(this); }
+TForm1::~TForm1() {
+    store::Table::setStatusReporter({});
+    qApp->removeEventFilter(this);
+}
 
 QToolButton* TForm1::speedButton(const QString& name, const QString& text, const QString& hint, QWidget* parent) {
     auto* b = new QToolButton(parent);

@@ -574,7 +574,7 @@ Status Cursor::scanFrom(bool fromStart, Dir dir, bool& found) {
         }
     }
     while (ok) {
-        ALB_ASSIGN_OR_RETURN(IndexEntry e, tree->entry(p));
+        ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(tree, p));
         if (!inScope(e.key)) return {};
         ALB_TRY(table_->readRecord(e.recno, rec));
         if (passes(e.recno, rec)) {
@@ -624,7 +624,7 @@ Status Cursor::step(Dir dir, bool& moved) {
         ALB_ASSIGN_OR_RETURN(bool found, tree->seek(posKey_, recno_, p));
         bool exact = false;
         if (found) {
-            ALB_ASSIGN_OR_RETURN(IndexEntry e, tree->entry(p));
+            ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(tree, p));
             exact = e.key == posKey_ && e.recno == recno_;
         }
         if (dir == Dir::Forward) {
@@ -646,7 +646,7 @@ Status Cursor::step(Dir dir, bool& moved) {
         }
         checkFirst = false;
         if (!ok) return {};
-        ALB_ASSIGN_OR_RETURN(IndexEntry e, tree->entry(p));
+        ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(tree, p));
         if (!inScope(e.key)) return {};
         ALB_TRY(table_->readRecord(e.recno, rec));
         if (passes(e.recno, rec)) {
@@ -661,7 +661,7 @@ Status Cursor::step(Dir dir, bool& moved) {
     }
 }
 
-Status Cursor::first() {
+Status Cursor::firstOnce() {
     ALB_TRY(requireOpen());
     ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
@@ -674,7 +674,7 @@ Status Cursor::first() {
     return st;
 }
 
-Status Cursor::last() {
+Status Cursor::lastOnce() {
     ALB_TRY(requireOpen());
     ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
@@ -687,7 +687,7 @@ Status Cursor::last() {
     return st;
 }
 
-Status Cursor::next() {
+Status Cursor::nextOnce() {
     ALB_TRY(requireOpen());
     if (state_ != State::Browse) ALB_TRY(post());
     bool moved = false;
@@ -701,7 +701,7 @@ Status Cursor::next() {
     return {};
 }
 
-Status Cursor::prior() {
+Status Cursor::priorOnce() {
     ALB_TRY(requireOpen());
     if (state_ != State::Browse) ALB_TRY(post());
     bool moved = false;
@@ -727,7 +727,7 @@ Status Cursor::gotoBookmark(const Bookmark& b) {
     return {};
 }
 
-Result<qint64> Cursor::recordCount() {
+Result<qint64> Cursor::recordCountOnce() {
     ALB_TRY(requireOpen());
     ALB_TRY(catchUp());
     if (detailNone_) return qint64(0);
@@ -740,7 +740,7 @@ Result<qint64> Cursor::recordCount() {
         low.resize(size_t(t->tree->keyLength()), '\0');
         ALB_ASSIGN_OR_RETURN(bool ok, t->tree->seek(low, 0, p));
         while (ok) {
-            ALB_ASSIGN_OR_RETURN(IndexEntry e, t->tree->entry(p));
+            ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(t->tree, p));
             if (!inScope(e.key)) break;
             ALB_TRY(table_->readRecord(e.recno, rec));
             if (passes(e.recno, rec)) ++n;
@@ -767,7 +767,7 @@ Result<qint64> Cursor::recordCount() {
     return qint64(table_->recordCount()) - deleted;
 }
 
-Result<std::vector<std::uint32_t>> Cursor::visibleRecords() {
+Result<std::vector<std::uint32_t>> Cursor::visibleRecordsOnce() {
     ALB_TRY(requireOpen());
     ALB_TRY(catchUp());
     std::vector<std::uint32_t> out;
@@ -800,7 +800,7 @@ Result<std::vector<std::uint32_t>> Cursor::visibleRecords() {
     }
     std::string rec;
     while (ok) {
-        ALB_ASSIGN_OR_RETURN(IndexEntry e, t->tree->entry(p));
+        ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(t->tree, p));
         if (!inScope(e.key)) break;
         if (readRows) {
             ALB_TRY(table_->readRecord(e.recno, rec));
@@ -816,7 +816,7 @@ Result<std::vector<std::uint32_t>> Cursor::visibleRecords() {
 // ---------------------------------------------------------------------------------------------
 // Seeks
 
-Result<bool> Cursor::findKey(const QStringList& values) {
+Result<bool> Cursor::findKeyOnce(const QStringList& values) {
     ALB_TRY(requireOpen());
     ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
@@ -827,7 +827,7 @@ Result<bool> Cursor::findKey(const QStringList& values) {
     ALB_ASSIGN_OR_RETURN(bool ok, t->tree->seek(key, 0, p));
     std::string rec;
     while (ok) {
-        ALB_ASSIGN_OR_RETURN(IndexEntry e, t->tree->entry(p));
+        ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(t->tree, p));
         if (e.key != key) break;
         if (inScope(e.key)) {
             ALB_TRY(table_->readRecord(e.recno, rec));
@@ -847,7 +847,7 @@ Result<bool> Cursor::findKey(const QStringList& values) {
     return false;
 }
 
-Result<bool> Cursor::findPartial(const QString& prefixText) {
+Result<bool> Cursor::findPartialOnce(const QString& prefixText) {
     ALB_TRY(requireOpen());
     ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
@@ -860,7 +860,7 @@ Result<bool> Cursor::findPartial(const QString& prefixText) {
     ALB_ASSIGN_OR_RETURN(bool ok, t->tree->seek(low, 0, p));
     std::string rec;
     while (ok) {
-        ALB_ASSIGN_OR_RETURN(IndexEntry e, t->tree->entry(p));
+        ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(t->tree, p));
         if (!startsWith(e.key, prefix)) break;
         if (inScope(e.key)) {
             ALB_TRY(table_->readRecord(e.recno, rec));
@@ -880,7 +880,7 @@ Result<bool> Cursor::findPartial(const QString& prefixText) {
     return false;
 }
 
-Status Cursor::findNearest(const QString& value) {
+Status Cursor::findNearestOnce(const QString& value) {
     ALB_TRY(requireOpen());
     ALB_TRY(catchUp());
     if (state_ != State::Browse) ALB_TRY(post());
@@ -892,7 +892,7 @@ Status Cursor::findNearest(const QString& value) {
     ALB_ASSIGN_OR_RETURN(bool ok, t->tree->seek(low, 0, p));
     std::string rec;
     while (ok) {
-        ALB_ASSIGN_OR_RETURN(IndexEntry e, t->tree->entry(p));
+        ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(t->tree, p));
         if (inScope(e.key)) {
             ALB_TRY(table_->readRecord(e.recno, rec));
             if (passes(e.recno, rec)) {
@@ -912,6 +912,51 @@ Status Cursor::findNearest(const QString& value) {
     }
     return last();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Reads that meet a damaged index page rebuild the index and are tried once more, rather than
+// answering with the rows before the damage.
+
+namespace {
+const Status& statusOf(const Status& s) { return s; }
+template <class T>
+Status statusOf(const Result<T>& r) {
+    return r.status();
+}
+}  // namespace
+
+template <class Op>
+auto Cursor::repairing(Op&& op) -> decltype(op()) {
+    auto r = op();
+    if (!table_) return r;
+    const Status st = statusOf(r);
+    if (st.isOk() || !table_->isIndexDamage(st)) return r;
+    ALB_TRY(table_->repairIndex(st));
+    touchView();
+    return op();
+}
+
+Result<IndexEntry> Cursor::entryAt(Tree* tree, const TreePos& p) const {
+    ALB_ASSIGN_OR_RETURN(IndexEntry e, tree->entry(p));
+    if (e.recno == 0 || e.recno > table_->recordCount())
+        return Status(ErrorKind::Corruption,
+                      QStringLiteral("%1: an index entry points at record %2, past the table's %3 rows")
+                          .arg(QFileInfo(tree->filePath()).fileName())
+                          .arg(e.recno)
+                          .arg(table_->recordCount()),
+                      tree->filePath(), p.leaf);
+    return e;
+}
+
+Status Cursor::first() { return repairing([this] { return firstOnce(); }); }
+Status Cursor::last() { return repairing([this] { return lastOnce(); }); }
+Status Cursor::next() { return repairing([this] { return nextOnce(); }); }
+Status Cursor::prior() { return repairing([this] { return priorOnce(); }); }
+Result<qint64> Cursor::recordCount() { return repairing([this] { return recordCountOnce(); }); }
+Result<std::vector<std::uint32_t>> Cursor::visibleRecords() { return repairing([this] { return visibleRecordsOnce(); }); }
+Result<bool> Cursor::findKey(const QStringList& values) { return repairing([&] { return findKeyOnce(values); }); }
+Result<bool> Cursor::findPartial(const QString& prefix) { return repairing([&] { return findPartialOnce(prefix); }); }
+Status Cursor::findNearest(const QString& value) { return repairing([&] { return findNearestOnce(value); }); }
 
 // ---------------------------------------------------------------------------------------------
 // Master-detail

@@ -160,6 +160,18 @@ private:
     enum class Dir { Forward, Backward };
 
     const Table::Tag* orderTag() const;
+    template <class Op>
+    auto repairing(Op&& op) -> decltype(op());
+    Result<IndexEntry> entryAt(Tree* tree, const TreePos& p) const;
+    Status firstOnce();
+    Status lastOnce();
+    Status nextOnce();
+    Status priorOnce();
+    Result<qint64> recordCountOnce();
+    Result<std::vector<std::uint32_t>> visibleRecordsOnce();
+    Result<bool> findKeyOnce(const QStringList& values);
+    Result<bool> findPartialOnce(const QString& prefix);
+    Status findNearestOnce(const QString& value);
     Status requireOpen() const;
     Status catchUp();
     Status loadRecord(std::uint32_t recno);

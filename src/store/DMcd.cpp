@@ -144,7 +144,8 @@ Status TDM::EnsureCollectionFiles(const std::function<void(const QString&)>& sta
         ALB_ASSIGN_OR_RETURN(auto fields, parseFieldList(d.fields));
         ALB_TRY(Table::create(path, fields));
     }
-    // An index file that lags behind its table, or cannot be read, is rebuilt like a missing one.
+    // An index file that lags behind its table, cannot be read or fails the cheap structural
+    // checks is rebuilt like a missing one.
     auto needsIndex = [&](const QString& file) -> Result<bool> {
         const QString path = tablePath(file);
         if (!fileExists(indexPathFor(path))) return true;
@@ -152,7 +153,9 @@ Status TDM::EnsureCollectionFiles(const std::function<void(const QString&)>& sta
         if (!table->indexProblem().isOk()) return true;
         for (const Table::Tag* t : table->tags())
             if (!t->usable) return true;
-        return table->tags().empty();
+        if (table->tags().empty()) return true;
+        // Damage in the pages every open reads (a tag's root and the ends of its levels).
+        return !table->checkIndexShape().isOk();
     };
     ALB_ASSIGN_OR_RETURN(bool albums, needsIndex(QStringLiteral("ALBUMS.DBF")));
     // Album, track and playlist indexes are rebuilt together, as they always were.

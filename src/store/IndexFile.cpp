@@ -177,14 +177,26 @@ std::string Tree::padKey(std::string_view key) const {
 }
 
 Result<std::shared_ptr<const IndexNode>> Tree::node(std::uint32_t page) {
-    return file_->readNode(page, info_.keyLength, pad_);
+    return file_->readNode(page, info_.keyLength, pad_, !info_.descending);
 }
 
 int Tree::compare(const IndexNode& n, size_t i, std::string_view key, std::uint32_t recno) const {
     return comparePair(n.keys.data() + i * size_t(info_.keyLength), n.recnos[i], key.data(), recno, info_.keyLength);
 }
 
+const QString& Tree::filePath() const { return file_->path(); }
+
 bool Tree::current(const TreePos& pos) const { return pos.valid() && pos.stamp == file_->stamp(); }
+
+// Only the node the header points at is marked as the root; a mark anywhere else, or none on
+// the root, is a page that does not belong where it was found.
+Status Tree::checkRootFlag(const IndexNode& n, int depth, std::uint32_t page) const {
+    if ((depth == 0) == n.isRoot()) return {};
+    return Status(ErrorKind::Corruption,
+                  QStringLiteral("%1: index node %2 %3").arg(fileName(file_->path())).arg(page)
+                      .arg(depth == 0 ? QStringLiteral("is the root but not marked as one") : QStringLiteral("is marked as a root below the root")),
+                  file_->path(), page);
+}
 
 Result<std::uint32_t> Tree::descend(std::string_view key, std::uint32_t recno, std::vector<PathStep>* path,
                                     bool forInsert) {
@@ -193,6 +205,7 @@ Result<std::uint32_t> Tree::descend(std::string_view key, std::uint32_t recno, s
     size_t parentIndex = 0;
     for (int depth = 0; depth < kMaxDepth; ++depth) {
         ALB_ASSIGN_OR_RETURN(auto n, node(page));
+        ALB_TRY(checkRootFlag(*n, depth, page));
         // A child's greatest key is its parent's key for it: a cheap test on every descent that
         // catches a damaged interior node before it sends a seek the wrong way.
         if (parent && (n->size() == 0 || std::memcmp(n->keys.data() + (n->size() - 1) * size_t(info_.keyLength),
@@ -233,6 +246,7 @@ Result<bool> Tree::first(TreePos& pos) {
             return Status(ErrorKind::Corruption, QStringLiteral("The index tree of %1 is too deep").arg(fileName(file_->path())),
                           file_->path(), root_);
         ALB_ASSIGN_OR_RETURN(auto n, node(page));
+        ALB_TRY(checkRootFlag(*n, depth, page));
         if (n->isLeaf()) {
             pos = {page, 0, file_->stamp()};
             if (n->size() > 0) return true;
@@ -253,6 +267,7 @@ Result<bool> Tree::last(TreePos& pos) {
             return Status(ErrorKind::Corruption, QStringLiteral("The index tree of %1 is too deep").arg(fileName(file_->path())),
                           file_->path(), root_);
         ALB_ASSIGN_OR_RETURN(auto n, node(page));
+        ALB_TRY(checkRootFlag(*n, depth, page));
         if (n->isLeaf()) {
             pos = {page, int(n->size()), file_->stamp()};
             return prior(pos);
@@ -287,7 +302,7 @@ Result<bool> Tree::next(TreePos& pos) {
             return Status(ErrorKind::Corruption, QStringLiteral("The leaf chain of %1 loops").arg(fileName(file_->path())),
                           file_->path(), page);
         ALB_ASSIGN_OR_RETURN(auto r, node(page));
-        if (!r->isLeaf() || r->left != from)
+        if (!r->isLeaf() || r->isRoot() || r->left != from)
             return Status(ErrorKind::Corruption, QStringLiteral("Broken leaf chain in %1").arg(fileName(file_->path())),
                           file_->path(), page);
         if (r->size() > 0) {
@@ -324,7 +339,7 @@ Result<bool> Tree::prior(TreePos& pos) {
             return Status(ErrorKind::Corruption, QStringLiteral("The leaf chain of %1 loops").arg(fileName(file_->path())),
                           file_->path(), page);
         ALB_ASSIGN_OR_RETURN(auto l, node(page));
-        if (!l->isLeaf() || l->right != from)
+        if (!l->isLeaf() || l->isRoot() || l->right != from)
             return Status(ErrorKind::Corruption, QStringLiteral("Broken leaf chain in %1").arg(fileName(file_->path())),
                           file_->path(), page);
         if (l->size() > 0) {
@@ -655,6 +670,54 @@ Status Tree::verify() {
     return {};
 }
 
+Status Tree::checkEdges(std::uint32_t maxRecno) {
+    const QString fname = fileName(file_->path());
+    auto bad = [&](std::uint32_t page, const QString& why) {
+        return Status(ErrorKind::Corruption, QStringLiteral("%1: tag %2: %3").arg(fname, QString::fromLatin1(info_.name.c_str()), why),
+                      file_->path(), page);
+    };
+    const int kl = info_.keyLength;
+    enum Edge { Left, Middle, Right };
+    int leafDepth = -1;
+    for (Edge edge : {Left, Middle, Right}) {
+        std::uint32_t page = root_;
+        for (int depth = 0;; ++depth) {
+            if (depth >= kMaxDepth) return bad(root_, QStringLiteral("the tree is too deep"));
+            ALB_ASSIGN_OR_RETURN(auto n, node(page));
+            if ((depth == 0) != n->isRoot())
+                return bad(page, depth == 0 ? QStringLiteral("the root node is not marked as root")
+                                            : QStringLiteral("node %1 is marked as root").arg(page));
+            if (edge == Left && n->left != kNoPage) return bad(page, QStringLiteral("the first node of a level has a left sibling"));
+            if (edge == Right && n->right != kNoPage) return bad(page, QStringLiteral("the last node of a level has a right sibling"));
+            if (depth == 0 && (n->left != kNoPage || n->right != kNoPage)) return bad(page, QStringLiteral("the root has siblings"));
+            if (n->isLeaf()) {
+                if (leafDepth >= 0 && depth != leafDepth) return bad(page, QStringLiteral("leaves at different depths"));
+                leafDepth = depth;
+                for (std::uint32_t r : n->recnos)
+                    if (r == 0 || (maxRecno && r > maxRecno))
+                        return bad(page, QStringLiteral("record number %1 is not in the table").arg(r));
+                // The neighbour must point back.
+                const std::uint32_t side = edge == Right ? n->left : n->right;
+                if (side != kNoPage) {
+                    ALB_ASSIGN_OR_RETURN(auto s, node(side));
+                    if (!s->isLeaf() || (edge == Right ? s->right : s->left) != page)
+                        return bad(side, QStringLiteral("the sibling links of node %1 are broken").arg(side));
+                }
+                break;
+            }
+            if (n->size() == 0) return bad(page, QStringLiteral("empty interior node %1").arg(page));
+            const size_t i = edge == Left ? 0 : edge == Right ? n->size() - 1 : n->size() / 2;
+            const std::uint32_t child = n->children[i];
+            ALB_ASSIGN_OR_RETURN(auto c, node(child));
+            if (c->size() == 0 ||
+                std::memcmp(c->keys.data() + (c->size() - 1) * size_t(kl), n->keys.data() + i * size_t(kl), size_t(kl)) != 0)
+                return bad(page, QStringLiteral("key %1 of node %2 is not the greatest key below it").arg(i).arg(page));
+            page = child;
+        }
+    }
+    return {};
+}
+
 Result<std::uint32_t> Tree::build(IndexFile* file, const KeyList& sorted, char pad) {
     const int kl = sorted.keyLength;
     // Leaves, filled in turn.
@@ -916,7 +979,7 @@ Status IndexFile::removeTag(std::string_view nameIn) {
     return {};
 }
 
-Result<std::shared_ptr<const IndexNode>> IndexFile::readNode(std::uint32_t page, int keyLength, char pad) {
+Result<std::shared_ptr<const IndexNode>> IndexFile::readNode(std::uint32_t page, int keyLength, char pad, bool ordered) {
     auto it = cache_.find(page);
     if (it != cache_.end()) {
         it->second.used = ++clock_;
@@ -978,6 +1041,13 @@ Result<std::shared_ptr<const IndexNode>> IndexFile::readNode(std::uint32_t page,
             n->children[size_t(i)] = getBe32(e + keyLength + 4);
             if (n->children[size_t(i)] == page) return corrupt(QStringLiteral("a node points at itself"));
         }
+    }
+    // A flipped bit in a key or record number usually breaks the order; a reader would
+    // otherwise walk on with rows missing or repeated.
+    for (size_t i = 1; ordered && i < n->size(); ++i) {
+        const char* k = n->keys.data() + i * size_t(keyLength);
+        if (comparePair(k - keyLength, n->recnos[i - 1], k, n->recnos[i], keyLength) >= 0)
+            return corrupt(QStringLiteral("entries %1 and %2 are out of order").arg(i - 1).arg(i));
     }
     cacheNode(page, n);
     return std::shared_ptr<const IndexNode>(std::move(n));

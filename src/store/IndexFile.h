@@ -115,6 +115,7 @@ public:
     std::uint32_t root() const { return root_; }
     char pad() const { return pad_; }
     int keyLength() const { return info_.keyLength; }
+    const QString& filePath() const;
 
     // Navigation. They return false when there is no such entry.
     Result<bool> first(TreePos& pos);
@@ -132,6 +133,11 @@ public:
     // Checks the whole structure: each node reached once, keys rising, interior keys equal to
     // the greatest key below them, sibling links forming one chain per level.
     Status verify();
+    // A few pages' worth of the same checks, cheap enough for every open: the header's root,
+    // the leftmost, middle and rightmost paths from the root to a leaf (node kinds, equal
+    // depths, interior keys the greatest of their child, keys rising, open sibling ends) and
+    // record numbers of the leaves met within 1..maxRecno (0: not checked).
+    Status checkEdges(std::uint32_t maxRecno);
     // Walks every entry in order, checking the structure; fn returns false to stop.
     template <class Fn>
     Status forEach(Fn&& fn);
@@ -149,6 +155,7 @@ private:
         int index;
     };
     Result<std::shared_ptr<const IndexNode>> node(std::uint32_t page);
+    Status checkRootFlag(const IndexNode& n, int depth, std::uint32_t page) const;
     Result<std::uint32_t> descend(std::string_view key, std::uint32_t recno, std::vector<PathStep>* path, bool forInsert);
     Status store(std::vector<PathStep>& path, std::uint32_t page, IndexNode node);
     Status updateSeparator(std::vector<PathStep>& path, const IndexNode& child);
@@ -188,7 +195,8 @@ public:
     std::uint64_t stamp() const { return stamp_; }
 
     // Page access for the trees.
-    Result<std::shared_ptr<const IndexNode>> readNode(std::uint32_t page, int keyLength, char pad);
+    // ordered: the node's entries must rise (every tag but a descending one of another program).
+    Result<std::shared_ptr<const IndexNode>> readNode(std::uint32_t page, int keyLength, char pad, bool ordered = true);
     Status writeNode(std::uint32_t page, const IndexNode& node, int keyLength, char pad);
     Result<std::uint32_t> allocate(std::uint32_t pages = 1);
     void release(std::uint32_t page);

@@ -1009,6 +1009,60 @@ Status Table::pack() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Damaged indexes
+
+namespace {
+std::function<void(const QString&)>& statusReporter() {
+    static std::function<void(const QString&)> reporter;
+    return reporter;
+}
+}  // namespace
+
+void Table::setStatusReporter(std::function<void(const QString&)> reporter) { statusReporter() = std::move(reporter); }
+
+void Table::reportStatus(const QString& text) {
+    if (statusReporter()) statusReporter()(text);
+}
+
+Status Table::checkIndexShape() {
+    if (!cdx_ || !indexProblem_.isOk()) return indexProblem_;
+    for (const auto& t : tags_) {
+        if (!t->usable) continue;
+        Status st = t->tree->checkEdges(recordCount());
+        if (!st) return st;
+    }
+    return {};
+}
+
+bool Table::isIndexDamage(const Status& st) const {
+    if (st.kind() != ErrorKind::Corruption) return false;
+    if (st.file() == indexPathFor(path_)) return true;
+    return std::any_of(singles_.begin(), singles_.end(), [&](const Single& s) { return s.path == st.file(); });
+}
+
+Status Table::repairIndex(const Status& damage) {
+    const QString base = QFileInfo(path_).completeBaseName().toUpper();
+    auto cannot = [&](const Status& why) {
+        return Status(damage.kind(), QStringLiteral("%1; it cannot be rebuilt now: %2").arg(damage.text(), why.text()), damage.file(),
+                      damage.offset());
+    };
+    // The rebuild renames files into place, which must not happen inside a write that has not landed.
+    if (folder_ && folder_->writing())
+        return cannot(Status(ErrorKind::Locked, QStringLiteral("a write of this program is in progress")));
+    reportStatus(QStringLiteral("Creating Index File for: ") + base);
+    Status st;
+    const auto single = std::find_if(singles_.begin(), singles_.end(), [&](const Single& s) { return s.path == damage.file(); });
+    if (single != singles_.end()) {
+        const QString p = single->path, expr = single->tag->keyExpr;
+        st = createIndexFile(p, expr);
+    } else {
+        st = reindex();
+    }
+    reportStatus(QString());
+    return st ? Status() : cannot(st);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Single-order index files
 
 Status Table::createIndexFile(const QString& idxPath, const QString& keyExpr) {

@@ -114,6 +114,19 @@ public:
     // Drops deleted rows, compacts the memo file and rebuilds the index. Needs exclusive use.
     Status pack();
 
+    // The cheap structural checks of every tag of the index file (Tree::checkEdges), for the
+    // opening of a collection.
+    Status checkIndexShape();
+    // Whether a failed read was the index file's fault: its bytes break the format.
+    bool isIndexDamage(const Status& st) const;
+    // An index is derived data: a read that met a damaged page rebuilds the whole index file
+    // from the rows, telling the status reporter while it works. Fails (naming the damage)
+    // when the table cannot be rebuilt now, for instance while another program has it open.
+    Status repairIndex(const Status& damage);
+    // Where the engine's own status texts go (the main window's status bar, the CLI's stderr).
+    static void setStatusReporter(std::function<void(const QString&)> reporter);
+    static void reportStatus(const QString& text);
+
     // A separate single-order index file, kept current while it is open.
     Status createIndexFile(const QString& path, const QString& keyExpr);
     Result<const Tag*> openIndexFile(const QString& path);

@@ -4,7 +4,9 @@
 #include "Settings.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 using namespace albumora::shell;
 using albumora::test::TempFolder;
@@ -48,12 +50,44 @@ TEST(IniFile, ReadsAndWritesLikeTheWindowsProfileFunctions) {
         "[media]\r\n<no copy>=  \r\nCD-R=CR (CD-R)\r\n[SMTP]\r\nAuth=1\r\n"));
     EXPECT_TRUE(ini.eraseSection(QStringLiteral("MEDIA")));
     EXPECT_EQ(ini.sectionNames(), (QStringList{"Current", "SMTP"}));
-    // Another writer's change is seen at once: nothing is cached.
+    // Another writer's change is seen at once, even one of the same size written in place.
     writeText(path, "[Current]\r\nName=Blues\r\n");
     EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Name")), QStringLiteral("Blues"));
+    writeText(path, "[Current]\r\nName=Jazzy\r\n");
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Name")), QStringLiteral("Jazzy"));
     // Windows-1252 text survives.
     EXPECT_TRUE(ini.write(QStringLiteral("Current"), QStringLiteral("Name"), QStringLiteral("Musique – Café €")));
     EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Name")), QStringLiteral("Musique – Café €"));
+}
+
+// A settings file that is there but cannot be read must never be replaced by one holding only
+// the key being written: that would wipe every other setting.
+TEST(IniFile, AFileThatCannotBeReadIsNeverWrittenOver) {
+    TempFolder dir;
+    // Reading /proc/self/mem from its start fails with EIO, as a failing disk would.
+    const QString path = dir.file(QStringLiteral("Albumora.ini"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), path));
+    IniFile ini(path);
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Host"), QStringLiteral("def")), QStringLiteral("def"));
+    EXPECT_FALSE(ini.readable());
+    EXPECT_TRUE(ini.lastError().contains(path)) << ini.lastError().toStdString();
+    EXPECT_FALSE(ini.write(QStringLiteral("Current"), QStringLiteral("Host"), QStringLiteral("x")));
+    EXPECT_FALSE(ini.eraseSection(QStringLiteral("Current")));
+    EXPECT_EQ(QFileInfo(path).symLinkTarget(), QStringLiteral("/proc/self/mem"));  // still the link, not a new file
+
+    // A folder of that name: the same.
+    const QString other = dir.file(QStringLiteral("other.ini"));
+    ASSERT_TRUE(QDir().mkdir(other));
+    IniFile folder(other);
+    EXPECT_FALSE(folder.write(QStringLiteral("Current"), QStringLiteral("Host"), QStringLiteral("x")));
+    EXPECT_TRUE(QFileInfo(other).isDir());
+
+    // A failed write is reported with its reason.
+    TempFolder ro;
+    const QString inRo = ro.file(QStringLiteral("sub/x.ini"));
+    IniFile missingFolder(inRo);
+    EXPECT_FALSE(missingFolder.write(QStringLiteral("Current"), QStringLiteral("Host"), QStringLiteral("x")));
+    EXPECT_FALSE(missingFolder.lastError().isEmpty());
 }
 
 TEST(SettingsFile, FirstRunWritesExactlyTheFirstRunKeysInOrder) {

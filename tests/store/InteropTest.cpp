@@ -937,7 +937,12 @@ TEST(FoxProIndexes, DamagedOrMissingIndexIsReportedAndTheRowsStillRead) {
             }
             for (int steps = 0; st && !c.eof() && steps < 100; ++steps) st = c.next();
         }
-        if (std::string(d.what) != "two CALL_ID keys swapped") {
+        const std::string what = d.what;
+        if (what.rfind("leaf of", 0) == 0) {
+            // A damaged page met by a read: the index is rebuilt from the rows and the read goes on.
+            EXPECT_TRUE(st.isOk()) << st.text().toStdString();
+            EXPECT_TRUE(CheckTable(path).isEmpty()) << CheckTable(path).join(QLatin1Char('\n')).toStdString();
+        } else if (what != "two CALL_ID keys swapped") {
             EXPECT_FALSE(st.isOk()) << "the damaged tag was used without complaint";
         } else {
             EXPECT_TRUE(st.isOk()) << "a well-formed tree with wrong keys still reads: " << st.text().toStdString();
