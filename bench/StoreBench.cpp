@@ -8,6 +8,9 @@
 //
 // Environment: ALBUMORA_BENCH_DIR (keep collections), ALBUMORA_BENCH_SIZES (album counts,
 // comma-separated; "20000,100000" unless given).
+//
+// The Cli* benchmarks time albumora-cli processes, start-up included, as a user running the
+// command would see it.
 #include "Generator.h"
 
 #include "Codepage.h"
@@ -22,6 +25,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -253,6 +257,115 @@ void OpenCollection(benchmark::State& state, int albums) {
     }
 }
 
+// The same, after the start-up checks of the data module (the missing-file and lag tests and
+// the cheap structural checks of every tag), as the desktop program and init open the folder.
+void OpenCollectionChecked(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto dm = std::make_unique<TDM>(collection);
+        state.ResumeTiming();
+        must(dm->EnsureCollectionFiles([](const QString& text) {
+            if (!text.isEmpty()) fail(QStringLiteral("start-up checks"), Status(ErrorKind::Corruption, text));
+        }),
+             QStringLiteral("checking the collection"));
+        must(dm->OpenCollectionTables(), QStringLiteral("opening the collection"));
+        state.PauseTiming();
+        if (dm->tblAlbums.isEmpty()) fail(QStringLiteral("opening"), Status(ErrorKind::NotFound, QStringLiteral("no first album")));
+        dm.reset();
+        state.ResumeTiming();
+    }
+}
+
+QString cliPath() { return QStringLiteral(ALBUMORA_CLI_PATH); }
+
+void runCli(const QStringList& args) {
+    QProcess p;
+    p.start(cliPath(), args);
+    if (!p.waitForFinished(300000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        fail(QStringLiteral("albumora-cli ") + args.join(QLatin1Char(' ')),
+             Status(ErrorKind::IoError, QString::fromLocal8Bit(p.readAllStandardError()).trimmed()));
+}
+
+QString writeTrackList(const QString& folder, int tracks) {
+    QString text;
+    for (int i = 1; i <= tracks; ++i) text += QStringLiteral("%1. Benchmark song number %1\n").arg(i);
+    const QString path = folder + QStringLiteral("/list.txt");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(text.toUtf8()) < 0)
+        fail(QStringLiteral("writing the track list"), Status(ErrorKind::IoError, path));
+    return path;
+}
+
+QStringList importArgs(const QString& data, const QString& list, const QString& title) {
+    return {QStringLiteral("--data"), data, QStringLiteral("import"), QStringLiteral("--source"), QStringLiteral("numbered"), list,
+            QStringLiteral("--artist"), QStringLiteral("Benchmark Writer"), QStringLiteral("--title"), title,
+            QStringLiteral("--genre"), QStringLiteral("rock")};
+}
+
+// One 12-track album imported by albumora-cli into a copy of the collection.
+void CliImportOne(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    Scratch work;
+    work.copyFrom(collection);
+    QTemporaryDir lists;
+    const QString list = writeTrackList(lists.path(), 12);
+    int serial = 0;
+    for (auto _ : state) runCli(importArgs(work.dir(), list, QStringLiteral("Imported %1").arg(++serial)));
+}
+
+// One album deleted by albumora-cli (its rows marked in one write, then the tables packed).
+void CliDeleteOne(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    Scratch work;
+    work.copyFrom(collection);
+    std::vector<QString> ids = albumIds(collection);
+    std::mt19937_64 rng(kSeed);
+    std::shuffle(ids.begin(), ids.end(), rng);
+    size_t next = 0;
+    for (auto _ : state) runCli({QStringLiteral("--data"), work.dir(), QStringLiteral("delete"), ids[next++ % ids.size()]});
+}
+
+// Writers importing side by side into one collection, each a loop of albumora-cli processes,
+// as several shells (or the desktop program and a script) would. Reports the time per import
+// of each writer; with one writer it is the single-writer rate.
+void CliWriters(benchmark::State& state, int albums) {
+    const int writers = int(state.range(0));
+    constexpr int kPerWriter = 10;
+    const QString& collection = Collections::get().folder(albums);
+    Scratch work;
+    work.copyFrom(collection);
+    QTemporaryDir lists;
+    const QString list = writeTrackList(lists.path(), 12);
+    int round = 0;
+    double totalMs = 0;
+    for (auto _ : state) {
+        ++round;
+        QElapsedTimer timer;
+        timer.start();
+        std::vector<std::unique_ptr<QProcess>> procs;
+        for (int w = 0; w < writers; ++w) {
+            // bash -c SCRIPT CLI ARGS...: the loop appends each album's title to the arguments.
+            const QString script =
+                QStringLiteral("set -e; for i in $(seq 1 %1); do \"$0\" \"$@\" \"W%2 R%3 $i\"; done").arg(kPerWriter).arg(w).arg(round);
+            const QStringList args{QStringLiteral("--data"), work.dir(),         QStringLiteral("import"),
+                                   QStringLiteral("--source"), QStringLiteral("numbered"), list,
+                                   QStringLiteral("--artist"), QStringLiteral("Benchmark Writer"),
+                                   QStringLiteral("--genre"), QStringLiteral("rock"),   QStringLiteral("--title")};
+            auto p = std::make_unique<QProcess>();
+            p->start(QStringLiteral("bash"), QStringList{QStringLiteral("-c"), script, cliPath()} + args);
+            procs.push_back(std::move(p));
+        }
+        for (auto& p : procs)
+            if (!p->waitForFinished(600000) || p->exitCode() != 0)
+                fail(QStringLiteral("a writer"), Status(ErrorKind::IoError, QString::fromLocal8Bit(p->readAllStandardError()).trimmed()));
+        totalMs += double(timer.nsecsElapsed()) / 1e6;
+    }
+    // Each writer imports kPerWriter albums in the round's wall time.
+    state.counters["ms_per_import_per_writer"] = totalMs / double(std::max<benchmark::IterationCount>(1, state.iterations()) * kPerWriter);
+    state.counters["imports_per_round"] = double(writers * kPerWriter);
+}
+
 void CountContains(benchmark::State& state, int albums) {
     const QString& collection = Collections::get().folder(albums);
     Cursor c(QStringLiteral("count"));
@@ -445,6 +558,20 @@ int main(int argc, char** argv) {
         }
         benchmark::RegisterBenchmark(("OpenCollection" + suffix).c_str(), [n](benchmark::State& s) { OpenCollection(s, n); })
             ->Iterations(200)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("OpenCollectionChecked" + suffix).c_str(), [n](benchmark::State& s) { OpenCollectionChecked(s, n); })
+            ->Iterations(100)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("CliImportOne" + suffix).c_str(), [n](benchmark::State& s) { CliImportOne(s, n); })
+            ->Iterations(20)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("CliDeleteOne" + suffix).c_str(), [n](benchmark::State& s) { CliDeleteOne(s, n); })
+            ->Iterations(big ? 3 : 5)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("CliWriters" + suffix).c_str(), [n](benchmark::State& s) { CliWriters(s, n); })
+            ->Arg(1)
+            ->Arg(2)
+            ->Iterations(2)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("CountContainsLove" + suffix).c_str(), [n](benchmark::State& s) { CountContains(s, n); })
             ->Iterations(big ? 5 : 10)

@@ -44,6 +44,25 @@ Status MemoFile::create(const QString& path, std::uint32_t blockSize) {
     return writeFileAtomically(path, header);
 }
 
+Result<std::uint32_t> MemoFile::blocksAt(std::uint32_t block) {
+    if (block == 0) return std::uint32_t(0);
+    const std::int64_t off = std::int64_t(block) * blockSize_;
+    if (off < kHeaderSize || off + 8 > fileSize_)
+        return Status(ErrorKind::Corruption, QStringLiteral("Memo block %1 lies outside %2").arg(block).arg(QFileInfo(path()).fileName()),
+                      path(), off);
+    unsigned char h[8];
+    ALB_TRY(file_.readAt(off, h, 8, "a memo block header"));
+    const std::uint32_t len = getBe32(h + 4);
+    if (std::int64_t(len) > fileSize_ - off - 8)
+        return Status(ErrorKind::Corruption,
+                      QStringLiteral("Memo block %1 of %2 claims %3 bytes, more than the file holds")
+                          .arg(block)
+                          .arg(QFileInfo(path()).fileName())
+                          .arg(len),
+                      path(), off + 4);
+    return std::uint32_t((std::uint64_t(len) + 8 + blockSize_ - 1) / blockSize_);
+}
+
 Result<std::string> MemoFile::read(std::uint32_t block) {
     if (block == 0) return std::string();
     const QString name = QFileInfo(path()).fileName();

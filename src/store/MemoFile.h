@@ -40,6 +40,10 @@ public:
 
     // Block 0 and blank references mean "no memo" and read as empty text.
     Result<std::string> read(std::uint32_t block);
+    // The number of blocks the memo at this block takes, read from its header.
+    Result<std::uint32_t> blocksAt(std::uint32_t block);
+    // The first block after the header.
+    std::uint32_t firstBlock() const { return (kHeaderSize + blockSize_ - 1) / blockSize_; }
     // Appends the text in new blocks; returns the first block, or 0 for an empty text.
     Result<std::uint32_t> append(const std::string& data, std::uint32_t type = 1);
     Status sync() { return file_.sync(); }

@@ -861,6 +861,57 @@ Status Table::reindex() {
     return reopenAfterReplace();
 }
 
+namespace {
+
+// Memo blocks written in order from a starting block, in large writes.
+class BlockWriter {
+public:
+    BlockWriter(File& file, std::uint32_t blockSize, std::uint32_t startBlock)
+        : file_(file), blockSize_(blockSize), at_(std::int64_t(startBlock) * blockSize) {}
+    Status put(std::uint32_t type, const std::string& data) {
+        const size_t blocks = (data.size() + 8 + blockSize_ - 1) / blockSize_;
+        const size_t start = buf_.size();
+        buf_.resize(start + blocks * blockSize_, '\0');
+        putBe32(buf_.data() + start, type);
+        putBe32(buf_.data() + start + 4, std::uint32_t(data.size()));
+        std::memcpy(buf_.data() + start + 8, data.data(), data.size());
+        return buf_.size() >= (1u << 20) ? flush() : Status();
+    }
+    Status flush() {
+        if (buf_.empty()) return {};
+        ALB_TRY(file_.writeAt(at_, buf_.data(), buf_.size()));
+        at_ += std::int64_t(buf_.size());
+        buf_.clear();
+        return {};
+    }
+
+private:
+    File& file_;
+    std::uint32_t blockSize_;
+    std::int64_t at_;
+    std::string buf_;
+};
+
+Status writeNextFree(MemoFile& memo, std::uint32_t next) {
+    unsigned char h[4];
+    putBe32(h, next);
+    ALB_TRY(memo.file().writeAt(0, h, 4));
+    return memo.file().sync();
+}
+
+}  // namespace
+
+// Pack keeps the table's files a pair that belongs together at every moment, for other xBase
+// programs too, which know nothing of our journals: the DBF is the only file replaced by a
+// rename, and the memo file is changed in place only where no row of the DBF on disk points.
+//   1. The kept memos are copied, compacted, past the memo file's next free block, where no row
+//      points; the free pointer is moved past them.
+//   2. The packed rows, pointing at those copies, and their index replace the DBF and CDX
+//      (a pack journal makes the two renames one step for this program).
+//   3. The copies are copied again to the front of the memo file, where now no row points; a
+//      second packed DBF pointing there replaces the first by one rename.
+//   4. The free pointer is set after them and the memo file cut there.
+// When the kept memos already lie compacted at the front, the memo file is only cut.
 Status Table::pack() {
     StructureChange sc(*this);
     ALB_TRY(sc.status);
@@ -869,8 +920,6 @@ Status Table::pack() {
     if (!dbf_->writable()) return Status(ErrorKind::IoError, QStringLiteral("%1 is read-only").arg(name(path_)), path_);
     ALB_TRY(flush());
     const QString dbfTmp = packTemp(path_);
-    const QString memoFinal = memo_ ? memo_->path() : QString();
-    const QString memoTmp = memo_ ? packTemp(memoFinal) : QString();
     const QString cdxFinal = indexPathFor(path_);
     const QString cdxTmp = packTemp(cdxFinal);
 
@@ -880,53 +929,79 @@ Status Table::pack() {
     std::vector<const FieldDef*> memoFields;
     for (const FieldDef& f : dbf_->fields())
         if (f.isMemo()) memoFields.push_back(&f);
+    const bool withMemos = memo_ && !memoFields.empty();
 
+    // Where the kept memos lie, and whether they lie compacted at the front already.
+    const std::uint32_t firstBlock = memo_ ? memo_->firstBlock() : 0;
+    const std::uint32_t oldNext = memo_ ? memo_->nextFree() : 0;
+    std::uint32_t liveBlocks = 0;
+    std::uint32_t usedEnd = oldNext;  // past every memo any row points at, deleted rows too
+    bool compact = true;
     Status st;
+    if (withMemos) {
+        Status scanned = dbf_->scan(1, dbf_->recordCount(), [&](std::uint32_t, const char* data) {
+            for (const FieldDef* f : memoFields) {
+                const std::uint32_t block = memoBlock(*f, data);
+                if (block == 0) continue;
+                auto n = memo_->blocksAt(block);
+                if (!n) {
+                    if (data[0] == '*') continue;  // a deleted row's memo is not kept
+                    st = n.error();
+                    return false;
+                }
+                usedEnd = std::max(usedEnd, block + *n);
+                if (data[0] == '*') continue;
+                compact = compact && block == firstBlock + liveBlocks;
+                liveBlocks += *n;
+            }
+            return true;
+        });
+        if (st && !scanned) st = scanned;
+        ALB_TRY(st);
+    }
+    const bool moveMemos = withMemos && !compact;
+    const std::uint32_t copyBase = std::max(usedEnd, firstBlock);
+
+    // The packed rows; moved memos are copied past the free pointer as they come.
     std::uint32_t kept = 0;
     {
         ALB_ASSIGN_OR_RETURN(File out, File::open(dbfTmp, File::Mode::Create));
-        std::unique_ptr<MemoFile> newMemo;
-        if (memo_) {
-            ALB_TRY(MemoFile::create(memoTmp, memo_->blockSize()));
-            ALB_ASSIGN_OR_RETURN(newMemo, MemoFile::open(memoTmp, true));
-        }
+        std::optional<BlockWriter> copies;
+        if (moveMemos) copies.emplace(memo_->file(), memo_->blockSize(), copyBase);
+        std::uint32_t placed = 0;
         const int recLen = dbf_->recordLength();
         std::string batch;
         std::int64_t writeAt = std::int64_t(header.size());
         Status scanned = dbf_->scan(1, dbf_->recordCount(), [&](std::uint32_t, const char* data) {
             if (data[0] == '*') return true;
             std::string rec(data, size_t(recLen));
-            for (const FieldDef* f : memoFields) {
-                std::uint32_t block = memoBlock(*f, data);
+            for (const FieldDef* f : moveMemos ? memoFields : std::vector<const FieldDef*>()) {
+                const std::uint32_t block = memoBlock(*f, data);
                 if (block == 0) continue;
                 auto text = memo_->read(block);
                 if (!text) {
                     st = text.error();
                     return false;
                 }
-                std::uint32_t type = f->type == 'M' ? 1 : 0;
-                auto nb = newMemo->append(*text, type);
-                if (!nb) {
-                    st = nb.error();
-                    return false;
-                }
-                std::string ref = memoReference(*f, *nb);
+                st = copies->put(f->type == 'M' ? 1 : 0, *text);
+                if (!st) return false;
+                const std::string ref = memoReference(*f, copyBase + placed);
                 std::memcpy(rec.data() + f->offset, ref.data(), ref.size());
+                placed += std::uint32_t((text->size() + 8 + memo_->blockSize() - 1) / memo_->blockSize());
             }
             batch.append(rec);
             ++kept;
             if (batch.size() >= (1u << 20)) {
-                Status w = out.writeAt(writeAt, batch.data(), batch.size());
-                if (!w) {
-                    st = w;
-                    return false;
-                }
+                st = out.writeAt(writeAt, batch.data(), batch.size());
+                if (!st) return false;
                 writeAt += std::int64_t(batch.size());
                 batch.clear();
             }
             return true;
         });
         if (st && !scanned) st = scanned;
+        if (st && placed != liveBlocks && moveMemos)
+            st = Status(ErrorKind::Corruption, QStringLiteral("The memos of %1 changed while it was packed").arg(name(path_)), path_);
         if (st) {
             batch.push_back('\x1A');
             st = out.writeAt(writeAt, batch.data(), batch.size());
@@ -937,11 +1012,15 @@ Status Table::pack() {
             st = out.writeAt(0, header.data(), header.size());
         }
         if (st) st = out.sync();
-        if (st && newMemo) st = newMemo->sync();
+        // The copies lie where no row points; only once they are on disk does the free pointer
+        // move past them.
+        if (st && copies) st = copies->flush();
+        if (st && copies) st = memo_->file().sync();
+        if (st && moveMemos) st = writeNextFree(*memo_, copyBase + liveBlocks);
     }
     if (!st) {
         removeFile(dbfTmp);
-        if (memo_) removeFile(memoTmp);
+        if (memo_) memo_->reload();
         return st;
     }
 
@@ -961,7 +1040,7 @@ Status Table::pack() {
         if (st) {
             packed.dbf_ = std::move(nd).value();
             if (memo_) {
-                auto nm = MemoFile::open(memoTmp, false);
+                auto nm = MemoFile::open(memo_->path(), false);
                 if (!nm) st = nm.error();
                 else packed.memo_ = std::move(nm).value();
             }
@@ -971,16 +1050,14 @@ Status Table::pack() {
     }
     if (!st) {
         removeFile(dbfTmp);
-        if (memo_) removeFile(memoTmp);
         removeFile(cdxTmp);
         return st;
     }
 
-    // Journal, then the renames; the journal makes the three renames one step across a crash.
+    // Journal, then the renames; the journal makes the two renames one step across a crash.
     // It is locked before it gets its name and stays locked until the new files are open and
-    // locked, so no other program sees the table half renamed.
+    // locked, so no other program of ours sees the table half renamed.
     QString journal = dbfTmp + QLatin1Char('\t') + path_ + QLatin1Char('\n');
-    if (memo_) journal += memoTmp + QLatin1Char('\t') + memoFinal + QLatin1Char('\n');
     if (withIndex) journal += cdxTmp + QLatin1Char('\t') + cdxFinal + QLatin1Char('\n');
     const std::string journalText = journal.toStdString();
     const QString jp = journalPath(path_);
@@ -993,7 +1070,6 @@ Status Table::pack() {
     if (!st) {
         removeFile(jtmp);
         removeFile(dbfTmp);
-        if (memo_) removeFile(memoTmp);
         removeFile(cdxTmp);
         return st;
     }
@@ -1005,7 +1081,93 @@ Status Table::pack() {
     ++changeStamp_;
     dirty_ = false;
     ALB_TRY(st);
-    return reopened;
+    ALB_TRY(reopened);
+    if (!withMemos) return {};
+    auto failed = [&](const Status& why) {
+        return Status(why.kind(), QStringLiteral("%1 was packed, but its memo file could not be compacted: %2").arg(name(path_), why.text()),
+                      why.file(), why.offset());
+    };
+    if (moveMemos) {
+        // The copies go to the front only where they cannot overlap themselves (rows sharing a
+        // memo can make the kept memos more than the old used space); otherwise they stay.
+        if (firstBlock + liveBlocks > copyBase) return {};
+        if (Status moved = compactMemosToFront(copyBase, firstBlock, liveBlocks); !moved) return failed(moved);
+    }
+    // The rows point below firstBlock + liveBlocks only: what lies after is cut off.
+    const std::uint32_t end = firstBlock + liveBlocks;
+    if (memo_->nextFree() != end) {
+        if (Status cut = writeNextFree(*memo_, end); !cut) return failed(cut);
+    }
+    ALB_ASSIGN_OR_RETURN(std::int64_t size, memo_->file().size());
+    if (size > std::int64_t(end) * memo_->blockSize()) {
+        Status cut = memo_->file().truncate(std::int64_t(end) * memo_->blockSize());
+        if (cut) cut = memo_->file().sync();
+        if (!cut) return failed(cut);
+    }
+    return memo_->reload();
+}
+
+// Step 3 of a pack: the memos at [from, from + blocks) are copied to [to, to + blocks), where no
+// row points, and a copy of the DBF pointing at them replaces it by one rename.
+Status Table::compactMemosToFront(std::uint32_t from, std::uint32_t to, std::uint32_t blocks) {
+    const std::uint32_t bs = memo_->blockSize();
+    File& fpt = memo_->file();
+    std::string buf;
+    for (std::uint64_t done = 0; done < std::uint64_t(blocks) * bs;) {
+        const size_t n = size_t(std::min<std::uint64_t>(std::uint64_t(blocks) * bs - done, 1u << 20));
+        buf.resize(n);
+        ALB_TRY(fpt.readAt(std::int64_t(from) * bs + std::int64_t(done), buf.data(), n, "the packed memos"));
+        ALB_TRY(fpt.writeAt(std::int64_t(to) * bs + std::int64_t(done), buf.data(), n));
+        done += n;
+    }
+    ALB_TRY(fpt.sync());
+
+    std::vector<const FieldDef*> memoFields;
+    for (const FieldDef& f : dbf_->fields())
+        if (f.isMemo()) memoFields.push_back(&f);
+    const QString dbfTmp = packTemp(path_);
+    std::string header(size_t(dbf_->headerLength()), '\0');
+    ALB_TRY(dbf_->file().readAt(0, header.data(), header.size(), "the header"));
+    Status st;
+    {
+        ALB_ASSIGN_OR_RETURN(File out, File::open(dbfTmp, File::Mode::Create));
+        st = out.writeAt(0, header.data(), header.size());
+        std::string batch;
+        std::int64_t writeAt = std::int64_t(header.size());
+        const int recLen = dbf_->recordLength();
+        Status scanned = dbf_->scan(1, dbf_->recordCount(), [&](std::uint32_t, const char* data) {
+            std::string rec(data, size_t(recLen));
+            for (const FieldDef* f : memoFields) {
+                const std::uint32_t block = memoBlock(*f, data);
+                if (block == 0) continue;
+                const std::string ref = memoReference(*f, block - from + to);
+                std::memcpy(rec.data() + f->offset, ref.data(), ref.size());
+            }
+            batch.append(rec);
+            if (batch.size() >= (1u << 20)) {
+                st = out.writeAt(writeAt, batch.data(), batch.size());
+                if (!st) return false;
+                writeAt += std::int64_t(batch.size());
+                batch.clear();
+            }
+            return true;
+        });
+        if (st && !scanned) st = scanned;
+        if (st) {
+            batch.push_back('\x1A');
+            st = out.writeAt(writeAt, batch.data(), batch.size());
+        }
+        if (st) st = out.sync();
+    }
+    if (st) {
+        closeFiles();
+        st = renameFile(dbfTmp, path_);
+        Status reopened = openFiles();
+        if (st) st = reopened;
+        ++changeStamp_;
+    }
+    if (!st) removeFile(dbfTmp);
+    return st;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -158,6 +158,7 @@ private:
     Table() = default;
     Status openFiles();
     Status loadTags();
+    Status compactMemosToFront(std::uint32_t from, std::uint32_t to, std::uint32_t blocks);
     void closeFiles();
     Status beginChange();
     struct StructureChange;

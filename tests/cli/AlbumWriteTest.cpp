@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
@@ -87,6 +90,11 @@ Collection read(const QString& folder) {
     return c;
 }
 
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 QString trackList(const QString& folder, const QString& name, int tracks) {
     QString text;
     for (int i = 1; i <= tracks; ++i) text += QStringLiteral("%1. %2 song %1\n").arg(i).arg(name);
@@ -141,7 +149,7 @@ TEST_F(AlbumWriteTest, TwoWritersAtOnceKeepEveryAlbumWholeAndApart) {
     const QString script = QStringLiteral(
         "for i in $(seq 1 %1); do\n"
         "  out=$(\"$CLI\" --data \"$DATA\" import --source numbered \"$LISTS/$W$i.txt\" --artist \"$W\" --title \"$W $i\" "
-        "--genre rock 2>/dev/null); rc=$?\n"
+        "--genre rock 2>>\"$LISTS/$W.err\"); rc=$?\n"
         "  echo \"$i $rc $out\"\n"
         "done\n")
                                .arg(perWriter);
@@ -186,7 +194,8 @@ TEST_F(AlbumWriteTest, TwoWritersAtOnceKeepEveryAlbumWholeAndApart) {
         for (const QString& line : lines) {
             const QStringList f = line.split(QLatin1Char(' '));
             ASSERT_GE(f.size(), 2) << line.toStdString();
-            ASSERT_EQ(f[1], QStringLiteral("0")) << w.toStdString() << " import " << f[0].toStdString() << " failed";
+            ASSERT_EQ(f[1], QStringLiteral("0")) << w.toStdString() << " import " << f[0].toStdString() << " failed: "
+                                                 << readAll(QDir(lists).filePath(w + QStringLiteral(".err"))).toStdString();
             ASSERT_EQ(f.size(), 3) << line.toStdString();
             const QString id = f[2];
             EXPECT_TRUE(ids.insert(id).second) << id.toStdString() << " was given to two albums";
@@ -324,6 +333,96 @@ TEST_F(AlbumWriteTest, AFailedWriteChangesNothingAndSaysSo) {
             }
             EXPECT_GT(refused, 0) << flowName << " with " << fault.name;
         }
+    }
+}
+
+// What another xBase program reads from ALBUMS.DBF and its memo file, with no help from ours:
+// python's dbfread, run before any Albumora process opens the folder again. Every visible row
+// as "ID<TAB>notes", or the reader's error.
+QStringList readWithDbfread(const QString& folder) {
+    const auto r = albumora::test::runPython(QStringLiteral(
+        "import sys, json\n"
+        "from dbfread import DBF\n"
+        "rows = []\n"
+        "for rec in DBF(sys.argv[1], encoding='cp1252', char_decode_errors='strict'):\n"
+        "    rec = {k.upper(): v for k, v in rec.items()}\n"
+        "    rows.append(rec['ID'] + '\\t' + (rec['NOTES'] or ''))\n"
+        "print(json.dumps(sorted(rows)))\n"),
+        {QDir(folder).filePath(QStringLiteral("ALBUMS.DBF"))});
+    if (r.exitCode != 0) return {QStringLiteral("dbfread failed: ") + r.err.trimmed()};
+    QStringList out;
+    for (const QJsonValue& v : QJsonDocument::fromJson(r.out.toUtf8()).array()) out << v.toString();
+    return out;
+}
+
+TEST_F(AlbumWriteTest, APackKilledAtAnyMomentLeavesOtherProgramsAPairOfFilesThatBelongTogether) {
+    // Albums with notes of one to many memo blocks, some notes rewritten (their old blocks left
+    // unreferenced) and some albums deleted: the pack has memos to move and garbage to drop.
+    {
+        TDM dm(data);
+        OK(dm.OpenCollectionTables());
+        auto t = Transaction::begin(data);
+        ASSERT_TRUE(t.isOk()) << t.error().text().toStdString();
+        for (int a = 0; a < 40; ++a) {
+            OK(dm.tblAlbums.append());
+            OK(dm.tblAlbums.setText(QStringLiteral("ID"), QStringLiteral("%1").arg(a, 8, 16, QLatin1Char('0'))));
+            OK(dm.tblAlbums.setText(QStringLiteral("Artist"), QStringLiteral("Artist %1").arg(a)));
+            OK(dm.tblAlbums.setText(QStringLiteral("Album"), QStringLiteral("Album %1").arg(a)));
+            if (a % 5 != 4) OK(dm.tblAlbums.setText(QStringLiteral("Notes"), QStringLiteral("Notes of album %1 ").arg(a).repeated(1 + a % 9)));
+            OK(dm.tblAlbums.post());
+        }
+        OK(t->commit());
+        OK(dm.tblAlbums.setOrder(QString()));
+        auto u = Transaction::begin(data);
+        ASSERT_TRUE(u.isOk());
+        for (std::uint32_t r : {3u, 11u, 12u, 30u}) {
+            OK(dm.tblAlbums.gotoBookmark({r}));
+            OK(dm.tblAlbums.edit());
+            OK(dm.tblAlbums.setText(QStringLiteral("Notes"), QStringLiteral("Rewritten notes of row %1").arg(r)));
+            OK(dm.tblAlbums.post());
+        }
+        for (std::uint32_t r : {1u, 7u, 8u, 25u, 40u}) {
+            OK(dm.tblAlbums.gotoBookmark({r}));
+            OK(dm.tblAlbums.deleteRecord());
+        }
+        OK(u->commit());
+        dm.CloseAll();
+    }
+    const QString base = dir.file(QStringLiteral("base"));
+    copyFolder(data, base);
+    const QStringList before = readWithDbfread(base);
+    ASSERT_EQ(before.size(), 35) << before.join(QLatin1Char('\n')).toStdString();
+    const qint64 fptBefore = QFileInfo(QDir(base).filePath(QStringLiteral("ALBUMS.FPT"))).size();
+
+    const QStringList args{QStringLiteral("--data"), data, QStringLiteral("pack"), QStringLiteral("ALBUMS.DBF")};
+    const Outcome whole = run(crashCli(), args, {{QStringLiteral("ALBUMORA_CRASH_COUNT"), QStringLiteral("1")}});
+    ASSERT_EQ(whole.code, 0) << whole.err.toStdString();
+    EXPECT_EQ(readWithDbfread(data), before);
+    EXPECT_LT(QFileInfo(QDir(data).filePath(QStringLiteral("ALBUMS.FPT"))).size(), fptBefore) << "the memo file was not compacted";
+    // The albums have no tracks here: each table is checked on its own.
+    const auto tablesClean = [&](const std::string& context) {
+        const Outcome c = run(cli(), {QStringLiteral("--data"), data, QStringLiteral("check"), QStringLiteral("--tables")});
+        EXPECT_EQ(c.code, 0) << context << "\n" << c.out.toStdString() << c.err.toStdString();
+    };
+    tablesClean("after the pack");
+    const qsizetype at = whole.err.indexOf(QStringLiteral("crash points: "));
+    ASSERT_GE(at, 0);
+    const long points = whole.err.mid(at + 14).trimmed().toLong();
+    ASSERT_GT(points, 8);
+    for (long n = 1; n <= points; ++n) {
+        copyFolder(base, data);
+        const Outcome r = run(crashCli(), args, {{QStringLiteral("ALBUMORA_CRASH_AT"), QString::number(n)}});
+        const std::string context = "pack killed at " + std::to_string(n) + " of " + std::to_string(points);
+        ASSERT_TRUE(r.crashed) << context << ": " << r.err.toStdString();
+        // Another program sees the rows with their own notes, whichever DBF it finds.
+        EXPECT_EQ(readWithDbfread(data), before) << context;
+        // Our check tells of an unfinished pack; the next open of the table finishes it.
+        const Outcome c = run(cli(), {QStringLiteral("--data"), data, QStringLiteral("check"), QStringLiteral("--tables")});
+        if (c.code != 0) EXPECT_TRUE(c.out.contains(QStringLiteral("a pack was interrupted"))) << context << "\n" << c.out.toStdString();
+        const Outcome count = run(cli(), {QStringLiteral("--data"), data, QStringLiteral("count"), QStringLiteral("ALBUMS.DBF")});
+        EXPECT_EQ(count.out.trimmed(), QStringLiteral("35")) << context << ": " << count.err.toStdString();
+        tablesClean(context);
+        EXPECT_EQ(readWithDbfread(data), before) << context;
     }
 }
 

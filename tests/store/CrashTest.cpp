@@ -556,8 +556,9 @@ TEST_P(CrashTest, KilledWriterLeavesEveryFlushedRowIntact) {
     EXPECT_GE(tally.duringPack, 1);
     EXPECT_GE(tally.duringSplit, 1);
     // A change between its announcement and its "D" line now only touches pages in memory and
-    // lasts microseconds; the moments that matter, the commits, are the aim above.
-    EXPECT_GE(tally.midChange, 1);
+    // lasts microseconds, so a timed kill lands there only by luck (counted, not required); the
+    // moments that matter, the commits, are the aim above, and the crash-point runs of the
+    // album flows kill at every write of a change.
     EXPECT_GE(tally.atWrite, 3);
 }
 
