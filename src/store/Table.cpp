@@ -892,6 +892,38 @@ private:
     std::string buf_;
 };
 
+// Rows written after a DBF header in large writes, closed by the end-of-file mark.
+class RowWriter {
+public:
+    RowWriter(File& file, std::int64_t start) : file_(file), at_(start) {}
+    Status add(const std::string& rec) {
+        batch_.append(rec);
+        return batch_.size() >= (1u << 20) ? write() : Status();
+    }
+    Status finish() {
+        batch_.push_back('\x1A');
+        return write();
+    }
+
+private:
+    Status write() {
+        ALB_TRY(file_.writeAt(at_, batch_.data(), batch_.size()));
+        at_ += std::int64_t(batch_.size());
+        batch_.clear();
+        return {};
+    }
+    File& file_;
+    std::int64_t at_;
+    std::string batch_;
+};
+
+std::vector<const FieldDef*> memoFieldsOf(const DbfFile& dbf) {
+    std::vector<const FieldDef*> out;
+    for (const FieldDef& f : dbf.fields())
+        if (f.isMemo()) out.push_back(&f);
+    return out;
+}
+
 Status writeNextFree(MemoFile& memo, std::uint32_t next) {
     unsigned char h[4];
     putBe32(h, next);
@@ -926,9 +958,7 @@ Status Table::pack() {
     // The new table keeps the old header bytes (version, flags, backlink) with a new count.
     std::string header(size_t(dbf_->headerLength()), '\0');
     ALB_TRY(dbf_->file().readAt(0, header.data(), header.size(), "the header"));
-    std::vector<const FieldDef*> memoFields;
-    for (const FieldDef& f : dbf_->fields())
-        if (f.isMemo()) memoFields.push_back(&f);
+    const std::vector<const FieldDef*> memoFields = memoFieldsOf(*dbf_);
     const bool withMemos = memo_ && !memoFields.empty();
 
     // Where the kept memos lie, and whether they lie compacted at the front already.
@@ -970,12 +1000,12 @@ Status Table::pack() {
         if (moveMemos) copies.emplace(memo_->file(), memo_->blockSize(), copyBase);
         std::uint32_t placed = 0;
         const int recLen = dbf_->recordLength();
-        std::string batch;
-        std::int64_t writeAt = std::int64_t(header.size());
+        RowWriter rows(out, std::int64_t(header.size()));
+        const std::vector<const FieldDef*> moved = moveMemos ? memoFields : std::vector<const FieldDef*>();
         Status scanned = dbf_->scan(1, dbf_->recordCount(), [&](std::uint32_t, const char* data) {
             if (data[0] == '*') return true;
             std::string rec(data, size_t(recLen));
-            for (const FieldDef* f : moveMemos ? memoFields : std::vector<const FieldDef*>()) {
+            for (const FieldDef* f : moved) {
                 const std::uint32_t block = memoBlock(*f, data);
                 if (block == 0) continue;
                 auto text = memo_->read(block);
@@ -989,23 +1019,14 @@ Status Table::pack() {
                 std::memcpy(rec.data() + f->offset, ref.data(), ref.size());
                 placed += std::uint32_t((text->size() + 8 + memo_->blockSize() - 1) / memo_->blockSize());
             }
-            batch.append(rec);
             ++kept;
-            if (batch.size() >= (1u << 20)) {
-                st = out.writeAt(writeAt, batch.data(), batch.size());
-                if (!st) return false;
-                writeAt += std::int64_t(batch.size());
-                batch.clear();
-            }
-            return true;
+            st = rows.add(rec);
+            return st.isOk();
         });
         if (st && !scanned) st = scanned;
         if (st && placed != liveBlocks && moveMemos)
             st = Status(ErrorKind::Corruption, QStringLiteral("The memos of %1 changed while it was packed").arg(name(path_)), path_);
-        if (st) {
-            batch.push_back('\x1A');
-            st = out.writeAt(writeAt, batch.data(), batch.size());
-        }
+        if (st) st = rows.finish();
         if (st) {
             putLe32(header.data() + 4, kept);
             header[14] = 0;
@@ -1122,9 +1143,7 @@ Status Table::compactMemosToFront(std::uint32_t from, std::uint32_t to, std::uin
     }
     ALB_TRY(fpt.sync());
 
-    std::vector<const FieldDef*> memoFields;
-    for (const FieldDef& f : dbf_->fields())
-        if (f.isMemo()) memoFields.push_back(&f);
+    const std::vector<const FieldDef*> memoFields = memoFieldsOf(*dbf_);
     const QString dbfTmp = packTemp(path_);
     std::string header(size_t(dbf_->headerLength()), '\0');
     ALB_TRY(dbf_->file().readAt(0, header.data(), header.size(), "the header"));
@@ -1132,8 +1151,7 @@ Status Table::compactMemosToFront(std::uint32_t from, std::uint32_t to, std::uin
     {
         ALB_ASSIGN_OR_RETURN(File out, File::open(dbfTmp, File::Mode::Create));
         st = out.writeAt(0, header.data(), header.size());
-        std::string batch;
-        std::int64_t writeAt = std::int64_t(header.size());
+        RowWriter rows(out, std::int64_t(header.size()));
         const int recLen = dbf_->recordLength();
         Status scanned = dbf_->scan(1, dbf_->recordCount(), [&](std::uint32_t, const char* data) {
             std::string rec(data, size_t(recLen));
@@ -1143,20 +1161,11 @@ Status Table::compactMemosToFront(std::uint32_t from, std::uint32_t to, std::uin
                 const std::string ref = memoReference(*f, block - from + to);
                 std::memcpy(rec.data() + f->offset, ref.data(), ref.size());
             }
-            batch.append(rec);
-            if (batch.size() >= (1u << 20)) {
-                st = out.writeAt(writeAt, batch.data(), batch.size());
-                if (!st) return false;
-                writeAt += std::int64_t(batch.size());
-                batch.clear();
-            }
-            return true;
+            st = rows.add(rec);
+            return st.isOk();
         });
         if (st && !scanned) st = scanned;
-        if (st) {
-            batch.push_back('\x1A');
-            st = out.writeAt(writeAt, batch.data(), batch.size());
-        }
+        if (st) st = rows.finish();
         if (st) st = out.sync();
     }
     if (st) {

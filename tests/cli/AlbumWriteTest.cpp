@@ -27,11 +27,6 @@ using albumora::test::TempFolder;
 
 namespace {
 
-#define OK(expr)                                             \
-    do {                                                     \
-        const ::albumora::store::Status st_ = (expr);        \
-        ASSERT_TRUE(st_.isOk()) << st_.text().toStdString(); \
-    } while (0)
 
 struct Outcome {
     bool crashed = false;
@@ -88,11 +83,6 @@ Collection read(const QString& folder) {
     for (Status st = ar.first(); st && !ar.eof() && !ar.isEmpty(); st = ar.next()) ++c.artists[ar.text(QStringLiteral("ID"))];
     dm.CloseAll();
     return c;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QString trackList(const QString& folder, const QString& name, int tracks) {
@@ -170,7 +160,7 @@ TEST_F(AlbumWriteTest, TwoWritersAtOnceKeepEveryAlbumWholeAndApart) {
     }
     // Meanwhile a reader in this process sees the albums grow, each time it looks.
     TDM reader(data);
-    OK(reader.OpenCollectionTables());
+    ASSERT_STORE_OK(reader.OpenCollectionTables());
     qint64 last = 0;
     int grew = 0;
     while (writers[0]->state() != QProcess::NotRunning || writers[1]->state() != QProcess::NotRunning) {
@@ -195,7 +185,7 @@ TEST_F(AlbumWriteTest, TwoWritersAtOnceKeepEveryAlbumWholeAndApart) {
             const QStringList f = line.split(QLatin1Char(' '));
             ASSERT_GE(f.size(), 2) << line.toStdString();
             ASSERT_EQ(f[1], QStringLiteral("0")) << w.toStdString() << " import " << f[0].toStdString() << " failed: "
-                                                 << readAll(QDir(lists).filePath(w + QStringLiteral(".err"))).toStdString();
+                                                 << albumora::test::fileBytes(QDir(lists).filePath(w + QStringLiteral(".err"))).toStdString();
             ASSERT_EQ(f.size(), 3) << line.toStdString();
             const QString id = f[2];
             EXPECT_TRUE(ids.insert(id).second) << id.toStdString() << " was given to two albums";
@@ -360,32 +350,32 @@ TEST_F(AlbumWriteTest, APackKilledAtAnyMomentLeavesOtherProgramsAPairOfFilesThat
     // unreferenced) and some albums deleted: the pack has memos to move and garbage to drop.
     {
         TDM dm(data);
-        OK(dm.OpenCollectionTables());
+        ASSERT_STORE_OK(dm.OpenCollectionTables());
         auto t = Transaction::begin(data);
         ASSERT_TRUE(t.isOk()) << t.error().text().toStdString();
         for (int a = 0; a < 40; ++a) {
-            OK(dm.tblAlbums.append());
-            OK(dm.tblAlbums.setText(QStringLiteral("ID"), QStringLiteral("%1").arg(a, 8, 16, QLatin1Char('0'))));
-            OK(dm.tblAlbums.setText(QStringLiteral("Artist"), QStringLiteral("Artist %1").arg(a)));
-            OK(dm.tblAlbums.setText(QStringLiteral("Album"), QStringLiteral("Album %1").arg(a)));
-            if (a % 5 != 4) OK(dm.tblAlbums.setText(QStringLiteral("Notes"), QStringLiteral("Notes of album %1 ").arg(a).repeated(1 + a % 9)));
-            OK(dm.tblAlbums.post());
+            ASSERT_STORE_OK(dm.tblAlbums.append());
+            ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("ID"), QStringLiteral("%1").arg(a, 8, 16, QLatin1Char('0'))));
+            ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("Artist"), QStringLiteral("Artist %1").arg(a)));
+            ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("Album"), QStringLiteral("Album %1").arg(a)));
+            if (a % 5 != 4) ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("Notes"), QStringLiteral("Notes of album %1 ").arg(a).repeated(1 + a % 9)));
+            ASSERT_STORE_OK(dm.tblAlbums.post());
         }
-        OK(t->commit());
-        OK(dm.tblAlbums.setOrder(QString()));
+        ASSERT_STORE_OK(t->commit());
+        ASSERT_STORE_OK(dm.tblAlbums.setOrder(QString()));
         auto u = Transaction::begin(data);
         ASSERT_TRUE(u.isOk());
         for (std::uint32_t r : {3u, 11u, 12u, 30u}) {
-            OK(dm.tblAlbums.gotoBookmark({r}));
-            OK(dm.tblAlbums.edit());
-            OK(dm.tblAlbums.setText(QStringLiteral("Notes"), QStringLiteral("Rewritten notes of row %1").arg(r)));
-            OK(dm.tblAlbums.post());
+            ASSERT_STORE_OK(dm.tblAlbums.gotoBookmark({r}));
+            ASSERT_STORE_OK(dm.tblAlbums.edit());
+            ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("Notes"), QStringLiteral("Rewritten notes of row %1").arg(r)));
+            ASSERT_STORE_OK(dm.tblAlbums.post());
         }
         for (std::uint32_t r : {1u, 7u, 8u, 25u, 40u}) {
-            OK(dm.tblAlbums.gotoBookmark({r}));
-            OK(dm.tblAlbums.deleteRecord());
+            ASSERT_STORE_OK(dm.tblAlbums.gotoBookmark({r}));
+            ASSERT_STORE_OK(dm.tblAlbums.deleteRecord());
         }
-        OK(u->commit());
+        ASSERT_STORE_OK(u->commit());
         dm.CloseAll();
     }
     const QString base = dir.file(QStringLiteral("base"));

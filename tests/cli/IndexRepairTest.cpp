@@ -20,24 +20,6 @@ using albumora::test::TempFolder;
 
 namespace {
 
-#define OK(expr)                                                              \
-    do {                                                                      \
-        const ::albumora::store::Status st_ = (expr);                         \
-        ASSERT_TRUE(st_.isOk()) << #expr << ": " << st_.text().toStdString(); \
-    } while (0)
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    f.write(bytes);
-}
-
 const std::map<QString, QStringList> kTags = {
     {QStringLiteral("ALBUMS"), {"Artist", "Album", "Label", "Genre", "ID"}},
     {QStringLiteral("TRACKS"), {"Tracks"}},
@@ -53,27 +35,27 @@ protected:
         ASSERT_EQ(init.exitCode, 0) << init.err.toStdString();
         {
             TDM dm(pristine_->path());
-            OK(dm.OpenCollectionTables());
+            ASSERT_STORE_OK(dm.OpenCollectionTables());
             auto t = Transaction::begin(pristine_->path());
             ASSERT_TRUE(t.isOk()) << t.error().text().toStdString();
             for (int a = 0; a < 300; ++a) {
                 const QString id = QStringLiteral("%1").arg(a, 8, 16, QLatin1Char('0'));
-                OK(dm.tblAlbums.append());
-                OK(dm.tblAlbums.setText(QStringLiteral("ID"), id));
-                OK(dm.tblAlbums.setText(QStringLiteral("Artist"), QStringLiteral("Artist %1").arg((a * 37) % 101)));
-                OK(dm.tblAlbums.setText(QStringLiteral("Album"), QStringLiteral("Album number %1 of the collection").arg(a)));
-                OK(dm.tblAlbums.setText(QStringLiteral("Genre"), QStringList{"rock", "jazz", "folk", "blues"}[a % 4]));
-                OK(dm.tblAlbums.setText(QStringLiteral("Label"), QStringLiteral("Shelf %1").arg(a % 17)));
-                OK(dm.tblAlbums.post());
+                ASSERT_STORE_OK(dm.tblAlbums.append());
+                ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("ID"), id));
+                ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("Artist"), QStringLiteral("Artist %1").arg((a * 37) % 101)));
+                ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("Album"), QStringLiteral("Album number %1 of the collection").arg(a)));
+                ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("Genre"), QStringList{"rock", "jazz", "folk", "blues"}[a % 4]));
+                ASSERT_STORE_OK(dm.tblAlbums.setText(QStringLiteral("Label"), QStringLiteral("Shelf %1").arg(a % 17)));
+                ASSERT_STORE_OK(dm.tblAlbums.post());
                 for (int nr = 1; nr <= 10; ++nr) {
-                    OK(dm.tblCD.append());
-                    OK(dm.tblCD.setText(QStringLiteral("ID"), id));
-                    OK(dm.tblCD.setText(QStringLiteral("NR"), TDM::PadNumber(nr, 3)));
-                    OK(dm.tblCD.setText(QStringLiteral("Track"), QStringLiteral("Track %1").arg(nr)));
-                    OK(dm.tblCD.post());
+                    ASSERT_STORE_OK(dm.tblCD.append());
+                    ASSERT_STORE_OK(dm.tblCD.setText(QStringLiteral("ID"), id));
+                    ASSERT_STORE_OK(dm.tblCD.setText(QStringLiteral("NR"), TDM::PadNumber(nr, 3)));
+                    ASSERT_STORE_OK(dm.tblCD.setText(QStringLiteral("Track"), QStringLiteral("Track %1").arg(nr)));
+                    ASSERT_STORE_OK(dm.tblCD.post());
                 }
             }
-            OK(t->commit());
+            ASSERT_STORE_OK(t->commit());
             dm.CloseAll();
         }
         for (const auto& [table, tags] : kTags)
@@ -133,7 +115,7 @@ TEST_F(IndexRepairTest, DamagedPagesAreRebuiltAtStartUpOrWhenAReadMeetsThem) {
     int rebuiltAtStart = 0, rebuiltOnRead = 0;
     for (const auto& [table, tags] : kTags) {
         const QString cdxName = table + QStringLiteral(".CDX");
-        const QByteArray cdx = readAll(pristine_->file(cdxName));
+        const QByteArray cdx = albumora::test::fileBytes(pristine_->file(cdxName));
         ASSERT_GT(cdx.size(), 40 * 512);
         auto x = IndexFile::open(pristine_->file(cdxName), false);
         ASSERT_TRUE(x.isOk());
@@ -152,7 +134,7 @@ TEST_F(IndexRepairTest, DamagedPagesAreRebuiltAtStartUpOrWhenAReadMeetsThem) {
                 ASSERT_NO_FATAL_FAILURE(copyPristine());
                 QByteArray damaged = cdx;
                 kind.apply(damaged, page, page == (pages / 2) * 512 ? page + 512 : (pages / 2) * 512);
-                writeAll(dir().file(cdxName), damaged);
+                ASSERT_TRUE(albumora::test::writeFileBytes(dir().file(cdxName), damaged));
 
                 const ProcessResult init = cliIn(dir().path(), {QStringLiteral("init")});
                 ASSERT_EQ(init.exitCode, 0) << init.err.toStdString();
@@ -175,7 +157,7 @@ TEST_F(IndexRepairTest, DamagedPagesAreRebuiltAtStartUpOrWhenAReadMeetsThem) {
                 rebuiltOnRead += onRead;
                 // The damage was found one way or the other, unless it fell where nothing reads.
                 if (damaged != cdx && !atStart && !onRead)
-                    EXPECT_EQ(readAll(dir().file(cdxName)), damaged) << "the index changed without a rebuild";
+                    EXPECT_EQ(albumora::test::fileBytes(dir().file(cdxName)), damaged) << "the index changed without a rebuild";
             }
         }
     }

@@ -61,6 +61,16 @@ ProcessResult cdxcheck(const QString& cdx, const QString& dbf) {
     return runProcess(systemPython(), {sharedTools() + QStringLiteral("/cdxcheck.py"), cdx, dbf});
 }
 
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFileBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
 QString copyTestFile(const QString& relative, const QString& toFolder) {
     const QString from = sharedTestData() + QLatin1Char('/') + relative;
     const QString to = QDir(toFolder).filePath(QFileInfo(from).fileName());

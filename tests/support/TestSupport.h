@@ -9,6 +9,13 @@
 
 #include <ostream>
 
+// Asserts that an engine call succeeded, showing the call and the engine's message.
+#define ASSERT_STORE_OK(expr)                                                  \
+    do {                                                                       \
+        const auto st_ = (expr);                                               \
+        ASSERT_TRUE(st_.isOk()) << #expr << ": " << st_.text().toStdString(); \
+    } while (0)
+
 // Readable failure messages for Qt strings.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 inline void PrintTo(const QStringList& l, std::ostream* os) {
@@ -52,6 +59,10 @@ ProcessResult cdxcheck(const QString& cdx, const QString& dbf);
 
 // Copies a file of the shared test data into a folder (so tests may write to it).
 QString copyTestFile(const QString& relative, const QString& toFolder);
+
+// A file's bytes (empty when it cannot be read), and a file replaced by bytes.
+QByteArray fileBytes(const QString& path);
+bool writeFileBytes(const QString& path, const QByteArray& bytes);
 
 }  // namespace albumora::test
 
