@@ -17,6 +17,30 @@ namespace {
 
 QString selection(const QString& id) { return QStringLiteral("ID=\"") + id + QLatin1Char('"'); }
 
+// One album's rows. On an order whose key starts with the ID (ID, ID+NR) a scope walks only
+// those rows instead of the whole table: an import into 100,000 albums otherwise reads every
+// artist row. The filter keeps the selection exact on any order.
+Status selectAlbum(Cursor& c, const QString& id) {
+    c.setFiltered(true);
+    ALB_TRY(c.setFilter(selection(id)));
+    c.clearScope();
+    const store::Table::Tag* tag = c.table() ? c.table()->tag(c.order()) : nullptr;
+    const int idField = c.fieldIndex(QStringLiteral("ID"));
+    if (tag && idField >= 0 && c.fieldType(idField) == 'C') {
+        const QString key = tag->keyExpr.trimmed().toUpper();
+        if (key == QLatin1String("ID") || key.startsWith(QLatin1String("ID+"))) {
+            const QString exact = id.leftJustified(c.fieldWidth(idField), QLatin1Char(' '), true);
+            ALB_TRY(c.setScope(exact, exact));
+        }
+    }
+    return {};
+}
+
+void releaseAlbum(Cursor& c) {
+    c.setFiltered(false);
+    c.clearScope();
+}
+
 Status openShared(Cursor& c, const QString& order) {
     c.close();
     ALB_TRY(c.setOrder(order));
@@ -85,8 +109,7 @@ Status AlbumEditor::PrepareModify() {
     pending_.caption = QStringLiteral("Albumora - Edit Form [Modify Album]");
     Cursor& cd = dm_.tblCD;
     if (!cd.isOpen()) ALB_TRY(openShared(cd, QStringLiteral("Tracks")));
-    cd.setFiltered(true);
-    Status st = cd.setFilter(selection(pending_.albumId));
+    Status st = selectAlbum(cd, pending_.albumId);
     if (st) st = cd.first();
     int running = 0;
     int m = 0;
@@ -98,7 +121,7 @@ Status AlbumEditor::PrepareModify() {
     }
     if (running > 2) running -= 2;
     pending_.runningSeconds = running;
-    cd.setFiltered(false);
+    releaseAlbum(cd);
     return st;
 }
 
@@ -229,8 +252,7 @@ Status AlbumEditor::saveTracks(const QString& id) {
         cd.close();
         ALB_TRY(openShared(cd, QStringLiteral("Tracks")));
         ALB_TRY(openShared(dm_.tblTracks, QStringLiteral("Tracks")));
-        cd.setFiltered(true);
-        ALB_TRY(cd.setFilter(selection(id)));
+        ALB_TRY(selectAlbum(cd, id));
         ALB_TRY(cd.first());
         for (const TrackRow& row : pending_.tracks) {
             if (cd.eof() || cd.isEmpty()) break;
@@ -240,7 +262,7 @@ Status AlbumEditor::saveTracks(const QString& id) {
             ALB_TRY(cd.next());
         }
         ALB_TRY(cd.flush());
-        cd.setFiltered(false);
+        releaseAlbum(cd);
         return {};
     }
     if (!cd.isOpen()) ALB_TRY(openShared(cd, QStringLiteral("Tracks")));
@@ -276,15 +298,14 @@ void AlbumEditor::packIfFree(Cursor& cursor, const QString& order) {
 Status AlbumEditor::saveArtists(const QString& id, bool& deleted) {
     Cursor& ar = dm_.tblArtists;
     ALB_TRY(openShared(ar, QStringLiteral("ID")));
-    ar.setFiltered(true);
-    ALB_TRY(ar.setFilter(selection(id)));
+    ALB_TRY(selectAlbum(ar, id));
     ALB_TRY(ar.first());
     deleted = false;
     while (!ar.isEmpty()) {
         ALB_TRY(ar.deleteRecord());
         deleted = true;
     }
-    ar.setFiltered(false);
+    releaseAlbum(ar);
     auto addRow = [&](const QString& nr, const QString& artist) -> Status {
         ALB_TRY(ar.append());
         ALB_TRY(ar.setText(QStringLiteral("ID"), id));
@@ -354,11 +375,10 @@ store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(con
 
     auto markRows = [&](Cursor& c, const QString& order) -> Status {
         if (!c.isOpen()) ALB_TRY(openShared(c, order));
-        c.setFiltered(true);
-        Status st = c.setFilter(selection(id));
+        Status st = selectAlbum(c, id);
         if (st) st = c.first();
         while (st && !c.isEmpty()) st = c.deleteRecord();
-        c.setFiltered(false);
+        releaseAlbum(c);
         return st;
     };
     // The tracks cursor follows the albums: while its rows go it is on its own.
@@ -380,7 +400,7 @@ store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(con
     dm_.tblTracks.setMaster(master, QStringLiteral("ID"));
     if (!st) {
         tx.abort();
-        for (Cursor* c : {&dm_.tblTracks, &dm_.tblPlayList, &dm_.tblArtists, &a}) c->setFiltered(false);
+        for (Cursor* c : {&dm_.tblTracks, &dm_.tblPlayList, &dm_.tblArtists, &a}) releaseAlbum(*c);
         if (!a.gotoBookmark(current)) a.first();
         return st;
     }

@@ -29,6 +29,7 @@
 #include <QStyle>
 #include <QTableWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 
 namespace albumora::shell {
@@ -86,11 +87,13 @@ TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscS
         cancelFilterItem_->setEnabled(on);
     });
     connect(browser_.get(), &AlbumsBrowser::refreshGrids, this, [this] {
-        AlbumsGrid->viewport()->update();
-        CDGrid->viewport()->update();
-        syncAlbumsSelection();
+        refreshGrids();
         AlbumsGrid->setFocus();
     });
+    OthersTimer = new QTimer(this);
+    OthersTimer->setObjectName(QStringLiteral("OthersTimer"));
+    OthersTimer->setInterval(1000);
+    connect(OthersTimer, &QTimer::timeout, this, &TForm1::catchUpWithOtherWriters);
     FormCreate();
     // The edit form lives as long as the main window, created right after it.
     editor_ = std::make_unique<editing::AlbumEditor>(dm_, settings_, settingsFile_, genreList, genreListLoadedCount);
@@ -449,6 +452,7 @@ void TForm1::OpenCollection() {
     albumsModel_->reload();
     syncAlbumsSelection();
     updateAlbumPanel();
+    OthersTimer->start();
     TipOfDay tips(QDir(programFolder_).filePath(QStringLiteral("Albumoratips.txt")));
     if (tips.load() && tips.showAtStartup()) ShowTipOfDay();
 }
@@ -500,6 +504,28 @@ void TForm1::layoutControls() {
 
 // ---------------------------------------------------------------------------------------------
 // Albums grid
+
+void TForm1::refreshGrids() {
+    AlbumsGrid->viewport()->update();
+    CDGrid->viewport()->update();
+    syncAlbumsSelection();
+}
+
+void TForm1::catchUpWithOtherWriters() {
+    // Not under a dialog: its flow may be between reads of the tables it works on.
+    if (!opened_ || QApplication::activeModalWidget() || QApplication::activePopupWidget()) return;
+    auto caught = dm_.CatchUpWithOtherWriters();
+    if (!caught) {
+        setStatus(caught.error().text());
+        return;
+    }
+    if (!*caught) return;
+    auto count = dm_.tblAlbums.recordCount();
+    const bool any = count && *count > 0;
+    for (QPushButton* b : {DelButton, ModButton, PlayListButton}) b->setEnabled(any);
+    refreshGrids();
+    updateAlbumPanel();
+}
 
 void TForm1::syncAlbumsSelection() {
     const int row = albumsModel_->currentRow();

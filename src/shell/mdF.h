@@ -25,6 +25,8 @@ class QTableView;
 class QToolButton;
 class QWidget;
 
+class QTimer;
+
 namespace albumora::shell {
 
 class TForm1 : public QMainWindow {
@@ -110,6 +112,8 @@ private:
     void updateSortIndicator();
     void updateAlbumPanel();
     void syncAlbumsSelection();
+    void refreshGrids();
+    void catchUpWithOtherWriters();
     void applyHints(bool on);
     void setStatus(const QString& text);
     void runAction(const QString& buttonName, const QString& feature);
@@ -168,6 +172,8 @@ private:
     QToolButton* SpeedButton2 = nullptr;
     QStatusBar* MyBar = nullptr;
     QMenu* PopupMenu1 = nullptr;
+    // Looks for albums other programs stored in the data folder, while the window is idle.
+    QTimer* OthersTimer = nullptr;
     QAction* cancelFilterItem_ = nullptr;
     bool aspiMissing_ = false;
 };

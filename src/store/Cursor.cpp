@@ -929,8 +929,17 @@ template <class Op>
 auto Cursor::repairing(Op&& op) -> decltype(op()) {
     auto r = op();
     if (!table_) return r;
-    const Status st = statusOf(r);
+    Status st = statusOf(r);
     if (st.isOk() || !table_->isIndexDamage(st)) return r;
+    // Pages read while another program's commit landed are no damage: read again once caught up.
+    for (int again = 0; again < 8 && table_->folder(); ++again) {
+        ALB_ASSIGN_OR_RETURN(const bool moved, table_->folder()->othersCommitted());
+        if (!moved) break;
+        touchView();
+        r = op();
+        st = statusOf(r);
+        if (st.isOk() || !table_->isIndexDamage(st)) return r;
+    }
     ALB_TRY(table_->repairIndex(st));
     touchView();
     return op();

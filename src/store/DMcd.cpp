@@ -149,13 +149,18 @@ Status TDM::EnsureCollectionFiles(const std::function<void(const QString&)>& sta
     auto needsIndex = [&](const QString& file) -> Result<bool> {
         const QString path = tablePath(file);
         if (!fileExists(indexPathFor(path))) return true;
-        ALB_ASSIGN_OR_RETURN(auto table, Table::open(path, OpenMode::Shared));
-        if (!table->indexProblem().isOk()) return true;
-        for (const Table::Tag* t : table->tags())
-            if (!t->usable) return true;
-        if (table->tags().empty()) return true;
-        // Damage in the pages every open reads (a tag's root and the ends of its levels).
-        return !table->checkIndexShape().isOk();
+        for (int again = 0;; ++again) {
+            ALB_ASSIGN_OR_RETURN(auto table, Table::open(path, OpenMode::Shared));
+            if (!table->indexProblem().isOk()) return true;
+            for (const Table::Tag* t : table->tags())
+                if (!t->usable) return true;
+            if (table->tags().empty()) return true;
+            // Damage in the pages every open reads (a tag's root and the ends of its levels).
+            if (table->checkIndexShape().isOk()) return false;
+            // Unless another program's commit landed while the pages were read.
+            ALB_ASSIGN_OR_RETURN(const bool moved, table->folder() ? table->folder()->othersCommitted() : Result<bool>(false));
+            if (!moved || again == 8) return true;
+        }
     };
     ALB_ASSIGN_OR_RETURN(bool albums, needsIndex(QStringLiteral("ALBUMS.DBF")));
     // Album, track and playlist indexes are rebuilt together, as they always were.
@@ -168,6 +173,34 @@ Status TDM::EnsureCollectionFiles(const std::function<void(const QString&)>& sta
         if (need) ALB_TRY(createIndexFile(file, status));
     }
     return {};
+}
+
+Result<bool> TDM::CatchUpWithOtherWriters() {
+    Cursor* const cursors[] = {&tblAlbums, &tblTracks, &tblPlayList, &tblArtists, &tblCD, &tblFilter};
+    Folder* folder = nullptr;
+    for (Cursor* c : cursors) {
+        if (!c->isOpen()) continue;
+        if (c->state() == Cursor::State::Edit || c->state() == Cursor::State::Insert) return false;
+        if (!folder) folder = c->table()->folder();
+    }
+    if (!folder || folder->writing()) return false;
+    // Counted here, not by the folder: any read may already have reloaded the tables, without
+    // the grids hearing of it.
+    ALB_ASSIGN_OR_RETURN(const std::uint64_t commits, folder->commitCount());
+    if (commits == seenCommits_) return false;
+    ALB_TRY(folder->refresh());
+    seenCommits_ = commits;
+    for (Cursor* c : cursors)
+        if (c->isOpen()) c->refresh();
+    if (tblAlbums.isOpen() && !tblAlbums.isEmpty()) {
+        std::string rec;
+        ALB_TRY(tblAlbums.table()->readRecord(tblAlbums.recNo(), rec));
+        if (!rec.empty() && rec[0] == '*') {
+            ALB_TRY(tblAlbums.next());
+            if (tblAlbums.eof()) ALB_TRY(tblAlbums.last());
+        }
+    }
+    return true;
 }
 
 Status TDM::OpenCollectionTables() {
@@ -188,6 +221,10 @@ Status TDM::OpenCollectionTables() {
     ALB_TRY(tblTracks.open());
     ALB_TRY(tblArtists.setOrder(QStringLiteral("ID")));
     ALB_TRY(tblArtists.open());
+    // The cursors have just read everything committed so far.
+    if (Folder* f = tblAlbums.table()->folder()) {
+        ALB_ASSIGN_OR_RETURN(seenCommits_, f->commitCount());
+    }
     return {};
 }
 

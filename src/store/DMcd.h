@@ -63,6 +63,11 @@ public:
     Status OpenCollectionTables();
     // Closes every cursor.
     void CloseAll();
+    // When a program has committed since the last call, brings the collection cursors up to
+    // date and says so (the grids then show its albums). The current album stays
+    // current; when another program deleted it, the next one is. Nothing happens while a row
+    // is being edited or a write of this program is open.
+    Result<bool> CatchUpWithOtherWriters();
 
     // The one read-only query of the printed artist list:
     // "select distinct artist from artists order by upper(artist)".
@@ -74,6 +79,7 @@ public:
 private:
     Status createIndexFile(const QString& fileName, const std::function<void(const QString&)>& status);
     QString folder_;
+    std::uint64_t seenCommits_ = 0;
 };
 
 }  // namespace albumora::store

@@ -390,6 +390,20 @@ Status Folder::refresh() {
     return reloadChanged();
 }
 
+Result<bool> Folder::othersCommitted() const {
+    if (!coordinated_ || writing_ || structure_) return false;
+    std::uint64_t count = 0;
+    ALB_TRY(readCounts(count, nullptr));
+    return count != seen_;
+}
+
+Result<std::uint64_t> Folder::commitCount() const {
+    if (!coordinated_) return std::uint64_t(0);
+    std::uint64_t count = 0;
+    ALB_TRY(readCounts(count, nullptr));
+    return count;
+}
+
 Status Folder::beginWrite(int waitMs) {
     ALB_TRY(lock(waitMs));
     Status st = recoverLocked();

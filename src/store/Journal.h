@@ -78,6 +78,12 @@ public:
     // Readers call this before an operation: waits out a commit that is landing, undoes the
     // unfinished write of a dead writer, and reloads the tables another writer changed.
     Status refresh();
+    // Whether another program has committed since this process last caught up. A read that
+    // ran while a commit landed may have met pages of two states, which is no damage: the
+    // reader catches up and reads again.
+    Result<bool> othersCommitted() const;
+    // The folder's commit count (every program's commits; 0 for a folder without a lock file).
+    Result<std::uint64_t> commitCount() const;
 
     // Open tables register themselves, so that they can be reloaded.
     void attach(Table* t);

@@ -10,6 +10,7 @@
 #include "mdF.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -405,6 +406,60 @@ TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
     // An image cannot be ejected.
     find<QToolButton>(QStringLiteral("SpeedButton2"))->click();
     EXPECT_EQ(desk.prompts.last(), image + QStringLiteral(" Not A CD Drive"));
+}
+
+// Albums another program stores or deletes in the data folder while the window is open show up
+// in the grids without the user touching the window, and the album the user is on stays.
+TEST_F(MainWindowTest, TheGridsFollowWhatAnotherProgramWrites) {
+    writeCollection(dir.path(), kSample);
+    start();
+    ASSERT_TRUE(form->collectionOpen());
+    auto* grid = find<QTableView>(QStringLiteral("AlbumsGrid"));
+    auto* tracks = find<QTableView>(QStringLiteral("CDGrid"));
+    QAbstractItemModel* model = grid->model();
+    ASSERT_EQ(model->rowCount(), 6);
+    QTest::keyClick(grid, Qt::Key_Down);
+    QTest::keyClick(grid, Qt::Key_Down);
+    const QString chosen = currentAlbum();
+    ASSERT_FALSE(chosen.isEmpty());
+    auto titles = [&] {
+        QStringList t;
+        for (int r = 0; r < model->rowCount(); ++r) t << model->index(r, 1).data().toString();
+        return t;
+    };
+    auto waitForRows = [&](int n) {
+        for (int i = 0; i < 100 && model->rowCount() != n; ++i) QTest::qWait(50);
+        return model->rowCount() == n;
+    };
+
+    QFile list(QDir(dir.path()).filePath(QStringLiteral("list.txt")));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write("1. First arrival\n2. Second arrival\n3. Third arrival\n");
+    list.close();
+    const auto added = test::runCli({QStringLiteral("--data"), dir.path(), QStringLiteral("import"), QStringLiteral("--source"),
+                                     QStringLiteral("numbered"), list.fileName(), QStringLiteral("--artist"),
+                                     QStringLiteral("Aaron Alpha"), QStringLiteral("--title"), QStringLiteral("Arrived Meanwhile"),
+                                     QStringLiteral("--genre"), QStringLiteral("rock")});
+    ASSERT_EQ(added.exitCode, 0) << added.err.toStdString();
+    ASSERT_TRUE(waitForRows(7)) << titles().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(titles().contains(QStringLiteral("Arrived Meanwhile")));
+    EXPECT_EQ(currentAlbum(), chosen);
+    EXPECT_EQ(model->index(grid->currentIndex().row(), 1).data().toString(), chosen);
+
+    // The album on screen is deleted elsewhere: the window moves on to another whole album.
+    const QString gone = dm->tblAlbums.text(QStringLiteral("ID"));
+    const auto deleted = test::runCli({QStringLiteral("--data"), dir.path(), QStringLiteral("delete"), gone});
+    ASSERT_EQ(deleted.exitCode, 0) << deleted.err.toStdString();
+    ASSERT_TRUE(waitForRows(6)) << titles().join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(titles().contains(chosen));
+    EXPECT_TRUE(titles().contains(QStringLiteral("Arrived Meanwhile")));
+    const QString now = dm->tblAlbums.text(QStringLiteral("ID"));
+    EXPECT_NE(now, gone);
+    EXPECT_EQ(model->index(grid->currentIndex().row(), 1).data().toString(), currentAlbum());
+    int expected = currentAlbum() == QStringLiteral("Arrived Meanwhile") ? 3 : -1;
+    for (const Album& a : kSample)
+        if (QString::fromUtf8(a.album) == currentAlbum()) expected = int(a.tracks.size());
+    EXPECT_EQ(tracks->model()->rowCount(), expected) << currentAlbum().toStdString();
 }
 
 }  // namespace
