@@ -12,8 +12,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QtTest/QTest>
+
+#include <map>
 
 using namespace albumora;
 using albumora::test::OnNextModal;
@@ -237,6 +241,62 @@ TEST_F(EditFormTest, DeleteRemovesTheAlbumFromEveryTableAndPacks) {
     EXPECT_TRUE(store::CheckFolder(dir.path()).isEmpty());
     EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("ALBUM")), QStringLiteral("Keep"));
     EXPECT_EQ(*dm->tblTracks.recordCount(), 2);
+}
+
+// The desktop program and the command-line companion store albums into one folder at the same
+// time: every album keeps its own ID, its own tracks and its artist row.
+TEST_F(EditFormTest, TheFormAndTheCliSavingAtOnceKeepEveryAlbumWhole) {
+    constexpr int kEach = 12;
+    for (int i = 1; i <= kEach; ++i) {
+        QFile list(dir.file(QStringLiteral("cli%1.txt").arg(i)));
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+        for (int t = 1; t <= 1 + i % 4; ++t) list.write(QStringLiteral("%1. cli%2 song %1\n").arg(t).arg(i).toUtf8());
+    }
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("CLI"), QStringLiteral(ALBUMORA_CLI_PATH));
+    env.insert(QStringLiteral("DATA"), dir.path());
+    cli.setProcessEnvironment(env);
+    cli.start(QStringLiteral("bash"),
+              {QStringLiteral("-c"), QStringLiteral("for i in $(seq 1 %1); do out=$(\"$CLI\" --data \"$DATA\" import --source numbered "
+                                                    "\"$DATA/cli$i.txt\" --artist Cli --title \"Cli $i\" --genre rock) || exit 1; "
+                                                    "echo \"$i $out\"; done")
+                                         .arg(kEach)});
+    ASSERT_TRUE(cli.waitForStarted());
+    // The saves are spread over the companion's run, from its first import on.
+    ASSERT_TRUE(cli.waitForReadyRead(60000));
+    for (int i = 1; i <= kEach; ++i) {
+        PendingAlbum& p = newAlbum();
+        p.artist = QStringLiteral("Desk");
+        p.title = QStringLiteral("Desk %1").arg(i);
+        p.genre = QStringLiteral("rock");
+        for (int t = 1; t <= 1 + i % 3; ++t)
+            p.tracks.push_back({store::TDM::PadNumber(t, 2), QStringLiteral(" 1:00"), QStringLiteral("desk%1 song %2").arg(i).arg(t)});
+        ASSERT_TRUE(save()) << i;
+        QTest::qWait(20);
+    }
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+
+    std::map<QString, QString> titleOf;
+    for (const Row& r : rows(dir.path(), QStringLiteral("ALBUMS.DBF"), QStringLiteral("ALBUM")))
+        EXPECT_TRUE(titleOf.emplace(r.id, r.text).second) << r.id.toStdString() << " was given to two albums";
+    ASSERT_EQ(titleOf.size(), size_t(2 * kEach));
+    std::map<QString, QStringList> tracksOf;
+    for (const Row& r : rows(dir.path(), QStringLiteral("TRACKS.DBF"), QStringLiteral("TRACK"))) tracksOf[r.id] << r.text;
+    std::map<QString, int> artistRows;
+    for (const Row& r : rows(dir.path(), QStringLiteral("ARTISTS.DBF"), QStringLiteral("ARTIST"))) ++artistRows[r.id];
+    for (const auto& [id, title] : titleOf) {
+        const QStringList words = title.split(QLatin1Char(' '));
+        ASSERT_EQ(words.size(), 2) << title.toStdString();
+        const int n = words[1].toInt();
+        const bool desk = words[0] == QLatin1String("Desk");
+        QStringList want;
+        for (int t = 1; t <= 1 + n % (desk ? 3 : 4); ++t) want << QStringLiteral("%1%2 song %3").arg(words[0].toLower()).arg(n).arg(t);
+        EXPECT_EQ(tracksOf[id], want) << id.toStdString() << " " << title.toStdString();
+        EXPECT_EQ(artistRows[id], 1) << id.toStdString();
+    }
+    EXPECT_TRUE(store::CheckFolder(dir.path()).isEmpty()) << store::CheckFolder(dir.path()).join(QLatin1Char('\n')).toStdString();
 }
 
 }  // namespace
