@@ -182,7 +182,7 @@ int cmdQuery(const QString& folder, Args& args) {
     QStringList row;
     for (; !c.eof() && !c.isEmpty(); check(c.next())) {
         row.clear();
-        for (int i : columns) row << c.text(i);
+        for (int i : columns) row << check(c.readText(i));
         out(albumora::cli::CsvLine(row));
     }
     return 0;

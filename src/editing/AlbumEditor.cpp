@@ -104,7 +104,15 @@ Status AlbumEditor::PrepareModify() {
     pending_.index = a.text(QStringLiteral("IX"));
     pending_.year = a.text(QStringLiteral("YR"));
     pending_.rev = a.text(QStringLiteral("Rev"));
-    pending_.notes = a.text(QStringLiteral("Notes"));
+    // Notes that cannot be read must not come back as empty notes, which the save would store.
+    auto notes = a.readText(QStringLiteral("Notes"));
+    if (!notes) {
+        pending_ = PendingAlbum();
+        return Status(notes.error().kind(),
+                      QStringLiteral("The notes of this album cannot be read, so it cannot be modified:\r") + notes.error().text(),
+                      notes.error().file(), notes.error().offset());
+    }
+    pending_.notes = *notes;
     pending_.albumId = a.text(QStringLiteral("ID"));
     pending_.caption = QStringLiteral("Albumora - Edit Form [Modify Album]");
     Cursor& cd = dm_.tblCD;

@@ -281,6 +281,25 @@ QString Cursor::text(int index) const {
 
 QString Cursor::text(const QString& name) const { return text(fieldIndex(name)); }
 
+Result<QString> Cursor::readText(int index) const {
+    if (table_ && index >= 0 && size_t(index) < table_->fields().size()) {
+        const FieldDef& f = table_->fields()[size_t(index)];
+        const bool edited = state_ != State::Browse && memoEdits_.count(index);
+        if (f.isMemo() && !edited && !(recno_ == 0 && state_ == State::Browse)) {
+            const std::string& rec = rowBytes();
+            if (rec.size() >= size_t(f.offset + f.length)) {
+                const std::uint32_t block = Table::memoBlock(f, rec.data());
+                if (block == 0) return QString();
+                ALB_ASSIGN_OR_RETURN(std::string bytes, table_->readMemo(block));
+                return fromCp1252(bytes);
+            }
+        }
+    }
+    return text(index);
+}
+
+Result<QString> Cursor::readText(const QString& name) const { return readText(fieldIndex(name)); }
+
 QString Cursor::textOfRecord(std::uint32_t recno, int index) const {
     if (!table_ || index < 0 || recno == 0) return {};
     if (recno == recno_ && state_ == State::Browse) return text(index);
@@ -492,11 +511,15 @@ std::string Cursor::seekKey(const QStringList& values) const {
     return t->tree->padKey(key);
 }
 
-bool Cursor::passes(std::uint32_t recno, const std::string& rec) const {
+Result<bool> Cursor::passes(std::uint32_t recno, const std::string& rec) const {
     if (detailNone_ || rec.empty() || rec[0] == '*') return false;
     if (filtered()) {
         EvalContext ctx = table_->context(rec, recno);
-        if (!filterExpr_.evalLogical(ctx)) return false;
+        const bool in = filterExpr_.evalLogical(ctx);
+        // A row whose filter cannot be evaluated (its memo is unreadable) is an error, not a
+        // row that fails the filter: the caller would answer "none found" over damage.
+        if (!ctx.error.isOk()) return ctx.error;
+        return in;
     }
     return true;
 }
@@ -538,7 +561,8 @@ Status Cursor::scanFrom(bool fromStart, Dir dir, bool& found) {
         const int stepBy = dir == Dir::Forward ? 1 : -1;
         for (; r >= 1 && r <= std::int64_t(count); r += stepBy) {
             ALB_TRY(table_->readRecord(std::uint32_t(r), rec));
-            if (passes(std::uint32_t(r), rec)) {
+            ALB_ASSIGN_OR_RETURN(const bool in, passes(std::uint32_t(r), rec));
+            if (in) {
                 rec_ = std::move(rec);
                 recStamp_ = table_->changeStamp();
                 recno_ = std::uint32_t(r);
@@ -577,7 +601,8 @@ Status Cursor::scanFrom(bool fromStart, Dir dir, bool& found) {
         ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(tree, p));
         if (!inScope(e.key)) return {};
         ALB_TRY(table_->readRecord(e.recno, rec));
-        if (passes(e.recno, rec)) {
+        ALB_ASSIGN_OR_RETURN(const bool in, passes(e.recno, rec));
+        if (in) {
             rec_ = std::move(rec);
             recStamp_ = table_->changeStamp();
             recno_ = e.recno;
@@ -605,7 +630,8 @@ Status Cursor::step(Dir dir, bool& moved) {
         const int stepBy = dir == Dir::Forward ? 1 : -1;
         for (std::int64_t r = std::int64_t(recno_) + stepBy; r >= 1 && r <= std::int64_t(count); r += stepBy) {
             ALB_TRY(table_->readRecord(std::uint32_t(r), rec));
-            if (passes(std::uint32_t(r), rec)) {
+            ALB_ASSIGN_OR_RETURN(const bool in, passes(std::uint32_t(r), rec));
+            if (in) {
                 rec_ = std::move(rec);
                 recStamp_ = table_->changeStamp();
                 recno_ = std::uint32_t(r);
@@ -649,7 +675,8 @@ Status Cursor::step(Dir dir, bool& moved) {
         ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(tree, p));
         if (!inScope(e.key)) return {};
         ALB_TRY(table_->readRecord(e.recno, rec));
-        if (passes(e.recno, rec)) {
+        ALB_ASSIGN_OR_RETURN(const bool in, passes(e.recno, rec));
+        if (in) {
             rec_ = std::move(rec);
             recStamp_ = table_->changeStamp();
             recno_ = e.recno;
@@ -743,7 +770,8 @@ Result<qint64> Cursor::recordCountOnce() {
             ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(t->tree, p));
             if (!inScope(e.key)) break;
             ALB_TRY(table_->readRecord(e.recno, rec));
-            if (passes(e.recno, rec)) ++n;
+            ALB_ASSIGN_OR_RETURN(const bool in, passes(e.recno, rec));
+            if (in) ++n;
             ALB_ASSIGN_OR_RETURN(ok, t->tree->next(p));
         }
         return n;
@@ -804,7 +832,8 @@ Result<std::vector<std::uint32_t>> Cursor::visibleRecordsOnce() {
         if (!inScope(e.key)) break;
         if (readRows) {
             ALB_TRY(table_->readRecord(e.recno, rec));
-            if (passes(e.recno, rec)) out.push_back(e.recno);
+            ALB_ASSIGN_OR_RETURN(const bool in, passes(e.recno, rec));
+            if (in) out.push_back(e.recno);
         } else {
             out.push_back(e.recno);
         }
@@ -831,7 +860,8 @@ Result<bool> Cursor::findKeyOnce(const QStringList& values) {
         if (e.key != key) break;
         if (inScope(e.key)) {
             ALB_TRY(table_->readRecord(e.recno, rec));
-            if (passes(e.recno, rec)) {
+            ALB_ASSIGN_OR_RETURN(const bool in, passes(e.recno, rec));
+            if (in) {
                 rec_ = std::move(rec);
                 recStamp_ = table_->changeStamp();
                 recno_ = e.recno;
@@ -864,7 +894,8 @@ Result<bool> Cursor::findPartialOnce(const QString& prefixText) {
         if (!startsWith(e.key, prefix)) break;
         if (inScope(e.key)) {
             ALB_TRY(table_->readRecord(e.recno, rec));
-            if (passes(e.recno, rec)) {
+            ALB_ASSIGN_OR_RETURN(const bool in, passes(e.recno, rec));
+            if (in) {
                 rec_ = std::move(rec);
                 recStamp_ = table_->changeStamp();
                 recno_ = e.recno;
@@ -895,7 +926,8 @@ Status Cursor::findNearestOnce(const QString& value) {
         ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(t->tree, p));
         if (inScope(e.key)) {
             ALB_TRY(table_->readRecord(e.recno, rec));
-            if (passes(e.recno, rec)) {
+            ALB_ASSIGN_OR_RETURN(const bool in, passes(e.recno, rec));
+            if (in) {
                 rec_ = std::move(rec);
                 recStamp_ = table_->changeStamp();
                 recno_ = e.recno;

@@ -61,6 +61,10 @@ public:
     // Values of the current row (or of the row being edited), without trailing blanks.
     QString text(int index) const;
     QString text(const QString& name) const;
+    // The same, with a memo that cannot be read as the engine's error rather than empty text:
+    // for whatever shows, prints or stores the notes.
+    Result<QString> readText(int index) const;
+    Result<QString> readText(const QString& name) const;
     // A field of any row, without moving: grids read their rows this way.
     QString textOfRecord(std::uint32_t recno, int index) const;
     qint64 integer(const QString& name) const;
@@ -176,7 +180,7 @@ private:
     Status catchUp();
     Status loadRecord(std::uint32_t recno);
     const std::string& rowBytes() const;
-    bool passes(std::uint32_t recno, const std::string& rec) const;
+    Result<bool> passes(std::uint32_t recno, const std::string& rec) const;
     bool inScope(std::string_view key) const;
     Status moveTo(std::uint32_t recno);
     Status step(Dir dir, bool& moved);

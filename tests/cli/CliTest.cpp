@@ -535,6 +535,30 @@ TEST_F(CliTest, CountFollowsTheFilterAndHidesDeletedRows) {
     }
 }
 
+// A memo that cannot be read is the engine's error wherever notes are read: printed, filtered
+// on or counted. It never reads as empty notes, and it never reads as "no row passes".
+TEST_F(CliTest, AMemoThatCannotBeReadIsAnErrorNotEmptyNotes) {
+    const QString fpt = file("ALBUMS.FPT");
+    writeAll(fpt, readAll(fpt).left(600));
+    const ProcessResult check = cli({QStringLiteral("check")});
+    ASSERT_EQ(check.exitCode, 1) << "the damage is one check sees";
+    for (const QStringList& args :
+         {QStringList{"query", "ALBUMS.DBF"}, QStringList{"query", "ALBUMS.DBF", "--fields", "ID,Notes"},
+          QStringList{"query", "ALBUMS.DBF", "--filter", "contains(notes,\"*hello*\")"},
+          QStringList{"query", "ALBUMS.DBF", "--order", "Artist", "--filter", "contains(notes,\"*hello*\")"},
+          QStringList{"count", "ALBUMS.DBF", "--filter", "contains(notes,\"*hello*\")"}}) {
+        SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
+        const ProcessResult r = cli(args);
+        EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("ALBUMS.FPT"))) << r.err.toStdString();
+        EXPECT_EQ(lines(r.err).size(), 1) << r.err.toStdString();
+    }
+    // What does not read the notes still works.
+    const ProcessResult ids = cli({QStringLiteral("query"), QStringLiteral("ALBUMS.DBF"), QStringLiteral("--fields"), QStringLiteral("ID,Artist")});
+    EXPECT_EQ(ids.exitCode, 0) << ids.err.toStdString();
+    EXPECT_EQ(lines(ids.out).size(), 6);
+}
+
 TEST_F(CliTest, ReindexRepairsIndexesOneTableOrAll) {
     const QString cdx = file("ALBUMS.CDX");
     QByteArray bytes = readAll(cdx);

@@ -252,6 +252,36 @@ TEST_F(MainWindowTest, QuickSearchOnEveryField) {
     EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QString());
 }
 
+// Notes that cannot be read: the notes search says so instead of "Could not find", and Modify
+// refuses the album rather than open it with empty notes that its save would store.
+TEST_F(MainWindowTest, UnreadableNotesAreAnErrorInTheNotesSearchAndModify) {
+    writeCollection(dir.path(), kSample);
+    const QString fpt = QDir(dir.path()).filePath(QStringLiteral("ALBUMS.FPT"));
+    QByteArray bytes = test::fileBytes(fpt);
+    ASSERT_GT(bytes.size(), 512);
+    ASSERT_TRUE(test::writeFileBytes(fpt, bytes.left(512)));
+    start();
+    ASSERT_TRUE(form->collectionOpen());
+    auto r = quickSearch(3, QStringLiteral("live"));
+    EXPECT_TRUE(r.first.isEmpty());
+    EXPECT_TRUE(desk.prompts.texts(QStringLiteral("message")).filter(QStringLiteral("Could not find")).isEmpty());
+    ASSERT_FALSE(desk.prompts.texts(QStringLiteral("error")).isEmpty());
+    EXPECT_TRUE(desk.prompts.texts(QStringLiteral("error")).last().contains(QStringLiteral("ALBUMS.FPT")))
+        << desk.prompts.texts(QStringLiteral("error")).last().toStdString();
+
+    form->GoToAlbum(QStringLiteral("0a000001"));
+    ASSERT_EQ(currentAlbum(), QStringLiteral("Kind of Blue"));
+    bool opened = false;
+    OnNextModal never([&](QWidget* w) {
+        opened = true;
+        w->close();
+    });
+    find<QPushButton>(QStringLiteral("ModButton"))->click();
+    EXPECT_FALSE(opened) << "the edit form opened over notes it could not read";
+    EXPECT_TRUE(desk.prompts.last().startsWith(QStringLiteral("The notes of this album cannot be read"))) << desk.prompts.last().toStdString();
+    EXPECT_EQ(test::fileBytes(fpt), bytes.left(512)) << "nothing was written";
+}
+
 TEST_F(MainWindowTest, AlbumFilterWindow) {
     writeCollection(dir.path(), kSample);
     start();
