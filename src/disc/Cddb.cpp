@@ -471,18 +471,18 @@ void BeginXmcdRecord(PendingAlbum& album) {
 }
 
 Result<XmcdStep> ReadXmcdLine(const QString& line, PendingAlbum& album) {
-    // Only a comment line carries the revision: a title that happens to contain the words is
-    // a title.
+    // Any line holding "# Revision: " carries the revision, from its 13th character. A data
+    // line that holds the words but no number there (a title quoting them) keeps its meaning.
     static const QString revision = QStringLiteral("# Revision: ");
-    if (line.startsWith(QLatin1Char('#'))) {
-        if (line.contains(revision)) {
-            const QString text = store::trimControl(line.mid(12));
-            const auto n = wholeNumber(text);
-            if (!n) return badData(QStringLiteral("The record's revision is not a whole number: %1").arg(quoted(line)));
+    const bool comment = line.startsWith(QLatin1Char('#'));
+    if (line.contains(revision)) {
+        const auto n = wholeNumber(store::trimControl(line.mid(12)));
+        if (n)
             album.rev = RevisionCharacter(*n);
-        }
-        return XmcdStep::Continue;
+        else if (comment)
+            return badData(QStringLiteral("The record's revision is not a whole number: %1").arg(quoted(line)));
     }
+    if (comment) return XmcdStep::Continue;
     const QString kind = line.left(4);
     if (kind == QLatin1String("PLAY")) return XmcdStep::End;
     static const QStringList used = {QStringLiteral("DGEN"), QStringLiteral("DYEA"), QStringLiteral("TTIT"),

@@ -1,6 +1,7 @@
 #include "ImportParsers.h"
 
 #include "Codepage.h"
+#include "Cddb.h"
 #include "DMcd.h"
 
 #include <QDir>
@@ -256,8 +257,11 @@ ParseResult ParseWebTrackList(const QStringList& lines, PendingAlbum& album, boo
         if (n >= 1 && size_t(n) <= a.tracks.size()) a.tracks[size_t(n - 1)].title = trimControl(text);
     }
 
-    for (size_t k = 0; k < a.tracks.size(); ++k)
-        a.tracks[k].time = takeTimes && qsizetype(k) < times.size() ? times.at(qsizetype(k)) : QString();
+    // The times of a disc in the drive were read from its table of contents: a web page's
+    // titles never take them away.
+    if (a.mode != EditMode::AddCd)
+        for (size_t k = 0; k < a.tracks.size(); ++k)
+            a.tracks[k].time = takeTimes && qsizetype(k) < times.size() ? times.at(qsizetype(k)) : QString();
     if (addMode(a)) {
         a.artist = QStringLiteral("Various");
         a.selectArtist = true;
@@ -332,7 +336,15 @@ XmcdResult ParseXmcdRecord(const QStringList& lines, PendingAlbum& album, const 
             break;
         case 40:
             if (line.contains(QLatin1String("# Revision"))) {
-                if (adding && line.size() >= 13 && isDigit(line.at(12))) a.rev = trimControl(line.mid(12));
+                // Stored as the lookup stores it, the revision character, so that a later
+                // submission never sends a lower revision than the database holds.
+                if (adding && line.size() >= 13 && isDigit(line.at(12))) {
+                    const auto n = wholeNumber(trimControl(line.mid(12)));
+                    if (!n)
+                        return refuse(QStringLiteral("The CD database record has a revision that is not a whole number (%1).")
+                                          .arg(lineRef(i, line)));
+                    a.rev = RevisionCharacter(*n);
+                }
             } else if (line.contains(QLatin1String("DISCID"))) {
                 qsizetype p = line.indexOf(QLatin1Char('=')) + 1;
                 while (p < line.size() && line.at(p).unicode() <= 32) ++p;

@@ -335,12 +335,14 @@ TEST(WebTrackList, AmazonPage) {
     EXPECT_EQ(column(a, 1), (QStringList{"", "", ""}));
 }
 
-TEST(WebTrackList, OneLineWithoutATimeEmptiesEveryTimeInEveryMode) {
+TEST(WebTrackList, OneLineWithoutATimeEmptiesEveryTimeButTheDiscs) {
     const QStringList page = L("1 First 3:00\n2 Second\n3 Third 4:00");
     for (EditMode mode : {EditMode::NewAlbum, EditMode::AddCd, EditMode::Modify}) {
         PendingAlbum a = album(mode, 3);
         ParseWebTrackList(page, a, false, true);
-        EXPECT_EQ(column(a, 1), (QStringList{"", "", ""})) << int(mode);
+        // The times of the disc in the drive come from its table of contents and stay.
+        const QStringList times = mode == EditMode::AddCd ? QStringList{" 3:00", " 3:00", " 3:00"} : QStringList{"", "", ""};
+        EXPECT_EQ(column(a, 1), times) << int(mode);
         EXPECT_EQ(column(a, 2), (QStringList{"First", "Second", "Third"})) << int(mode);
     }
 }
@@ -353,11 +355,12 @@ TEST(WebTrackList, TimesAreKeptOnlyForANewAlbum) {
         EXPECT_EQ(column(a, 1), (QStringList{" 3:01", " 4:02"}));
 
         // The disc's rows and a stored album's rows get their titles; the times the page gives
-        // are collected only for a new album, so theirs are emptied.
+        // are collected only for a new album. The disc keeps the times it was read with; a
+        // stored album's are emptied (its save changes only titles).
         PendingAlbum disc = album(EditMode::AddCd, 3);
         ParseWebTrackList(page, disc, false, noTime);
         EXPECT_EQ(column(disc, 2), (QStringList{"First", "Second", "Track 3"}));
-        EXPECT_EQ(column(disc, 1), (QStringList{"", "", ""}));
+        EXPECT_EQ(column(disc, 1), (QStringList{" 3:00", " 3:00", " 3:00"}));
         EXPECT_EQ(column(disc, 0), (QStringList{"  1", "  2", "  3"}));
         EXPECT_EQ(disc.artist, S("Various"));
 
@@ -659,11 +662,19 @@ TEST(XmcdRecord, OddButWellFormedDetails) {
     }
     {
         PendingAlbum a = album(EditMode::NewAlbum);
-        ParseXmcdRecord(record(S("# Revision: 7"), S("# Revision: 12")).split(QLatin1Char('\n')), a, noAlbums());
-        EXPECT_EQ(a.rev, S("12"));
+        // The revision character, as the lookup stores it: 12 is "<", 78 and above "~".
+        for (const auto& [line, rev] : std::vector<std::pair<const char*, const char*>>{
+                 {"# Revision: 12", "<"}, {"# Revision: 0", "0"}, {"# Revision: 9", "9"}, {"# Revision: 78", "~"}, {"# Revision: 400", "~"}}) {
+            ParseXmcdRecord(record(S("# Revision: 7"), S(line)).split(QLatin1Char('\n')), a, noAlbums());
+            EXPECT_EQ(a.rev, S(rev)) << line;
+        }
         PendingAlbum b = album(EditMode::NewAlbum);
         ParseXmcdRecord(record(S("# Revision: 7"), S("# Revision: x")).split(QLatin1Char('\n')), b, noAlbums());
         EXPECT_EQ(b.rev, S("5"));
+        PendingAlbum c = album(EditMode::NewAlbum);
+        const XmcdResult bad = ParseXmcdRecord(record(S("# Revision: 7"), S("# Revision: 1x")).split(QLatin1Char('\n')), c, noAlbums());
+        EXPECT_TRUE(bad.refused);
+        EXPECT_EQ(c.rev, S("5"));
     }
     {
         // Offsets that go backwards and a disc length too short give no negative time.
