@@ -474,8 +474,11 @@ store::Result<SubmitOutcome> Submit(SubmitContext& ctx) {
     QString mailbox = read(QStringLiteral("Mailbox"));
     if (mailbox.isEmpty()) mailbox = kSubmissionMailbox;
 
-    const QString discId = ctx.disc.currentDiscId;
-    if (discId.isEmpty() || ctx.disc.toc.trackCount == 0) {
+    // The ID is worked out from the disc's own table of contents, not taken from the current
+    // disc ID, which a record pasted into the import window may have changed: the contribution
+    // always pairs the disc's ID with the disc's own frame offsets.
+    const QString discId = ctx.disc.toc.trackCount == 0 ? QString() : DiscDrive::DiscIdText(CalcDiscID(ctx.disc.toc));
+    if (discId.isEmpty() || ctx.disc.currentDiscId.isEmpty()) {
         showError(kNoDisc);
         return SubmitOutcome::Refused;
     }
@@ -492,7 +495,7 @@ store::Result<SubmitOutcome> Submit(SubmitContext& ctx) {
     album.year = albums.text(QStringLiteral("YR"));
     album.genre = albums.text(QStringLiteral("Genre"));
     album.rev = albums.text(QStringLiteral("Rev"));
-    album.notes = albums.text(QStringLiteral("Notes"));
+    ALB_ASSIGN_OR_RETURN(album.notes, albums.readText(QStringLiteral("Notes")));
     ALB_ASSIGN_OR_RETURN(album.trackTitles, trackTitles(ctx.dm, discId));
     const QStringList toc = DiscDrive::ComposeTocText(ctx.disc.toc, TocMode::Submission, QString()).submissionLines;
     const SubmissionRecord record = ComposeSubmission(album, toc, discId, ctx.officialCategories, ctx.productVersion);

@@ -868,6 +868,15 @@ TEST_F(SubmitFlow, OnlyTheAlbumOfTheDiscInTheDrive) {
     EXPECT_EQ(*outcome, SubmitOutcome::Refused);
     EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")).size(), 1);
 
+    // A record pasted into the import window made its own ID the current disc ID: the album
+    // stored under it is still not the disc's, and the disc's offsets never go out under it.
+    desk.prompts.shown.clear();
+    state.currentDiscId = S("0a0b0c0d");
+    outcome = submit();
+    ASSERT_TRUE(outcome.isOk());
+    EXPECT_EQ(*outcome, SubmitOutcome::Refused);
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")).size(), 1);
+
     // No disc read: no offsets to send.
     desk.prompts.shown.clear();
     makeCurrent(discId);
