@@ -74,9 +74,14 @@ QString AlbumEditor::IndexText(const QString& index) {
 QString AlbumEditor::MediaCode(const QString& media) { return media.left(2); }
 
 void AlbumEditor::LoadLists() {
-    genres_ = file_.genreList();
-    genres_.sort(Qt::CaseInsensitive);
-    genresLoaded_ = int(genres_.size());
+    QStringList genres = file_.genreList();
+    genresLoaded_ = int(genres.size());
+    // Genres typed with albums saved earlier in this session are written at shutdown; reading
+    // the file again must not forget them.
+    for (const QString& g : std::as_const(genres_))
+        if (!genres.contains(g)) genres << g;
+    genres.sort(Qt::CaseInsensitive);
+    genres_ = genres;
     media_ = file_.mediaList();
 }
 

@@ -113,6 +113,25 @@ TEST_F(EditFormTest, ANewAlbumIsStoredInEveryTable) {
     EXPECT_TRUE(form->editor().genreList().contains(QStringLiteral("acid jazz")));
 }
 
+// A genre typed with an album is in the genre list after a restart, however many albums were
+// added after it in the same session.
+TEST_F(EditFormTest, ATypedGenreIsInTheListAfterARestart) {
+    for (const char* genre : {"shoegaze", "rock", "rock"}) {
+        PendingAlbum& p = newAlbum();
+        p.artist = QStringLiteral("Slowdive");
+        p.title = QString::fromLatin1(genre);
+        p.genre = QString::fromLatin1(genre);
+        ASSERT_TRUE(save());
+        EXPECT_TRUE(form->editor().genreList().contains(QStringLiteral("shoegaze")));
+    }
+    closeMainWindow();
+    EXPECT_TRUE(shell::SettingsFile(dir.path()).genreList().contains(QStringLiteral("shoegaze")));
+    openMainWindow(dir.path());
+    ASSERT_TRUE(opened());
+    newAlbum();
+    EXPECT_TRUE(form->editor().genreList().contains(QStringLiteral("shoegaze")));
+}
+
 TEST_F(EditFormTest, MultiArtistAlbumsGetAnArtistRowPerTrack) {
     PendingAlbum& p = newAlbum();
     p.artist = QStringLiteral("Various Artists");
