@@ -503,7 +503,8 @@ Result<XmcdStep> ReadXmcdLine(const QString& line, PendingAlbum& album) {
         // A title for a track the disc does not have is left out: the grid is the disc's.
         if (*n < qint64(album.tracks.size())) {
             QString& title = album.tracks[size_t(*n)].title;
-            title = ReduceBackslashes((store::trimControl(title) + value.left(255)).left(kTrackTitleWidth));
+            // Reduced before the cut: a title with a run of backslashes still fills the field.
+            title = ReduceBackslashes(store::trimControl(title) + value.left(255)).left(kTrackTitleWidth);
         }
     } else if (!store::trimControl(value).isEmpty()) {
         album.notes += (album.notes.isEmpty() ? QString() : QStringLiteral("\r\n")) + line;
