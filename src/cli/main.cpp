@@ -593,7 +593,9 @@ int cmdSubmit(const QString& folder, Args& args) {
     context.productVersion = albumora::shell::kProductVersion;
     context.readString = [&ini](const QString& section, const QString& key) { return ini.readString(section, key); };
     context.readBool = [&ini](const QString& section, const QString& key, bool def) { return ini.readBool(section, key, def); };
-    context.writeBool = [&ini](const QString& section, const QString& key, bool value) { ini.writeBool(section, key, value); };
+    context.writeBool = [&ini](const QString& section, const QString& key, bool value) {
+        if (!ini.writeBool(section, key, value)) std::fprintf(stderr, "albumora-cli: %s\n", qPrintable(ini.notSavedMessage().replace(QLatin1Char('\r'), QLatin1Char(' '))));
+    };
     CliPrompts prompts;
     prompts.answer = true;
     Result<SubmitOutcome> outcome = SubmitOutcome::Refused;

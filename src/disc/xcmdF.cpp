@@ -427,7 +427,8 @@ void Txcmd::ImportButtonClick() {
 
     if (ctx_.settings && !SameFolder(r.folder, ctx_.settings->clipsDir)) {
         ctx_.settings->clipsDir = r.folder;
-        if (ctx_.settingsFile) ctx_.settingsFile->ini().write(QStringLiteral("Current"), QStringLiteral("ClipsDir"), r.folder);
+        if (ctx_.settingsFile && !ctx_.settingsFile->ini().write(QStringLiteral("Current"), QStringLiteral("ClipsDir"), r.folder))
+            if (auto* p = prompts()) p->error(ctx_.settingsFile->ini().notSavedMessage());
     }
 
     if (album().mode == EditMode::NewAlbum && ctx_.audioCdInDrive && ctx_.readDisc && ctx_.audioCdInDrive() &&

@@ -251,7 +251,9 @@ store::Result<bool> AlbumEditor::Save() {
     }
     if (genre != settings_.genre) {
         settings_.genre = genre;
-        file_.ini().write(QStringLiteral("Current"), QStringLiteral("Genre"), genre);
+        // The album is stored; only the default genre of the next one could not be kept.
+        if (!file_.ini().write(QStringLiteral("Current"), QStringLiteral("Genre"), genre))
+            if (prompts) prompts->error(file_.ini().notSavedMessage());
     }
     saved_ = true;
     return true;
@@ -340,7 +342,10 @@ Status AlbumEditor::saveArtists(const QString& id, bool& deleted) {
     return {};
 }
 
-void AlbumEditor::writeClipsFolder() { file_.ini().write(QStringLiteral("Current"), QStringLiteral("ClipsDir"), settings_.clipsDir); }
+void AlbumEditor::writeClipsFolder() {
+    if (!file_.ini().write(QStringLiteral("Current"), QStringLiteral("ClipsDir"), settings_.clipsDir))
+        if (auto* prompts = platform::desktop().prompts) prompts->error(file_.ini().notSavedMessage());
+}
 
 void AlbumEditor::AfterClose() {
     pending_.runningSeconds = 0;

@@ -34,10 +34,10 @@ public:
 
     // Replaces the key's line, or adds it at the end of its section (creating the section and
     // the file as needed). Returns false when the file cannot be written.
-    bool write(const QString& section, const QString& key, const QString& value);
-    bool writeBool(const QString& section, const QString& key, bool value);
-    bool writeInt(const QString& section, const QString& key, int value);
-    bool eraseSection(const QString& section);
+    [[nodiscard]] bool write(const QString& section, const QString& key, const QString& value);
+    [[nodiscard]] bool writeBool(const QString& section, const QString& key, bool value);
+    [[nodiscard]] bool writeInt(const QString& section, const QString& key, int value);
+    [[nodiscard]] bool eraseSection(const QString& section);
 
     // The key lines of a section in file order, as (key, text after the first "=").
     std::vector<std::pair<QString, QString>> readSection(const QString& section) const;
@@ -47,6 +47,8 @@ public:
     // lastError().
     bool readable() const;
     const QString& lastError() const { return error_; }
+    // What the user is told when a write failed.
+    QString notSavedMessage() const { return QStringLiteral("The settings could not be saved:\r") + error_; }
 
 private:
     struct Snapshot {

@@ -65,14 +65,14 @@ public:
     const QString& path() const { return ini_.path(); }
 
     // Writes the first-run defaults, in the order the program always wrote them.
-    bool writeFirstRun(const QString& firstCdRomDrive, const QString& player);
+    [[nodiscard]] bool writeFirstRun(const QString& firstCdRomDrive, const QString& player);
     // Reads every value, applying defaults and the rule for a too short host name.
     RunSettings read(const std::function<QString()>& firstCdRomDrive) const;
 
     QStringList genreList() const;  // section Genre, trimmed entries, blanks left out
     QStringList mediaList() const;  // section Media in file order, trimmed entries (blank kept)
     // Replaces the section Genre with the list, keys numbered from 1.
-    bool writeGenreList(const QStringList& genres);
+    [[nodiscard]] bool writeGenreList(const QStringList& genres);
 
     // The web addresses used when a URL key is missing.
     static QString defaultUrl(const QString& key);

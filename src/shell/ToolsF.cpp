@@ -255,66 +255,73 @@ void TOpTools::OKbuttonClick() {
 
     // Only what changed is applied and written, even after a failed check.
     IniFile& ini = file_.ini();
+    bool saved = true;
+    auto put = [&](bool ok) { saved = ok && saved; };
     if (now.mail != shown_.mail && !now.mail.trimmed().isEmpty()) {
         settings_.mail = now.mail;
-        ini.write(kCurrent, QStringLiteral("Mail"), now.mail);
+        put(ini.write(kCurrent, QStringLiteral("Mail"), now.mail));
         composeGreetings(settings_);  // the address identifies the user to the CD database
     }
     if (now.server != shown_.server && !now.server.trimmed().isEmpty()) {
         settings_.server = now.server;
-        ini.write(kCurrent, QStringLiteral("Server"), now.server);
+        put(ini.write(kCurrent, QStringLiteral("Server"), now.server));
     }
     if (now.hint != shown_.hint) {
         settings_.hint = now.hint;
-        ini.writeBool(kCurrent, QStringLiteral("Hint"), now.hint);
+        put(ini.writeBool(kCurrent, QStringLiteral("Hint"), now.hint));
         if (hooks_.applyHints) hooks_.applyHints(now.hint);
     }
     if (now.art != shown_.art) {
         settings_.art = now.art;
-        ini.writeBool(kCurrent, QStringLiteral("Art"), now.art);
+        put(ini.writeBool(kCurrent, QStringLiteral("Art"), now.art));
     }
     if (now.ssl != shown_.ssl) {
         settings_.ssl = now.ssl;
-        ini.writeBool(kCurrent, QStringLiteral("SSL"), now.ssl);
+        put(ini.writeBool(kCurrent, QStringLiteral("SSL"), now.ssl));
     }
     if (now.protocol != shown_.protocol) {
         settings_.protocol = now.protocol == 0 ? QStringLiteral("T") : QStringLiteral("H");
-        ini.write(kCurrent, QStringLiteral("Protocol"), settings_.protocol);
+        put(ini.write(kCurrent, QStringLiteral("Protocol"), settings_.protocol));
     }
     if (now.host != shown_.host) {
         settings_.host = now.host == 0 ? kPrimaryHost : kAlternateHost;
-        ini.write(kCurrent, QStringLiteral("Host"), settings_.host);
+        put(ini.write(kCurrent, QStringLiteral("Host"), settings_.host));
     }
     if (now.drive != shown_.drive && now.drive >= 0) {
         settings_.driveNr = now.drive;
-        ini.writeInt(kCurrent, QStringLiteral("DriveNr"), now.drive);
+        put(ini.writeInt(kCurrent, QStringLiteral("DriveNr"), now.drive));
         settings_.cdPath = hooks_.firstCdRomDrive ? hooks_.firstCdRomDrive() : QString();
-        ini.write(kCurrent, QStringLiteral("CDPath"), settings_.cdPath);
+        put(ini.write(kCurrent, QStringLiteral("CDPath"), settings_.cdPath));
     }
     if (now.picker != shown_.picker) {
         settings_.cdPath = now.picker;
-        ini.write(kCurrent, QStringLiteral("CDPath"), now.picker);
+        put(ini.write(kCurrent, QStringLiteral("CDPath"), now.picker));
     }
     if (now.viewer != shown_.viewer) {
         settings_.viewer = now.viewer;
-        ini.write(kCurrent, QStringLiteral("Viewer"), now.viewer);
+        put(ini.write(kCurrent, QStringLiteral("Viewer"), now.viewer));
     }
     if (now.labeler != shown_.labeler) {
         settings_.labeler = now.labeler;
-        ini.write(kCurrent, QStringLiteral("Labeler"), now.labeler);
+        put(ini.write(kCurrent, QStringLiteral("Labeler"), now.labeler));
     }
     if (now.amount != shown_.amount) {
         settings_.amount = now.amount;
-        ini.write(kCurrent, QStringLiteral("Amount"), now.amount);
+        put(ini.write(kCurrent, QStringLiteral("Amount"), now.amount));
     }
     if (now.player != shown_.player) {
         settings_.player = now.player;
-        ini.write(kCurrent, QStringLiteral("Player"), now.player);
+        put(ini.write(kCurrent, QStringLiteral("Player"), now.player));
     }
     if (now.name != shown_.name) {
         settings_.name = now.name;
-        ini.write(kCurrent, QStringLiteral("Name"), now.name);
+        put(ini.write(kCurrent, QStringLiteral("Name"), now.name));
         if (hooks_.setCaption) hooks_.setCaption(QStringLiteral("Albumora - ") + now.name);
+    }
+    if (!saved) {
+        // The dialog stays, and a second OK writes every change again.
+        if (prompts) prompts->error(ini.notSavedMessage());
+        return;
     }
     // What was saved is the new starting point: a second OK writes only what changes after it.
     shown_ = current();

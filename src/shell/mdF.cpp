@@ -395,7 +395,8 @@ void TForm1::FormCreate() {
     RadioGroup2->setCurrentIndex(0);
     if (!settingsFile_.ini().exists()) {
         const QString player = QFileInfo::exists(QStringLiteral("/usr/bin/audacious")) ? QStringLiteral("/usr/bin/audacious") : QString();
-        settingsFile_.writeFirstRun(disc_.firstCdRomDrive ? disc_.firstCdRomDrive() : QString(), player);
+        if (!settingsFile_.writeFirstRun(disc_.firstCdRomDrive ? disc_.firstCdRomDrive() : QString(), player))
+            if (auto* prompts = platform::desktop().prompts) prompts->error(settingsFile_.ini().notSavedMessage());
     }
     settings_ = settingsFile_.read(disc_.firstCdRomDrive);
     setWindowTitle(QStringLiteral(" Albumora - ") + settings_.name + QStringLiteral(" - Albums View"));
@@ -459,9 +460,11 @@ void TForm1::OpenCollection() {
 
 void TForm1::SaveOnClose() {
     setStatus(QStringLiteral("Closing Albumora ..."));
-    if (genreList.size() > genreListLoadedCount) settingsFile_.writeGenreList(genreList);
+    bool saved = genreList.size() <= genreListLoadedCount || settingsFile_.writeGenreList(genreList);
     const bool maximized = isMaximized() || maximizedLayouts_ > 2;
-    settingsFile_.ini().writeInt(QStringLiteral("Current"), QStringLiteral("WState"), maximized ? 2 : 1);
+    saved = settingsFile_.ini().writeInt(QStringLiteral("Current"), QStringLiteral("WState"), maximized ? 2 : 1) && saved;
+    if (!saved)
+        if (auto* prompts = platform::desktop().prompts) prompts->error(settingsFile_.ini().notSavedMessage());
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
@@ -840,7 +843,10 @@ void TForm1::ContributeCurrentAlbum() {
     context.productVersion = kProductVersion;
     context.readString = [&ini](const QString& section, const QString& key) { return ini.readString(section, key); };
     context.readBool = [&ini](const QString& section, const QString& key, bool def) { return ini.readBool(section, key, def); };
-    context.writeBool = [&ini](const QString& section, const QString& key, bool value) { ini.writeBool(section, key, value); };
+    context.writeBool = [&ini](const QString& section, const QString& key, bool value) {
+        if (!ini.writeBool(section, key, value))
+            if (auto* prompts = platform::desktop().prompts) prompts->error(ini.notSavedMessage());
+    };
     context.showOptions = [this] { ToolButtonClick(); };
     if (mailLimits) mailLimits(context.mail);
     const store::Result<disc::SubmitOutcome> done = disc::Submit(context);

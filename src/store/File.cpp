@@ -349,8 +349,10 @@ Status writeFileAtomically(const QString& path, const std::string& bytes, bool s
         }
     }
     QByteArray a = QFile::encodeName(tmp), b = QFile::encodeName(path);
-    Status st = ::rename(a.constData(), b.constData()) == 0 ? (sync ? syncFolderOf(path) : Status())
-                                                           : ioError(QStringLiteral("Cannot rename %1 to").arg(tmp), path, errno);
+    const int err = injected(FileOp::Rename, path);
+    Status st = err == 0 && ::rename(a.constData(), b.constData()) == 0
+                    ? (sync ? syncFolderOf(path) : Status())
+                    : ioError(QStringLiteral("Cannot rename %1 to").arg(tmp), path, err ? err : errno);
     if (!st) removeFile(tmp);
     return st;
 }

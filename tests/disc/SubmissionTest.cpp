@@ -636,7 +636,7 @@ protected:
         c.productVersion = shell::kProductVersion;
         c.readString = [this](const QString& s, const QString& k) { return settings->ini().readString(s, k); };
         c.readBool = [this](const QString& s, const QString& k, bool d) { return settings->ini().readBool(s, k, d); };
-        c.writeBool = [this](const QString& s, const QString& k, bool v) { settings->ini().writeBool(s, k, v); };
+        c.writeBool = [this](const QString& s, const QString& k, bool v) { EXPECT_TRUE(settings->ini().writeBool(s, k, v)); };
         c.showOptions = [this] {
             ++optionsShown;
             if (onOptions) onOptions();
@@ -838,7 +838,7 @@ TEST_F(SubmitFlow, MissingMailSettings) {
         optionsShown = 0;
         const QString serverText = QString::fromUtf8(c.server) == QLatin1String("*") ? server.address() : S(c.server);
         setMailSettings(serverText, S(c.mail));
-        settings->ini().eraseSection(QStringLiteral("SMTP"));
+        EXPECT_TRUE(settings->ini().eraseSection(QStringLiteral("SMTP")));
         onOptions = [&] {
             if (c.optionsFillThem) setMailSettings(server.address(), S("me@example.org"));
         };

@@ -186,8 +186,8 @@ TEST_P(AddCdTest, UnknownDiscIsEnteredByHandAndContributed) {
     ASSERT_TRUE(smtp.started()) << smtp.failure().toStdString();
     openWindow();
     shell::IniFile& ini = form->settingsFile().ini();
-    ini.write(QStringLiteral("Current"), QStringLiteral("Mail"), QStringLiteral("jane.doe@example.org"));
-    ini.write(QStringLiteral("Current"), QStringLiteral("Server"), QStringLiteral("127.0.0.1:%1").arg(smtp.port()));
+    ASSERT_TRUE(ini.write(QStringLiteral("Current"), QStringLiteral("Mail"), QStringLiteral("jane.doe@example.org")));
+    ASSERT_TRUE(ini.write(QStringLiteral("Current"), QStringLiteral("Server"), QStringLiteral("127.0.0.1:%1").arg(smtp.port())));
     form->settings().genre = QStringLiteral("rock");
 
     QString importCaption;

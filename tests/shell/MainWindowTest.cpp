@@ -4,6 +4,7 @@
 #include "DMcd.h"
 #include "DiscImages.h"
 #include "FakeDesktop.h"
+#include "File.h"
 #include "Modal.h"
 #include "PopUpF.h"
 #include "TestSupport.h"
@@ -366,6 +367,33 @@ TEST_F(MainWindowTest, TipOfTheDayTurnsAndRemembers) {
     EXPECT_EQ(desk.prompts.last(), QStringLiteral("Can't find Tip of the Day File ") + dir.file(QStringLiteral("Albumoratips.txt")));
 }
 
+// A settings file that cannot be written (a full disk): the options dialog says so and stays
+// open, and the file keeps what it held.
+TEST_F(MainWindowTest, OptionsThatCannotBeSavedSaySoAndTheDialogStays) {
+    start();
+    const QString path = dir.file(QStringLiteral("Albumora.ini"));
+    const QByteArray before = test::fileBytes(path);
+    ASSERT_FALSE(before.isEmpty());
+    store::setFileFaultHook([](store::FileOp op, const QString& p) {
+        return op == store::FileOp::Rename && p.endsWith(QLatin1String("Albumora.ini")) ? ENOSPC : 0;
+    });
+    bool stayed = false;
+    OnNextModal handler([&](QWidget* w) {
+        child<QLineEdit>(w, QStringLiteral("EditName"))->setText(QStringLiteral("Jazz"));
+        child<QPushButton>(w, QStringLiteral("OKbutton"))->click();
+        stayed = w->isVisible();
+        store::setFileFaultHook(nullptr);
+        child<QPushButton>(w, QStringLiteral("CancelButton"))->click();
+    });
+    find<QToolButton>(QStringLiteral("ToolButton"))->click();
+    store::setFileFaultHook(nullptr);
+    EXPECT_TRUE(stayed);
+    const QStringList errors = desk.prompts.texts(QStringLiteral("error"));
+    ASSERT_FALSE(errors.isEmpty());
+    EXPECT_TRUE(errors.last().startsWith(QStringLiteral("The settings could not be saved:\r"))) << errors.last().toStdString();
+    EXPECT_EQ(test::fileBytes(path), before);
+}
+
 TEST_F(MainWindowTest, OptionsAreSavedOnlyWhenChanged) {
     start();
     const QString path = dir.file(QStringLiteral("Albumora.ini"));
@@ -425,7 +453,7 @@ TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
         ASSERT_TRUE(w.FlushCollection().isOk());
     }
     shell::SettingsFile settings(dir.path());
-    settings.writeFirstRun(image, QString());
+    ASSERT_TRUE(settings.writeFirstRun(image, QString()));
     start();
     EXPECT_EQ(currentAlbum(), QStringLiteral("The Disc In The Drive"));
     EXPECT_EQ(dm->tblAlbums.order(), QStringLiteral("Artist"));
