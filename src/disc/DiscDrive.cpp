@@ -141,13 +141,9 @@ store::Result<bool> DiscDrive::FindCdInCollection(store::TDM& dm, bool showMessa
         showError(QStringLiteral("Could not find this CD in your Collection"));
         return false;
     }
-    store::Cursor& albums = dm.tblAlbums;
-    const QString order = albums.order();
-    ALB_TRY(albums.setOrder(QStringLiteral("ID")));
-    auto seek = albums.findKey(key);
-    const store::Status restored = albums.setOrder(order);
-    if (!seek) return seek.error();
-    ALB_TRY(restored);
+    // The albums cursor goes to the row the ID search found, keeping its own order: the grid
+    // stays sorted as its header says.
+    ALB_TRY(dm.tblAlbums.gotoBookmark(filter.bookmark()));
     return true;
 }
 

@@ -635,7 +635,8 @@ void TForm1::NaturalButtonClick() {
 
 void TForm1::FindCDButtonClick() {
     if (disc_.findCdInCollection) disc_.findCdInCollection(true);
-    syncAlbumsSelection();
+    refreshGrids();
+    AlbumsGrid->setFocus();
 }
 
 void TForm1::ejectClick() {

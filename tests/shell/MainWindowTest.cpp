@@ -461,6 +461,16 @@ TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
     ASSERT_TRUE(dm->tblAlbums.first().isOk());
     find<QToolButton>(QStringLiteral("FindCDButton"))->click();
     EXPECT_EQ(currentAlbum(), QStringLiteral("The Disc In The Drive"));
+    // The grid stays in the artist order it is marked with, the album highlighted.
+    auto* grid = find<QTableView>(QStringLiteral("AlbumsGrid"));
+    QStringList artists;
+    for (int r = 0; r < grid->model()->rowCount(); ++r) artists << grid->model()->index(r, 0).data().toString();
+    QStringList sorted = artists;
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) { return a.toUpper() < b.toUpper(); });
+    EXPECT_EQ(artists, sorted);
+    EXPECT_EQ(dm->tblAlbums.order(), QStringLiteral("Artist"));
+    EXPECT_EQ(grid->model()->index(grid->currentIndex().row(), 1).data().toString(), QStringLiteral("The Disc In The Drive"));
+    EXPECT_EQ(grid->currentIndex().row(), int(artists.size()) - 1);
     // An image cannot be ejected.
     find<QToolButton>(QStringLiteral("SpeedButton2"))->click();
     EXPECT_EQ(desk.prompts.last(), image + QStringLiteral(" Not A CD Drive"));
