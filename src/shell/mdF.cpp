@@ -647,7 +647,10 @@ void TForm1::ejectClick() {
 void TForm1::ButtonFilterClick() {
     views::TPopUpFilt window(dm_.tblAlbums, QDir(programFolder_).filePath(QStringLiteral("albums.ini")), this);
     const bool ok = window.exec() == QDialog::Accepted;
-    if (ok) browser_->filterSet();
+    if (ok)
+        browser_->filterSet();
+    else if (browser_->filterOn() && !dm_.tblAlbums.filtered())
+        browser_->cancelFilter();  // an expression no album passes turned the old filter off
     AlbumsGrid->setFocus();
 }
 

@@ -331,6 +331,16 @@ TEST_F(MainWindowTest, AlbumFilterWindow) {
     EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QStringLiteral("Filtering ON: YR > \"1999\" - 1 albums"));
     ASSERT_TRUE(history.open(QIODevice::ReadOnly));
     EXPECT_EQ(history.readAll(), QByteArray("YR > \"1999\"\r\ngenre=\"jazz\"\r\n"));
+    history.close();
+
+    // With a filter on, one that no album passes turns filtering off, and the window shows it.
+    open(QStringLiteral("YR > \"2020\""), true);
+    EXPECT_FALSE(dm->tblAlbums.filtered());
+    EXPECT_FALSE(form->browser().filterOn());
+    EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QString());
+    EXPECT_TRUE(find<QToolButton>(QStringLiteral("ButtonFilter"))->isVisible());
+    EXPECT_FALSE(find<QToolButton>(QStringLiteral("ButtonNoFilter"))->isVisible());
+    EXPECT_EQ(find<QTableView>(QStringLiteral("AlbumsGrid"))->model()->rowCount(), 6);
 }
 
 TEST_F(MainWindowTest, TipOfTheDayTurnsAndRemembers) {
