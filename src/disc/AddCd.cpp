@@ -82,6 +82,8 @@ AddCdResult AddCdFlow::run() {
     a.tracks.clear();
     for (const TrackRow& r : toc.rows) a.tracks.push_back({r.number, r.time, r.title});
     a.discLength = toc.discLength;
+    // The disc's length is the album's total length in the edit form.
+    a.runningSeconds = toc.discLength;
     const QString query = QStringLiteral("cddb query ") + discId.toLower() + QLatin1Char(' ') + toc.queryText;
 
     LookupHooks lookupHooks;

@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -124,8 +125,10 @@ TEST_P(AddCdTest, ChosenMatchIsSavedUnderTheDiscId) {
         list->setCurrentRow(offered.indexOf(QStringLiteral("rock 840e160b Nightwish / Once")));
         edit.emplace(
             [&](QWidget* e) {
+                auto* running = child<QLabel>(e, QStringLiteral("RunningLabel"));
                 shownArtist << e->windowTitle() << child<QLineEdit>(e, QStringLiteral("EditArtist"))->text()
-                            << child<QLineEdit>(e, QStringLiteral("EditTitle"))->text();
+                            << child<QLineEdit>(e, QStringLiteral("EditTitle"))->text()
+                            << (running->isVisible() ? running->text() : QStringLiteral("(hidden)"));
                 child<QPushButton>(e, QStringLiteral("BitBtn1"))->click();
             },
             w);
@@ -137,7 +140,9 @@ TEST_P(AddCdTest, ChosenMatchIsSavedUnderTheDiscId) {
     EXPECT_TRUE(offered.contains(QStringLiteral("misc 840e160b Nightwish / Once (Live Edition)")));
     ASSERT_TRUE(edit && edit->fired());
     EXPECT_EQ(shownArtist, (QStringList{QStringLiteral("Albumora - Edit Form [Add New CD from CD-ROM drive]"),
-                                        QStringLiteral("Nightwish"), QStringLiteral("Once")}));
+                                        QStringLiteral("Nightwish"), QStringLiteral("Once"),
+                                        // The disc's length is the album's total length.
+                                        QStringLiteral(" 60:08")}));
     EXPECT_EQ(albumField(QStringLiteral("ARTIST")), QStringLiteral("Nightwish"));
     EXPECT_EQ(albumField(QStringLiteral("ALBUM")), QStringLiteral("Once"));
     EXPECT_EQ(albumField(QStringLiteral("GENRE")), QStringLiteral("symphonic"));  // cut to the field
