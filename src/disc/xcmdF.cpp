@@ -100,7 +100,7 @@ Txcmd::Txcmd(ImportContext context, ImportUse use, QWidget* parent) : QDialog(pa
 void Txcmd::buildWidgets(ImportUse use) {
     auto* top = new QVBoxLayout(this);
 
-    GroupBox1 = new QGroupBox(use == ImportUse::UpdateTracks ? QString() : QStringLiteral(" Enter album information "), this);
+    GroupBox1 = new QGroupBox(QStringLiteral(" Retrieve information from online database (or enter manually) "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     auto* grid = new QGridLayout(GroupBox1);
 

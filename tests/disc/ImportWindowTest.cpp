@@ -198,8 +198,9 @@ TEST_F(ImportWindowTest, ThreeOpenings) {
         EXPECT_EQ(window->source(), ImportSource::None);
         EXPECT_EQ(pending.sys, QLatin1Char('Z'));
         EXPECT_EQ(pending.rev, S(c.rev));
-        EXPECT_EQ(find<QGroupBox>("GroupBox1")->title() == S(" Retrieve information from online database "),
-                  c.use == ImportUse::UpdateTracks);
+        EXPECT_EQ(find<QGroupBox>("GroupBox1")->title(), c.use == ImportUse::UpdateTracks
+                                                              ? S(" Retrieve information from online database ")
+                                                              : S(" Retrieve information from online database (or enter manually) "));
     }
 }
 

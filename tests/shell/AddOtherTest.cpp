@@ -38,6 +38,7 @@ protected:
     }
     void TearDown() override { closeMainWindow(); }
     // Add Other: choose the source in the import window, then complete and save the edit form.
+    QStringList shownNumbers;  // the edit form's "#" column title and width, then its cells
     void addOther(const QString& sourceButton, const QString& clipboard, const QString& artist, const QString& title,
                   const QString& genre = QStringLiteral("rock")) {
         desk.clipboard.content = clipboard;
@@ -47,6 +48,13 @@ protected:
             OnNextModal edit(
                 [&](QWidget* e) {
                     editCaption = e->windowTitle();
+                    auto* grid = child<QTableWidget>(e, QStringLiteral("StringGrid1"));
+                    shownNumbers.clear();
+                    if (grid && grid->isVisible()) {
+                        shownNumbers << grid->horizontalHeaderItem(0)->text() + QLatin1Char('@') +
+                                            QString::number(grid->columnWidth(0));
+                        for (int r = 0; r < grid->rowCount(); ++r) shownNumbers << (grid->item(r, 0) ? grid->item(r, 0)->text() : QString());
+                    }
                     fill(e, artist, title, genre);
                     child<QPushButton>(e, QStringLiteral("BitBtn1"))->click();
                 },
@@ -142,6 +150,11 @@ TEST_F(AddOtherTest, ManualAndPlaylists) {
     addOther(QStringLiteral("ManualButton"), QString(), QStringLiteral("Me"), QStringLiteral("By Hand"));
     EXPECT_TRUE(desk.prompts.texts(QStringLiteral("error")).contains(QStringLiteral("Entry must be a number (1 or more)")));
     EXPECT_EQ(tracksOf(QStringLiteral("z0000001")), (std::vector<Track>{{"  1", "Track 01", "0"}, {"  2", "Track 02", "0"}}));
+    // The edit form showed the numbers under their column title.
+    ASSERT_EQ(shownNumbers.size(), 3);
+    EXPECT_TRUE(shownNumbers[0].startsWith(QStringLiteral(" #@"))) << shownNumbers[0].toStdString();
+    EXPECT_GE(shownNumbers[0].section(QLatin1Char('@'), 1).toInt(), 24);
+    EXPECT_EQ(shownNumbers.mid(1), (QStringList{"01", "02"}));
     EXPECT_EQ(albumField(QStringLiteral("z0000001"), QStringLiteral("SYS")), QStringLiteral("M"));
 
     // An M3U file of one artist: the artist field gets it, the titles lose it.
