@@ -120,6 +120,7 @@ void TMulti::showEvent(QShowEvent* event) {
 void TMulti::FormShow() {
     Memo1->clear();
     Memo1->setPlainText(notes::SplitLines(notes_).join(QLatin1Char('\n')));
+    Memo1->document()->setModified(false);
     Memo1->setFocus();
 }
 
@@ -209,7 +210,9 @@ void TMulti::EnterPurchaseClick(notes::AmountKind kind) {
 }
 
 void TMulti::OKbuttonClick() {
-    notes_ = notes::JoinLines(memoLines());
+    // The memo cannot show trailing empty lines as they are stored: unedited notes stay as
+    // they came.
+    if (Memo1->document()->isModified()) notes_ = notes::JoinLines(memoLines());
     accept();
 }
 

@@ -89,6 +89,20 @@ TEST_F(NotesEditorTest, WindowShowsTheWholeNotesText) {
     EXPECT_TRUE(desk.prompts.shown.empty());
 }
 
+// OK without an edit gives back the notes exactly, trailing empty lines and all; an edit
+// stores what the memo shows.
+TEST_F(NotesEditorTest, OkWithoutAnEditKeepsTheNotesExactly) {
+    for (const char* notes : {"Signed copy\r\n\r\n", "a\r\n\r\n\r\n", "\r\n", "COST=1.00\r\n"}) {
+        open(QString::fromLatin1(notes));
+        click(QStringLiteral("OKbutton"));
+        EXPECT_EQ(editor->notes(), QString::fromLatin1(notes)) << notes;
+    }
+    open(QStringLiteral("Signed copy\r\n\r\n"));
+    memo()->appendPlainText(QStringLiteral("more"));
+    click(QStringLiteral("OKbutton"));
+    EXPECT_EQ(editor->notes(), QStringLiteral("Signed copy\r\n\r\nmore"));
+}
+
 TEST_F(NotesEditorTest, FontSizeSpinSetsTheMemoFont) {
     open(QStringLiteral("x"));
     auto* spin = editor->findChild<QSpinBox*>(QStringLiteral("SpinEdit1"));
