@@ -49,11 +49,7 @@ std::optional<qint64> wholeNumber(const QString& s) {
     return s.toLongLong();
 }
 
-QString asciiLower(QString s) {
-    for (QChar& c : s)
-        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) c = QChar(c.unicode() + 32);
-    return s;
-}
+using store::asciiLower;
 
 // A server's text inside a message: short, one line, control characters shown as "?".
 QString quoted(const QString& text) {

@@ -143,7 +143,7 @@ store::Result<bool> AlbumEditor::Save() {
     PendingAlbum& p = pending_;
     const QString artist = store::trimControl(p.artist);
     const QString title = store::trimControl(p.title);
-    const QString genre = store::trimControl(p.genre.toLower());
+    const QString genre = store::trimControl(store::asciiLower(p.genre));
     if (artist.isEmpty() || title.isEmpty() || genre.isEmpty()) {
         if (prompts) prompts->error(QStringLiteral("Album, Artist & Genre are required entries"));
         return false;

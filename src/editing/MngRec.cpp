@@ -1,3 +1,4 @@
+#include "Codepage.h"
 #include "MngRec.h"
 
 #include "NotesTags.h"
@@ -271,7 +272,7 @@ void TMngRecF::collect() {
 }
 
 void TMngRecF::evaluateMultiArtist() {
-    const bool multi = EditArtist->text().left(7).toUpper() == QLatin1String("VARIOUS");
+    const bool multi = store::asciiUpper(EditArtist->text().left(7)) == QLatin1String("VARIOUS");
     FlipButton->setEnabled(multi);
     StringGrid1->horizontalHeaderItem(2)->setText(multi ? QStringLiteral("  Artist / Song") : QStringLiteral("  Song"));
 }

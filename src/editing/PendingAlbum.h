@@ -2,6 +2,8 @@
 // import window and the modify flow fill it; the edit form's OK stores it.
 #pragma once
 
+#include "Codepage.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -44,7 +46,7 @@ struct PendingAlbum {
     bool selectArtist = false;
 
     // The multi-artist convention: an artist beginning with "VARIOUS" (any case).
-    bool isMultiArtist() const { return artist.left(7).toUpper() == QLatin1String("VARIOUS"); }
+    bool isMultiArtist() const { return store::asciiUpper(artist.left(7)) == QLatin1String("VARIOUS"); }
     // The grid with n track rows: rows are added empty or dropped from the end.
     void setTrackCount(int n) { tracks.resize(size_t(n < 0 ? 0 : n)); }
     // Empties what a new album must not inherit from the last one shown.

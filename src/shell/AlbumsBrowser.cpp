@@ -236,7 +236,7 @@ bool AlbumsBrowser::showAlbumArt(bool showMessages) {
     }
     auto* launcher = platform::desktop().launcher;
     if (!launcher) return false;
-    const QString viewer = settings_.viewer.trimmed();
+    const QString viewer = store::trimControl(settings_.viewer);
     if (!viewer.isEmpty() && QFileInfo(viewer).isFile() && QFileInfo(cover).suffix().toUpper() != QLatin1String("TXT"))
         return launcher->start(viewer, {cover});
     return launcher->open(cover);

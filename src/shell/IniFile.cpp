@@ -16,9 +16,9 @@ namespace albumora::shell {
 namespace {
 
 bool isSection(const QString& line, QString* name = nullptr) {
-    const QString t = line.trimmed();
+    const QString t = store::trimControl(line);
     if (!t.startsWith(QLatin1Char('[')) || !t.contains(QLatin1Char(']'))) return false;
-    if (name) *name = t.mid(1, t.indexOf(QLatin1Char(']')) - 1).trimmed();
+    if (name) *name = store::trimControl(t.mid(1, t.indexOf(QLatin1Char(']')) - 1));
     return true;
 }
 
@@ -26,9 +26,9 @@ bool isSection(const QString& line, QString* name = nullptr) {
 std::optional<QString> keyOf(const QString& line) {
     const qsizetype eq = line.indexOf(QLatin1Char('='));
     if (eq < 0) return std::nullopt;
-    const QString t = line.trimmed();
+    const QString t = store::trimControl(line);
     if (t.startsWith(QLatin1Char(';'))) return std::nullopt;
-    return line.left(eq).trimmed();
+    return store::trimControl(line.left(eq));
 }
 
 std::vector<std::pair<QString, int>> indexSections(const QStringList& lines) {
@@ -134,7 +134,7 @@ std::optional<QString> IniFile::read(const QString& section, const QString& key)
     for (int i = range->first; i < range->second; ++i) {
         auto k = keyOf(lines[i]);
         if (!k || k->compare(key, Qt::CaseInsensitive) != 0) continue;
-        QString v = lines[i].mid(lines[i].indexOf(QLatin1Char('=')) + 1).trimmed();
+        QString v = store::trimControl(lines[i].mid(lines[i].indexOf(QLatin1Char('=')) + 1));
         if (v.size() >= 2 && ((v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'))) ||
                               (v.startsWith(QLatin1Char('\'')) && v.endsWith(QLatin1Char('\'')))))
             v = v.mid(1, v.size() - 2);
@@ -182,7 +182,7 @@ bool IniFile::write(const QString& section, const QString& key, const QString& v
     }
     // After the section's last non-blank line, so blank separator lines stay between sections.
     int at = range->second;
-    while (at > range->first && lines[at - 1].trimmed().isEmpty()) --at;
+    while (at > range->first && store::trimControl(lines[at - 1]).isEmpty()) --at;
     lines.insert(at, line);
     return save(lines);
 }

@@ -1,3 +1,4 @@
+#include "Codepage.h"
 #include "Settings.h"
 
 #include <QDir>
@@ -74,7 +75,7 @@ bool SettingsFile::writeFirstRun(const QString& firstCdRomDrive, const QString& 
     ok = ini_.writeInt(kCurrent, QStringLiteral("WState"), 1) && ok;
     const QStringList& genres = firstRunGenres();
     for (int i = 0; i < genres.size(); ++i) {
-        if (genres[i].trimmed().isEmpty()) continue;
+        if (store::trimControl(genres[i]).isEmpty()) continue;
         const QString key = QStringLiteral("Genre%1").arg(i + 1);
         ok = ini_.write(QStringLiteral("Genre"), key, genres[i]) && ok;
         ok = ini_.write(QStringLiteral("Official"), key, genres[i]) && ok;
@@ -94,7 +95,7 @@ RunSettings SettingsFile::read(const std::function<QString()>& firstCdRomDrive) 
     s.urlTracktype = ini_.readString(QStringLiteral("URL"), QStringLiteral("Tracktype"), firstRunUrl(QStringLiteral("Tracktype")));
     s.host = ini_.readString(kCurrent, QStringLiteral("Host"), kPrimaryHost);
     // A host name this short cannot be real: the primary host is used, the file stays as it is.
-    if (s.host.trimmed().size() < 4) s.host = kPrimaryHost;
+    if (store::trimControl(s.host).size() < 4) s.host = kPrimaryHost;
     s.hint = ini_.readBool(kCurrent, QStringLiteral("Hint"), true);
     s.art = ini_.readBool(kCurrent, QStringLiteral("Art"), false);
     s.ssl = ini_.readBool(kCurrent, QStringLiteral("SSL"), false);
@@ -115,7 +116,7 @@ RunSettings SettingsFile::read(const std::function<QString()>& firstCdRomDrive) 
         s.cdPath = firstCdRomDrive();
     s.wstate = ini_.readInt(kCurrent, QStringLiteral("WState"), 1);
     for (const auto& [k, v] : ini_.readSection(QStringLiteral("Official"))) {
-        const QString g = v.left(255).trimmed();
+        const QString g = store::trimControl(v.left(255));
         if (!g.isEmpty()) s.officialGenres << g;
     }
     composeGreetings(s);
@@ -125,7 +126,7 @@ RunSettings SettingsFile::read(const std::function<QString()>& firstCdRomDrive) 
 QStringList SettingsFile::genreList() const {
     QStringList out;
     for (const auto& [k, v] : ini_.readSection(QStringLiteral("Genre"))) {
-        const QString g = v.left(255).trimmed();
+        const QString g = store::trimControl(v.left(255));
         if (!g.isEmpty()) out << g;
     }
     return out;
@@ -133,7 +134,7 @@ QStringList SettingsFile::genreList() const {
 
 QStringList SettingsFile::mediaList() const {
     QStringList out;
-    for (const auto& [k, v] : ini_.readSection(QStringLiteral("Media"))) out << v.left(255).trimmed();
+    for (const auto& [k, v] : ini_.readSection(QStringLiteral("Media"))) out << store::trimControl(v.left(255));
     return out;
 }
 
@@ -154,7 +155,7 @@ void composeGreetings(RunSettings& s) {
     // anonymous, as private servers accept.
     QString user = QStringLiteral("anonymous");
     QString userHost = host;
-    const QString mail = s.mail.trimmed();
+    const QString mail = store::trimControl(s.mail);
     const qsizetype at = mail.indexOf(QLatin1Char('@'));
     static const QRegularExpression word(QStringLiteral("^[!-~]+$"));  // printable ASCII, no blank
     if (at > 0 && at == mail.lastIndexOf(QLatin1Char('@')) && at < mail.size() - 1 && word.match(mail).hasMatch()) {

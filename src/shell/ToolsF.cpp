@@ -1,3 +1,4 @@
+#include "Codepage.h"
 #include "ToolsF.h"
 
 #include "Prompts.h"
@@ -257,12 +258,12 @@ void TOpTools::OKbuttonClick() {
     IniFile& ini = file_.ini();
     bool saved = true;
     auto put = [&](bool ok) { saved = ok && saved; };
-    if (now.mail != shown_.mail && !now.mail.trimmed().isEmpty()) {
+    if (now.mail != shown_.mail && !store::trimControl(now.mail).isEmpty()) {
         settings_.mail = now.mail;
         put(ini.write(kCurrent, QStringLiteral("Mail"), now.mail));
         composeGreetings(settings_);  // the address identifies the user to the CD database
     }
-    if (now.server != shown_.server && !now.server.trimmed().isEmpty()) {
+    if (now.server != shown_.server && !store::trimControl(now.server).isEmpty()) {
         settings_.server = now.server;
         put(ini.write(kCurrent, QStringLiteral("Server"), now.server));
     }

@@ -80,6 +80,13 @@ QString asciiUpper(const QString& s) {
     return r;
 }
 
+QString asciiLower(const QString& s) {
+    QString r = s;
+    for (QChar& c : r)
+        if (c.unicode() >= 'A' && c.unicode() <= 'Z') c = QChar(c.unicode() + 32);
+    return r;
+}
+
 std::string_view trimRight(std::string_view s) {
     size_t n = s.size();
     while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;

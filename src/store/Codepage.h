@@ -19,6 +19,7 @@ inline char asciiLowerChar(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32
 std::string asciiUpper(std::string_view s);
 std::string asciiLower(std::string_view s);
 QString asciiUpper(const QString& s);
+QString asciiLower(const QString& s);
 
 // Removes trailing blanks (and NULs, which some writers use as padding).
 std::string_view trimRight(std::string_view s);

@@ -28,7 +28,7 @@ QString JoinLines(const QStringList& lines) { return lines.join(QStringLiteral("
 Amount FindAmount(const QStringList& lines, AmountKind kind) {
     const QString& tag = kind == AmountKind::Cost ? kCost : kValue;
     for (int i = 0; i < lines.size(); ++i) {
-        if (lines[i].contains(tag)) return {lines[i].mid(tag.size()).trimmed(), i};
+        if (lines[i].contains(tag)) return {store::trimControl(lines[i].mid(tag.size())), i};
     }
     return {};
 }

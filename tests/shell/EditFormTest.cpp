@@ -132,6 +132,22 @@ TEST_F(EditFormTest, ATypedGenreIsInTheListAfterARestart) {
     EXPECT_TRUE(form->editor().genreList().contains(QStringLiteral("shoegaze")));
 }
 
+// Upper- and lower-casing change only ASCII letters: an accented genre keeps its capitals, and
+// an artist that reads "VARIOUS" only once non-ASCII letters are folded is no compilation.
+TEST_F(EditFormTest, CaseChangesTouchOnlyAsciiLetters) {
+    PendingAlbum& p = newAlbum();
+    p.artist = QStringLiteral("Ørjan");
+    p.title = QStringLiteral("Nord");
+    p.genre = QStringLiteral("ÉLECTRO");
+    ASSERT_TRUE(save());
+    EXPECT_EQ(rows(dir.path(), QStringLiteral("ALBUMS.DBF"), QStringLiteral("GENRE")).back().text, QStringLiteral("Électro"));
+    PendingAlbum q;
+    q.artist = QStringLiteral("varıous");  // a dotless i, which Unicode upper-cases to I
+    EXPECT_FALSE(q.isMultiArtist());
+    q.artist = QStringLiteral("Various Artists");
+    EXPECT_TRUE(q.isMultiArtist());
+}
+
 TEST_F(EditFormTest, MultiArtistAlbumsGetAnArtistRowPerTrack) {
     PendingAlbum& p = newAlbum();
     p.artist = QStringLiteral("Various Artists");

@@ -14,6 +14,10 @@ TEST(NotesTags, AmountsAreFoundByTheFirstLineHoldingTheTag) {
     EXPECT_EQ(FindAmount(lines, AmountKind::Cost).line, 0);
     EXPECT_EQ(FindAmount(lines, AmountKind::Value).value, QStringLiteral("20"));
     EXPECT_EQ(FindAmount(lines, AmountKind::Value).line, 1);
+    // "Trim" takes off what is at or below the blank, tabs included, and nothing else.
+    QStringList spaced = SplitLines(QStringLiteral("COST=\t7.00\u00A0\r\nVALUE=\u2003 8"));
+    EXPECT_EQ(FindAmount(spaced, AmountKind::Cost).value, QStringLiteral("7.00\u00A0"));
+    EXPECT_EQ(FindAmount(spaced, AmountKind::Value).value, QStringLiteral("\u2003 8"));
 
     QStringList none = SplitLines(QStringLiteral("Bought in Hamburg\r\nSigned copy"));
     EXPECT_EQ(FindAmount(none, AmountKind::Cost).value, QString());
