@@ -31,9 +31,24 @@ QString qtFilter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList out;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString label = parts[i];
-        label.replace(QStringLiteral("*.*"), QStringLiteral("*"));
-        out << label;
+        // Qt takes the patterns from the label's last parentheses, separated by blanks, and
+        // matches them with the file system's case: the pattern half of each pair ("*.JP*;*.BMP")
+        // becomes that list, each pattern in lower, upper and capitalised case ("*.jp*",
+        // "*.JP*", "*.Jp*"), since Linux file names are not folded.
+        QString label = parts[i].trimmed();
+        const qsizetype open = label.lastIndexOf(QLatin1Char('('));
+        if (open > 0 && label.endsWith(QLatin1Char(')'))) label = label.left(open).trimmed();
+        QStringList patterns;
+        for (QString p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            p = p.trimmed();
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
+            QString capital = p.toLower();
+            const qsizetype dot = capital.lastIndexOf(QLatin1Char('.'));
+            if (dot >= 0 && dot + 1 < capital.size()) capital[dot + 1] = capital[dot + 1].toUpper();
+            for (const QString& v : {p.toLower(), p.toUpper(), capital})
+                if (!patterns.contains(v)) patterns << v;
+        }
+        out << label + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     return out.isEmpty() ? filter : out.join(QStringLiteral(";;"));
 }

@@ -38,7 +38,8 @@ public:
 
 // Message texts use "\r" as line break; Qt wants "\n".
 QString displayText(const QString& text);
-// "Programs (*.exe)|*.exe|All Files (*.*)|*.*" → "Programs (*.exe);;All Files (*)".
+// "Programs (*.exe)|*.exe|All Files (*.*)|*.*" → "Programs (*.exe *.EXE *.Exe);;All Files (*)":
+// the patterns of each pair, in lower, upper and capitalised case.
 QString qtFilter(const QString& filter);
 
 }  // namespace albumora::platform
