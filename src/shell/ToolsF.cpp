@@ -56,7 +56,14 @@ TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidg
     cbDrives_ = new QComboBox(this);
     cbDrives_->setObjectName(QStringLiteral("cbDrives"));
     grid->addWidget(drivesLabel_, row, 0);
-    grid->addWidget(cbDrives_, row++, 1, 1, 2);
+    grid->addWidget(cbDrives_, row, 1, 1, 2);
+    // A machine without a drive is no error: said here once, not in a box at every opening.
+    NoDriveLabel_ = new QLabel(QStringLiteral("Can NOT find a CD-ROM drive. Type a drive's device or a disc image's path "
+                                              "(.cue, .toc, .nrg) below."),
+                               this);
+    NoDriveLabel_->setObjectName(QStringLiteral("NoDriveLabel"));
+    NoDriveLabel_->setWordWrap(true);
+    grid->addWidget(NoDriveLabel_, row++, 1, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("CD/DVD-Rom Device:"), this), row, 0);
     DrivePicker_ = new QComboBox(this);
     DrivePicker_->setObjectName(QStringLiteral("DrivePicker"));
@@ -126,7 +133,10 @@ TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidg
     connect(RadioGroup1_, &QButtonGroup::idClicked, this, [this] { RadioGroup1Click(); });
     connect(RadioGroup2_, &QButtonGroup::idClicked, this, [this] { RadioGroup2Click(); });
 
-    auto* mail = new QGroupBox(QStringLiteral(" E-mail entries used ONLY for submitting new/corrected info to Freedb "), this);
+    // The address is not only for contributions: every lookup's greeting names the user.
+    auto* mail = new QGroupBox(QStringLiteral(" E-mail entries: your address introduces you in every CD database lookup and "
+                                              "sends your contributions "),
+                               this);
     auto* ml = new QGridLayout(mail);
     ml->addWidget(new QLabel(QStringLiteral("Your e-mail Address:"), mail), 0, 0);
     EditMail_ = new QLineEdit(mail);
@@ -184,15 +194,11 @@ void TOpTools::FormShow() {
 
     const QStringList lines = hooks_.driveLines ? hooks_.driveLines() : QStringList();
     cbDrives_->clear();
-    if (lines.isEmpty()) {
-        if (auto* p = platform::desktop().prompts) p->error(QStringLiteral("Can NOT find a CD-ROM drive"));
-        cbDrives_->setVisible(false);
-        drivesLabel_->setVisible(false);
-    } else {
+    cbDrives_->setVisible(!lines.isEmpty());
+    NoDriveLabel_->setVisible(lines.isEmpty());
+    if (!lines.isEmpty()) {
         cbDrives_->addItems(lines);
         cbDrives_->setCurrentIndex(settings_.driveNr >= 0 && settings_.driveNr < lines.size() ? settings_.driveNr : -1);
-        cbDrives_->setVisible(true);
-        drivesLabel_->setVisible(true);
     }
     (settings_.protocol.startsWith(QLatin1Char('T')) ? tcp_ : http_)->setChecked(true);
     (settings_.host.startsWith(kPrimaryHost.at(0)) ? primary_ : alternate_)->setChecked(true);
@@ -247,12 +253,24 @@ void TOpTools::OKbuttonClick() {
         failed = true;
         if (prompts) prompts->error(message);
     };
-    const Snapshot now = current();
-    check(!now.mail.isEmpty() && !now.mail.contains(QLatin1Char('@')), QStringLiteral("Invalid e-mail address"));
-    check(!now.server.isEmpty() && !now.server.contains(QLatin1Char('.')), QStringLiteral("Invalid mail server"));
-    check(!now.viewer.isEmpty() && !QFileInfo(now.viewer).isFile(), QStringLiteral("Invalid Viewer Program Path"));
-    check(!now.player.isEmpty() && !QFileInfo(now.player).isFile(), QStringLiteral("Invalid Player Program path"));
-    check(!now.labeler.isEmpty() && !QFileInfo(now.labeler).isFile(), QStringLiteral("Invalid Labeler Program Path"));
+    Snapshot now = current();
+    const bool badMail = !now.mail.isEmpty() && !now.mail.contains(QLatin1Char('@'));
+    const bool badServer = !now.server.isEmpty() && !now.server.contains(QLatin1Char('.'));
+    const bool badViewer = !now.viewer.isEmpty() && !QFileInfo(now.viewer).isFile();
+    const bool badPlayer = !now.player.isEmpty() && !QFileInfo(now.player).isFile();
+    const bool badLabeler = !now.labeler.isEmpty() && !QFileInfo(now.labeler).isFile();
+    check(badMail, QStringLiteral("Invalid e-mail address"));
+    check(badServer, QStringLiteral("Invalid mail server"));
+    check(badViewer, QStringLiteral("Invalid Viewer Program Path"));
+    check(badPlayer, QStringLiteral("Invalid Player Program path"));
+    check(badLabeler, QStringLiteral("Invalid Labeler Program Path"));
+    // An entry that failed its check is not stored: stored, it would fail again at every
+    // later OK, even after the box was emptied (an emptied box keeps the stored value).
+    if (badMail) now.mail = shown_.mail;
+    if (badServer) now.server = shown_.server;
+    if (badViewer) now.viewer = shown_.viewer;
+    if (badPlayer) now.player = shown_.player;
+    if (badLabeler) now.labeler = shown_.labeler;
 
     // Only what changed is applied and written, even after a failed check.
     IniFile& ini = file_.ini();
@@ -325,7 +343,7 @@ void TOpTools::OKbuttonClick() {
         return;
     }
     // What was saved is the new starting point: a second OK writes only what changes after it.
-    shown_ = current();
+    shown_ = now;
     if (!failed) accept();
 }
 

@@ -55,6 +55,7 @@ private:
 
     QComboBox* cbDrives_;
     QLabel* drivesLabel_;
+    QLabel* NoDriveLabel_ = nullptr;
     QComboBox* DrivePicker_;
     QLineEdit *EditViewer_, *EditLabeler_, *EditPlayer_, *EditName_, *EditAmount_, *EditMail_, *EditServer_;
     QCheckBox *FlyOverCheck_, *ArtCheck_, *SSLcheck_;
