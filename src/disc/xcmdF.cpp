@@ -37,7 +37,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, cons
     auto* b = new QPushButton(text, parent);
     b->setObjectName(QString::fromLatin1(name));
     b->setAutoDefault(false);
-    if (colour) b->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; }").arg(QLatin1String(colour)));
+    if (colour) b->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: black; }").arg(QLatin1String(colour)));
     return b;
 }
 
@@ -47,8 +47,10 @@ QPlainTextEdit* memo(QWidget* parent, const char* name, const QStringList& lines
     m->setReadOnly(true);
     m->setFocusPolicy(Qt::NoFocus);
     m->setPlainText(lines.join(QLatin1Char('\n')));
-    m->setStyleSheet(QStringLiteral("QPlainTextEdit { background-color: %1; }").arg(QLatin1String(colour)));
-    m->setMaximumHeight(m->fontMetrics().lineSpacing() * int(lines.size() + 1) + 12);
+    m->setStyleSheet(QStringLiteral("QPlainTextEdit { background-color: %1; color: black; }").arg(QLatin1String(colour)));
+    // Room for every line at any scale: the document's margins and the frame come on top.
+    m->setFixedHeight(m->fontMetrics().lineSpacing() * int(lines.size() + 1) + 2 * int(m->document()->documentMargin()) +
+                        2 * m->frameWidth() + 8);
     return m;
 }
 

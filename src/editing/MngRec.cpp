@@ -132,6 +132,7 @@ void TMngRecF::buildWidgets() {
     toolbox->setToolTip(QStringLiteral("Paste to current track from Clipboard"));
     QPalette tp = toolbox->palette();
     tp.setColor(QPalette::Window, kGreen);
+    tp.setColor(QPalette::WindowText, Qt::black);  // readable on the green under a dark theme
     toolbox->setPalette(tp);
     toolbox->setAutoFillBackground(true);
     auto* tl = new QVBoxLayout(toolbox);
@@ -151,7 +152,7 @@ void TMngRecF::buildWidgets() {
     FlipButton = tool(QStringLiteral("FlipButton"), QStringLiteral("Flip to Artist / Song"), QStringLiteral("Swap or Normalize Artist/TrackTitle"));
     CoverMemo = new QLabel(QStringLiteral("TIP: Click Edit Notes \nButton to add Image"), toolbox);
     CoverMemo->setObjectName(QStringLiteral("CoverMemo"));
-    CoverMemo->setStyleSheet(QStringLiteral("background: #ffff80; padding: 4px;"));
+    CoverMemo->setStyleSheet(QStringLiteral("background: #ffff80; color: black; padding: 4px;"));
     CoverMemo->setVisible(false);
     tl->addWidget(CoverMemo);
     tl->addStretch();

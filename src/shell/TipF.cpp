@@ -27,7 +27,7 @@ TTipForm::TTipForm(const QString& tipFile, QWidget* parent) : QDialog(parent), t
     tip_->setWordWrap(true);
     tip_->setMinimumSize(380, 110);
     tip_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    tip_->setStyleSheet(QStringLiteral("background: #ffffe1; border: 1px solid #a0a0a0; padding: 8px;"));
+    tip_->setStyleSheet(QStringLiteral("background: #ffffe1; color: black; border: 1px solid #a0a0a0; padding: 8px;"));
     layout->addWidget(tip_);
     auto* row = new QHBoxLayout;
     check_ = new QCheckBox(QStringLiteral("Show Tips at Startup"), this);

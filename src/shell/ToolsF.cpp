@@ -58,11 +58,9 @@ TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidg
     grid->addWidget(drivesLabel_, row, 0);
     grid->addWidget(cbDrives_, row, 1, 1, 2);
     // A machine without a drive is no error: said here once, not in a box at every opening.
-    NoDriveLabel_ = new QLabel(QStringLiteral("Can NOT find a CD-ROM drive. Type a drive's device or a disc image's path "
-                                              "(.cue, .toc, .nrg) below."),
-                               this);
+    NoDriveLabel_ = new QLabel(QStringLiteral("Can NOT find a CD-ROM drive. Type a device or a disc image's path below."), this);
     NoDriveLabel_->setObjectName(QStringLiteral("NoDriveLabel"));
-    NoDriveLabel_->setWordWrap(true);
+    NoDriveLabel_->setToolTip(QStringLiteral("A disc image: a .cue file with its .bin, a .toc or an .nrg file"));
     grid->addWidget(NoDriveLabel_, row++, 1, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("CD/DVD-Rom Device:"), this), row, 0);
     DrivePicker_ = new QComboBox(this);
@@ -73,6 +71,7 @@ TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidg
         auto* b = new QPushButton(QStringLiteral("Browse"), this);
         b->setObjectName(buttonName);
         b->setAutoDefault(false);
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         grid->addWidget(b, row++, 2);
         connect(b, &QPushButton::clicked, this, [this, e] { browse(e); });
     };
@@ -87,7 +86,12 @@ TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidg
     ++row;
     EditAmount_ = edit(QStringLiteral("EditAmount"), QStringLiteral("Default Cost"),
                        QStringLiteral("Initial cost when entering Purchase Cost or Current Value"));
-    grid->addWidget(new QLabel(QStringLiteral("(default album Cost/Value used to calculate collection valuation)"), this), row++, 2);
+    // Under the box rather than beside it: beside, it made the Browse column wide and the path
+    // boxes narrow.
+    ++row;
+    grid->addWidget(grey(QStringLiteral("(default album Cost/Value used to calculate collection valuation)"), this), row++, 1, 1, 2);
+    // The path boxes take the width; the Browse buttons keep their own.
+    grid->setColumnStretch(1, 1);
     layout->addLayout(grid);
 
     FlyOverCheck_ = new QCheckBox(QStringLiteral("Show Tooltips (\"fly-over\" hints)"), this);
@@ -128,6 +132,19 @@ TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidg
     RadioGroup2_->addButton(alternate_, 1);
     hl->addWidget(primary_);
     hl->addWidget(alternate_);
+    // A server of the user's own (a mirror, one on the local network), beside the two listed.
+    auto* otherRow = new QHBoxLayout;
+    otherHost_ = new QRadioButton(QStringLiteral("other:"), hosts);
+    otherHost_->setObjectName(QStringLiteral("RadioGroup2Item2"));
+    RadioGroup2_->addButton(otherHost_, 2);
+    EditHost_ = new QLineEdit(hosts);
+    EditHost_->setObjectName(QStringLiteral("EditHost"));
+    EditHost_->setPlaceholderText(QStringLiteral("cddb.example.org"));
+    EditHost_->setToolTip(QStringLiteral("A CD database server of your own: its name, or name:port"));
+    otherRow->addWidget(otherHost_);
+    otherRow->addWidget(EditHost_, 1);
+    hl->addLayout(otherRow);
+    connect(EditHost_, &QLineEdit::textEdited, this, [this] { otherHost_->setChecked(true); });
     boxes->addWidget(hosts);
     layout->addLayout(boxes);
     connect(RadioGroup1_, &QButtonGroup::idClicked, this, [this] { RadioGroup1Click(); });
@@ -201,7 +218,12 @@ void TOpTools::FormShow() {
         cbDrives_->setCurrentIndex(settings_.driveNr >= 0 && settings_.driveNr < lines.size() ? settings_.driveNr : -1);
     }
     (settings_.protocol.startsWith(QLatin1Char('T')) ? tcp_ : http_)->setChecked(true);
-    (settings_.host.startsWith(kPrimaryHost.at(0)) ? primary_ : alternate_)->setChecked(true);
+    const QString host = store::trimControl(settings_.host);
+    QRadioButton* hostButton = host.compare(kAlternateHost, Qt::CaseInsensitive) == 0 ? alternate_
+                               : host.isEmpty() || host.compare(kPrimaryHost, Qt::CaseInsensitive) == 0 ? primary_
+                                                                                                        : otherHost_;
+    hostButton->setChecked(true);
+    EditHost_->setText(hostButton == otherHost_ ? host : QString());
     SSLcheck_->setEnabled(http_->isChecked());
     shown_ = current();
 }
@@ -221,6 +243,7 @@ TOpTools::Snapshot TOpTools::current() const {
     s.ssl = SSLcheck_->isChecked();
     s.protocol = RadioGroup1_->checkedId();
     s.host = RadioGroup2_->checkedId();
+    s.hostName = s.host == 0 ? kPrimaryHost : s.host == 1 ? kAlternateHost : store::trimControl(EditHost_->text());
     s.drive = cbDrives_->isVisible() || cbDrives_->count() ? cbDrives_->currentIndex() : -1;
     return s;
 }
@@ -302,8 +325,8 @@ void TOpTools::OKbuttonClick() {
         settings_.protocol = now.protocol == 0 ? QStringLiteral("T") : QStringLiteral("H");
         put(ini.write(kCurrent, QStringLiteral("Protocol"), settings_.protocol));
     }
-    if (now.host != shown_.host) {
-        settings_.host = now.host == 0 ? kPrimaryHost : kAlternateHost;
+    if (now.hostName != shown_.hostName && !now.hostName.isEmpty()) {
+        settings_.host = now.hostName;
         put(ini.write(kCurrent, QStringLiteral("Host"), settings_.host));
     }
     if (now.drive != shown_.drive && now.drive >= 0) {

@@ -45,6 +45,7 @@ private:
         QString mail, server, viewer, labeler, player, name, amount, picker;
         bool hint = false, art = false, ssl = false;
         int protocol = 0, host = 0, drive = -1;
+        QString hostName;  // the host the chosen button stands for
     };
     Snapshot current() const;
 
@@ -59,7 +60,8 @@ private:
     QComboBox* DrivePicker_;
     QLineEdit *EditViewer_, *EditLabeler_, *EditPlayer_, *EditName_, *EditAmount_, *EditMail_, *EditServer_;
     QCheckBox *FlyOverCheck_, *ArtCheck_, *SSLcheck_;
-    QRadioButton *tcp_, *http_, *primary_, *alternate_;
+    QRadioButton *tcp_, *http_, *primary_, *alternate_, *otherHost_;
+    QLineEdit* EditHost_;
     QButtonGroup *RadioGroup1_, *RadioGroup2_;
     QStatusBar* bar_;
 };

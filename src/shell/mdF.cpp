@@ -51,9 +51,12 @@ constexpr int kPanel1Height = 44;
 constexpr int kTracksHeight = 243;
 const int kColumnWidths[] = {265, 262, 142, 42};
 
+// A box on a fixed light colour: its texts are dark whatever the desktop theme, or a dark theme
+// would write light text on yellow.
 void paintBox(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
     p.setColor(QPalette::Window, c);
+    p.setColor(QPalette::WindowText, Qt::black);
     w->setPalette(p);
     w->setAutoFillBackground(true);
 }
@@ -155,8 +158,10 @@ void TForm1::buildWidgets() {
     AlbumsGrid->horizontalHeader()->setHighlightSections(false);
     AlbumsGrid->setWordWrap(false);
     {
+        // Navy titles need a light header under any theme.
         QPalette p = AlbumsGrid->horizontalHeader()->palette();
         p.setColor(QPalette::ButtonText, kNavy);
+        p.setColor(QPalette::Button, QColor(0xF0, 0xF0, 0xF0));
         AlbumsGrid->horizontalHeader()->setPalette(p);
     }
     for (int i = 0; i < 4; ++i) AlbumsGrid->setColumnWidth(i, kColumnWidths[i]);
@@ -354,6 +359,8 @@ void TForm1::buildWidgets() {
 
     for (QWidget* w : {static_cast<QWidget*>(Panel2), static_cast<QWidget*>(MtnBox), static_cast<QWidget*>(SearchBox)}) w->raise();
     resize(kDesignWidth, kDesignHeight);
+    // Small enough for any screen, large enough that the three boxes and a few rows show.
+    setMinimumSize(kBoxLeft + kBoxWidth, 3 * kBoxHeight + kPanel1Height + 120);
     layoutControls();
 }
 
@@ -486,7 +493,8 @@ void TForm1::layoutControls() {
     const int w = c->width();
     const int h = c->height();
     const bool maximized = isMaximized();
-    const int boxLeft = maximized ? w - kBoxWidth : kBoxLeft;
+    // The boxes keep to the right-hand edge of a window wider than the design, maximized or not.
+    const int boxLeft = std::max(kBoxLeft, w - kBoxWidth);
     SearchBox->setGeometry(boxLeft, h - kBoxHeight, kBoxWidth, kBoxHeight);
     MtnBox->setGeometry(boxLeft, SearchBox->y() - kBoxHeight, kBoxWidth, kBoxHeight);
     Panel2->setGeometry(boxLeft, MtnBox->y() - kBoxHeight, kBoxWidth, kBoxHeight);
@@ -494,15 +502,17 @@ void TForm1::layoutControls() {
     CDGrid->setGeometry(0, h - tracksHeight, boxLeft + 2, tracksHeight);
     Panel1->setGeometry(0, CDGrid->y() - 1 - kPanel1Height, boxLeft, kPanel1Height);
     AlbumsGrid->setGeometry(0, 0, w, std::max(40, Panel1->y()));
-    int first = kColumnWidths[0];
-    if (maximized) {
-        int designTotal = -2;
-        for (int cw : kColumnWidths) designTotal += cw + 2;
-        first += (AlbumsGrid->viewport()->width() - designTotal) / 2;
-        ++maximizedLayouts_;
-    }
-    AlbumsGrid->setColumnWidth(0, first);
-    AlbumsGrid->setColumnWidth(1, first);
+    // Genre is as wide as a genre of the field's ten letters; the width left beyond the design
+    // goes half to Artist and half to Album.
+    const int genre = std::max(kColumnWidths[3], AlbumsGrid->fontMetrics().horizontalAdvance(QStringLiteral("electronic")) + 12);
+    int designTotal = -2;
+    for (int i = 0; i < 3; ++i) designTotal += kColumnWidths[i] + 2;
+    designTotal += genre + 2;
+    const int extra = std::max(0, AlbumsGrid->viewport()->width() - designTotal);
+    if (maximized) ++maximizedLayouts_;
+    AlbumsGrid->setColumnWidth(0, kColumnWidths[0] + extra / 2);
+    AlbumsGrid->setColumnWidth(1, kColumnWidths[1] + extra - extra / 2);
+    AlbumsGrid->setColumnWidth(3, genre);
 }
 
 // ---------------------------------------------------------------------------------------------

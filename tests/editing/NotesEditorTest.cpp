@@ -487,7 +487,13 @@ TEST_F(NotesEditorTest, LyricBlockJoinedWithCarriageReturnsKeepsItsLines) {
     open(notes);
     EXPECT_EQ(memoLines(), (QStringList{"Signed", "== begin lyric: INTRO", "la la", "== end lyric: INTRO"}));
     click(QStringLiteral("OKbutton"));
-    EXPECT_EQ(editor->notes(), QStringLiteral("Signed\r\n== begin lyric: INTRO\r\nla la\r\n== end lyric: INTRO"));
+    // Unedited, the notes come back as they were; edited, every line ends in CR LF.
+    EXPECT_EQ(editor->notes(), notes);
+    EXPECT_TRUE(notes::FindLyricBlock(notes::SplitLines(editor->notes()), QStringLiteral("Intro")).has_value());
+    open(notes);
+    memo()->appendPlainText(QStringLiteral("Bought 2001"));
+    click(QStringLiteral("OKbutton"));
+    EXPECT_EQ(editor->notes(), QStringLiteral("Signed\r\n== begin lyric: INTRO\r\nla la\r\n== end lyric: INTRO\r\nBought 2001"));
     EXPECT_TRUE(notes::FindLyricBlock(notes::SplitLines(editor->notes()), QStringLiteral("Intro")).has_value());
 }
 

@@ -379,6 +379,32 @@ TEST_F(MainWindowTest, TipOfTheDayTurnsAndRemembers) {
 
 // A settings file that cannot be written (a full disk): the options dialog says so and stays
 // open, and the file keeps what it held.
+// The database host may be a server of the user's own, typed beside the two listed ones.
+TEST_F(MainWindowTest, TheDatabaseHostMayBeTypedIn) {
+    start();
+    OnNextModal typed([&](QWidget* w) {
+        auto* host = child<QLineEdit>(w, QStringLiteral("EditHost"));
+        EXPECT_TRUE(host->text().isEmpty());
+        EXPECT_TRUE(child<QRadioButton>(w, QStringLiteral("RadioGroup2Item0"))->isChecked());
+        host->setFocus();
+        QTest::keyClicks(host, QStringLiteral("127.0.0.1:8880"));
+        EXPECT_TRUE(child<QRadioButton>(w, QStringLiteral("RadioGroup2Item2"))->isChecked());
+        child<QPushButton>(w, QStringLiteral("OKbutton"))->click();
+    });
+    find<QToolButton>(QStringLiteral("ToolButton"))->click();
+    EXPECT_EQ(form->settings().host, QStringLiteral("127.0.0.1:8880"));
+    EXPECT_EQ(shell::IniFile(dir.file(QStringLiteral("Albumora.ini"))).readString(QStringLiteral("Current"), QStringLiteral("Host")),
+              QStringLiteral("127.0.0.1:8880"));
+    OnNextModal shown([&](QWidget* w) {
+        EXPECT_TRUE(child<QRadioButton>(w, QStringLiteral("RadioGroup2Item2"))->isChecked());
+        EXPECT_EQ(child<QLineEdit>(w, QStringLiteral("EditHost"))->text(), QStringLiteral("127.0.0.1:8880"));
+        child<QRadioButton>(w, QStringLiteral("RadioGroup2Item1"))->click();
+        child<QPushButton>(w, QStringLiteral("OKbutton"))->click();
+    });
+    find<QToolButton>(QStringLiteral("ToolButton"))->click();
+    EXPECT_EQ(form->settings().host, shell::kAlternateHost);
+}
+
 TEST_F(MainWindowTest, OptionsThatCannotBeSavedSaySoAndTheDialogStays) {
     start();
     const QString path = dir.file(QStringLiteral("Albumora.ini"));

@@ -1,0 +1,114 @@
+// Pictures of the main window, the import window and the options dialog, for looking at them
+// the way a user does. Runs only when ALBUMORA_SCREENSHOT_DIR names a folder for the PNG files;
+// ALBUMORA_SCREENSHOT_THEME=dark gives the application a dark palette first, as a dark desktop
+// theme would (QT_SCALE_FACTOR=1.5 in the environment scales everything).
+#include "DMcd.h"
+#include "FakeDesktop.h"
+#include "MainWindowFixture.h"
+#include "Modal.h"
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPalette>
+#include <QPushButton>
+#include <QToolButton>
+
+using namespace albumora;
+using albumora::test::OnNextModal;
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, QColor(150, 150, 150));
+    p.setColor(QPalette::Highlight, QColor(38, 79, 120));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    return p;
+}
+
+void addAlbums(const QString& folder) {
+    store::TDM dm(folder);
+    ASSERT_TRUE(dm.EnsureCollectionFiles().isOk());
+    ASSERT_TRUE(dm.OpenCollectionTables().isOk());
+    const char* const albums[][5] = {{"0a000001", "Miles Davis", "Kind of Blue", "jazz", "1959"},
+                                     {"0a000002", "John Coltrane", "Blue Train", "jazz", "1957"},
+                                     {"0a000003", "The Beatles", "Abbey Road", "rock", "1969"},
+                                     {"0a000004", "Muddy Waters", "Folk Singer", "blues", "1964"},
+                                     {"0a000005", "Björk", "Homogenic", "electronic", "1997"}};
+    for (const auto& a : albums) {
+        ASSERT_TRUE(dm.tblAlbums.append().isOk());
+        dm.tblAlbums.setText(QStringLiteral("ID"), QString::fromUtf8(a[0]));
+        dm.tblAlbums.setText(QStringLiteral("Artist"), QString::fromUtf8(a[1]));
+        dm.tblAlbums.setText(QStringLiteral("Album"), QString::fromUtf8(a[2]));
+        dm.tblAlbums.setText(QStringLiteral("Genre"), QString::fromUtf8(a[3]));
+        dm.tblAlbums.setText(QStringLiteral("YR"), QString::fromUtf8(a[4]));
+        ASSERT_TRUE(dm.tblAlbums.post().isOk());
+        for (int t = 1; t <= 4; ++t) {
+            ASSERT_TRUE(dm.tblCD.append().isOk());
+            dm.tblCD.setText(QStringLiteral("ID"), QString::fromUtf8(a[0]));
+            dm.tblCD.setText(QStringLiteral("NR"), store::TDM::PadNumber(t, 3));
+            dm.tblCD.setText(QStringLiteral("Track"), QStringLiteral("Track number %1").arg(t));
+            dm.tblCD.setText(QStringLiteral("Secs"), QString::number(180 + 17 * t));
+            ASSERT_TRUE(dm.tblCD.post().isOk());
+        }
+    }
+    ASSERT_TRUE(dm.FlushCollection().isOk());
+}
+
+class Screenshots : public ::testing::Test, public test::MainWindowFixture {
+protected:
+    void SetUp() override {
+        out = qEnvironmentVariable("ALBUMORA_SCREENSHOT_DIR");
+        if (out.isEmpty()) GTEST_SKIP() << "ALBUMORA_SCREENSHOT_DIR is not set";
+        ASSERT_TRUE(QDir().mkpath(out));
+        theme = qEnvironmentVariable("ALBUMORA_SCREENSHOT_THEME", QStringLiteral("light"));
+        if (theme == QLatin1String("dark")) QApplication::setPalette(darkPalette());
+        const double scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble();
+        suffix = QStringLiteral("-%1%2").arg(theme, scale > 1.01 ? QStringLiteral("-%1x").arg(scale) : QString());
+    }
+    void TearDown() override {
+        closeMainWindow();
+        QApplication::setPalette(QPalette());
+    }
+    void save(QWidget* w, const QString& name) {
+        QCoreApplication::processEvents();
+        const QString file = QDir(out).filePath(name + suffix + QStringLiteral(".png"));
+        EXPECT_TRUE(w->grab().save(file)) << file.toStdString();
+    }
+    test::TempFolder dir;
+    test::FakeDesktop desk;
+    QString out, theme, suffix;
+};
+
+TEST_F(Screenshots, MainImportAndOptionsWindows) {
+    addAlbums(dir.path());
+    openMainWindow(dir.path());
+    ASSERT_TRUE(opened());
+    form->resize(1000, 640);
+    save(form.get(), QStringLiteral("main-window"));
+    OnNextModal options([&](QWidget* w) {
+        save(w, QStringLiteral("options"));
+        test::child<QPushButton>(w, QStringLiteral("CancelButton"))->click();
+    });
+    test::child<QToolButton>(form.get(), QStringLiteral("ToolButton"))->click();
+    EXPECT_TRUE(options.fired());
+    OnNextModal import([&](QWidget* w) {
+        save(w, QStringLiteral("import"));
+        test::child<QPushButton>(w, QStringLiteral("Cancel"))->click();
+    });
+    test::child<QPushButton>(form.get(), QStringLiteral("AddOtherButton"))->click();
+    EXPECT_TRUE(import.fired());
+}
+
+}  // namespace
