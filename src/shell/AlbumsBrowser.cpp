@@ -59,7 +59,12 @@ void AlbumsBrowser::naturalOrder() {
 bool AlbumsBrowser::incrementalSearch(QChar key) {
     if (dm_.tblAlbums.state() != Cursor::State::Browse) return false;
     if (key.unicode() < 32 || key.unicode() > 126 || !naturalEnabled_) return false;
-    return dm_.tblAlbums.findNearest(QString(key).toUpper()).isOk();
+    // Letters typed in quick succession build one search text: "bea" finds "Beatles", not the
+    // first "B" and then the first "E".
+    if (!typed_.isValid() || typed_.elapsed() > kTypeAheadMs) typedText_.clear();
+    typed_.start();
+    typedText_ += key.toUpper();
+    return dm_.tblAlbums.findNearest(typedText_).isOk();
 }
 
 void AlbumsBrowser::setStatus(const QString& text) {

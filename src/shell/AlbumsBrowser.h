@@ -7,6 +7,7 @@
 #include "DMcd.h"
 #include "Settings.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -89,6 +90,10 @@ private:
     QString indicator_;
     bool naturalEnabled_ = false;
     bool filterOn_ = false;
+    // Type-ahead: the letters typed so far and when the last one came.
+    static constexpr int kTypeAheadMs = 1000;
+    QElapsedTimer typed_;
+    QString typedText_;
     bool albumButtons_ = false;
     QString status_;
 };

@@ -20,11 +20,13 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
@@ -93,6 +95,18 @@ TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscS
         refreshGrids();
         AlbumsGrid->setFocus();
     });
+    auto shortcut = [this](const QKeySequence& keys, const char* name, std::function<void()> run) {
+        auto* s = new QShortcut(keys, this);
+        s->setObjectName(QString::fromLatin1(name));
+        s->setContext(Qt::WindowShortcut);
+        connect(s, &QShortcut::activated, this, std::move(run));
+    };
+    shortcut(QKeySequence(Qt::Key_F1), "HelpKey", [this] { HelpSpeedClick(); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_F), "FindKey", [this] {
+        Edit1->setFocus();
+        Edit1->selectAll();
+    });
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), "QuitKey", [this] { close(); });
     OthersTimer = new QTimer(this);
     OthersTimer->setObjectName(QStringLiteral("OthersTimer"));
     OthersTimer->setInterval(1000);
@@ -264,6 +278,8 @@ void TForm1::buildWidgets() {
     GoButton->setObjectName(QStringLiteral("GoButton"));
     GoButton->setGeometry(8, 70, 74, 22);
     GoButton->setDefault(true);
+    GoButton->setToolTip(QStringLiteral("Enter"));
+    Edit1->setToolTip(QStringLiteral("Ctrl+F"));
     ClearButton = new QPushButton(QStringLiteral("Clear"), SearchBox);
     ClearButton->setObjectName(QStringLiteral("ClearButton"));
     ClearButton->setGeometry(86, 70, 74, 22);
@@ -286,8 +302,8 @@ void TForm1::buildWidgets() {
     };
     AddCDbutton = button(QStringLiteral("AddCDbutton"), QStringLiteral("Add CD"), QStringLiteral("Add CD now in drive"), 8, 20);
     AddOtherButton = button(QStringLiteral("AddOtherButton"), QStringLiteral("Add Other"), QStringLiteral("Add Media not in CD-ROM drive"), 86, 20);
-    ModButton = button(QStringLiteral("ModButton"), QStringLiteral("Modify"), QStringLiteral("Edit Current Album"), 8, 45);
-    DelButton = button(QStringLiteral("DelButton"), QStringLiteral("Delete"), QStringLiteral("Delete highlighted album and tracks from collection"), 86, 45);
+    ModButton = button(QStringLiteral("ModButton"), QStringLiteral("Modify"), QStringLiteral("Edit Current Album (Ctrl+Enter)"), 8, 45);
+    DelButton = button(QStringLiteral("DelButton"), QStringLiteral("Delete"), QStringLiteral("Delete highlighted album and tracks from collection (Delete)"), 86, 45);
     PlayListButton = button(QStringLiteral("PlayListButton"), QStringLiteral("Playlist"), QStringLiteral("Mark Tracks for playlist, copy, etc."), 8, 70);
     ReindexButton = button(QStringLiteral("ReindexButton"), QStringLiteral("Reindex"), QStringLiteral("Compact, Reindex & Archive database"), 86, 70);
     for (QPushButton* b : {DelButton, ModButton, PlayListButton}) b->setEnabled(false);
@@ -308,25 +324,27 @@ void TForm1::buildWidgets() {
         const char* text;
         const char* hint;
         QStyle::StandardPixmap icon;
+        const char* themeIcon;
     };
+    // Icons from the desktop's theme by what the buttons do, the style's own where it has none.
     const Tool tools[] = {
-        {&NaturalButton, "NaturalButton", "123", "View albums in order entered", QStyle::SP_BrowserReload},
-        {&FindCDButton, "FindCDButton", "CD", "Make CD in drive the current album", QStyle::SP_DriveCDIcon},
-        {&ButtonFilter, "ButtonFilter", "Filter", "Set filter on Albums table", QStyle::SP_FileDialogContentsView},
-        {&ClipSpeed, "ClipSpeed", "Detail", "Detail View - More info and tools", QStyle::SP_FileDialogDetailedView},
-        {&TrackView, "TrackView", "Tracks", "Tracks View - one track per row", QStyle::SP_FileDialogListView},
-        {&URLspeed, "URLspeed", "Web", "website / Spotify link / file  for current album ", QStyle::SP_DriveNetIcon},
-        {&ExitSpeed, "ExitSpeed", "Art", "Display album art", QStyle::SP_DesktopIcon},
-        {&RWspeed, "RWspeed", "Report", "Report Writer/Export Data", QStyle::SP_DialogSaveButton},
-        {&ToolButton, "ToolButton", "Settings", "Settings", QStyle::SP_ComputerIcon},
-        {&SpeedButton1, "SpeedButton1", "Tip", "Tip of the Day", QStyle::SP_MessageBoxInformation},
-        {&HelpSpeed, "HelpSpeed", "Help", "Go to Help Page", QStyle::SP_DialogHelpButton},
-        {&HomeButton, "HomeButton", "Home", "Albumora home page", QStyle::SP_DirHomeIcon},
+        {&NaturalButton, "NaturalButton", "123", "View albums in order entered", QStyle::SP_ArrowDown, "view-sort-ascending"},
+        {&FindCDButton, "FindCDButton", "CD", "Make CD in drive the current album", QStyle::SP_DriveCDIcon, "media-optical"},
+        {&ButtonFilter, "ButtonFilter", "Filter", "Set filter on Albums table", QStyle::SP_FileDialogContentsView, "view-filter"},
+        {&ClipSpeed, "ClipSpeed", "Detail", "Detail View - More info and tools", QStyle::SP_FileDialogDetailedView, "document-properties"},
+        {&TrackView, "TrackView", "Tracks", "Tracks View - one track per row", QStyle::SP_FileDialogListView, "view-list-details"},
+        {&URLspeed, "URLspeed", "Web", "website / Spotify link / file  for current album ", QStyle::SP_DriveNetIcon, "applications-internet"},
+        {&ExitSpeed, "ExitSpeed", "Art", "Display album art", QStyle::SP_DesktopIcon, "image-x-generic"},
+        {&RWspeed, "RWspeed", "Report", "Report Writer/Export Data", QStyle::SP_DialogSaveButton, "document-print"},
+        {&ToolButton, "ToolButton", "Settings", "Settings", QStyle::SP_ComputerIcon, "preferences-system"},
+        {&SpeedButton1, "SpeedButton1", "Tip", "Tip of the Day", QStyle::SP_MessageBoxInformation, "dialog-information"},
+        {&HelpSpeed, "HelpSpeed", "Help", "Go to Help Page (F1)", QStyle::SP_DialogHelpButton, "help-contents"},
+        {&HomeButton, "HomeButton", "Home", "Albumora home page", QStyle::SP_DirHomeIcon, "go-home"},
     };
     int i = 0;
     for (const Tool& t : tools) {
         QToolButton* b = speedButton(QString::fromLatin1(t.name), QString::fromLatin1(t.text), QString::fromLatin1(t.hint), Panel2);
-        b->setIcon(style()->standardIcon(t.icon));
+        b->setIcon(QIcon::fromTheme(QString::fromLatin1(t.themeIcon), style()->standardIcon(t.icon)));
         b->move(6 + (i % 4) * 39, 18 + (i / 4) * 26);
         *t.slot = b;
         ++i;
@@ -580,6 +598,20 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ToolTip && !settings_.hint) return true;
     if (watched == AlbumsGrid && event->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(event);
+        const bool enter = k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter;
+        // Enter runs the window's default button, Find It!; Ctrl+Enter modifies the album.
+        if (enter && (k->modifiers() & Qt::ControlModifier)) {
+            if (ModButton->isEnabled()) ModButtonClick();
+            return true;
+        }
+        if (enter) {
+            GoButton->click();
+            return true;
+        }
+        if (k->key() == Qt::Key_Delete && k->modifiers() == Qt::NoModifier) {
+            if (DelButton->isEnabled()) DelButtonClick();
+            return true;
+        }
         const QString t = k->text();
         if (t.size() == 1 && t.at(0).unicode() >= 32 && t.at(0).unicode() <= 126 && !(k->modifiers() & Qt::ControlModifier)) {
             browser_->incrementalSearch(t.at(0));

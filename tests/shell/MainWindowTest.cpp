@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QStatusBar>
 #include <QTableView>
@@ -217,6 +218,59 @@ TEST_F(MainWindowTest, ColumnTitlesSortAndJumpToTheNextGroup) {
     QTest::keyClick(grid, Qt::Key_M);
     EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("ARTIST")), QStringLiteral("Miles Davis"));
     EXPECT_EQ(grid->currentIndex().row(), 2);
+}
+
+// The keyboard: letters typed in quick succession search together, Enter runs Find It!, Delete
+// asks to delete the album, Ctrl+Enter modifies it, Ctrl+F goes to the search text, F1 opens help.
+TEST_F(MainWindowTest, TheKeyboardReachesTheMainActions) {
+    writeCollection(dir.path(), kSample);
+    start();
+    // Shortcuts act in the active window, which the offscreen platform only has when told.
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    auto* grid = find<QTableView>(QStringLiteral("AlbumsGrid"));
+    grid->setFocus();
+    QTest::keyClicks(grid, QStringLiteral("mu"));
+    EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("ARTIST")), QStringLiteral("Muddy Waters"));
+    QTest::qWait(1100);  // a pause starts a new search text
+    QTest::keyClick(grid, Qt::Key_J);
+    EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("ARTIST")), QStringLiteral("John Coltrane"));
+
+    find<QLineEdit>(QStringLiteral("Edit1"))->setText(QStringLiteral("blue"));
+    find<QComboBox>(QStringLiteral("RadioGroup2"))->setCurrentIndex(1);
+    QString caption;
+    {
+        OnNextModal results([&](QWidget* w) {
+            caption = w->windowTitle();
+            child<QPushButton>(w, QStringLiteral("BitBtn1"))->click();
+        });
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Return);
+    }
+    EXPECT_EQ(caption, QStringLiteral("Albumora - Albums containing \"blue\" (2 found)"));
+
+    desk.prompts.answer(false);
+    QTest::keyClick(grid, Qt::Key_Delete);
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("okCancel")).size(), 1);
+    EXPECT_EQ(*dm->tblAlbums.recordCount(), 6);
+
+    QString edit;
+    {
+        OnNextModal form([&](QWidget* w) {
+            edit = w->windowTitle();
+            w->close();
+        });
+        QTest::keyClick(grid, Qt::Key_Return, Qt::ControlModifier);
+    }
+    EXPECT_EQ(edit, QStringLiteral("Albumora - Edit Form [Modify Album]"));
+
+    QApplication::setActiveWindow(form.get());  // back from the edit form
+    QTest::keyClick(grid, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(find<QLineEdit>(QStringLiteral("Edit1"))->hasFocus());
+    desk.launcher.opened.clear();
+    QTest::keyClick(grid, Qt::Key_F1);
+    ASSERT_EQ(desk.launcher.opened.size(), 1);
+    EXPECT_TRUE(desk.launcher.opened[0].contains(QStringLiteral("CDhelp1.html"))) << desk.launcher.opened[0].toStdString();
 }
 
 TEST_F(MainWindowTest, QuickSearchOnEveryField) {
