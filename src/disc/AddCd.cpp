@@ -99,8 +99,11 @@ AddCdResult AddCdFlow::run() {
     status(QString());
 
     AddCdResult result = AddCdResult::LookupFailed;
-    if (outcome_.notFound) {
-        result = AddCdResult::NotFound;
+    // When the database cannot be reached the disc can still be entered as an unknown one.
+    const bool unreachable = !outcome_.notFound && !outcome_.showForm && !outcome_.cancelled;
+    const bool enterByHand = unreachable && prompts && prompts->confirm(addcdmsg::kEnterInstead);
+    if (outcome_.notFound || enterByHand) {
+        if (outcome_.notFound) result = AddCdResult::NotFound;
         a.setTrackCount(int(toc.rows.size()));
         editor_.resetSaved();
         if (hooks_.showImport) hooks_.showImport(int(toc.rows.size()));

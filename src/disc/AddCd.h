@@ -29,6 +29,9 @@ inline const QString kNoCd = QStringLiteral("There does not seem to be a CD in d
 inline const QString kAlreadyStored = QStringLiteral("This CD is already in your Collection.\rPlease use the MODIFY button instead!");
 inline const QString kContribute = QStringLiteral("OK to contribute album info to Freedb?");
 inline const QString kEditCaption = QStringLiteral("Albumora - Edit Form [Add New CD from CD-ROM drive]");
+// Asked after a lookup that could not reach the CD database: the disc is still in the drive.
+inline const QString kEnterInstead = QStringLiteral(
+    "The CD database could not be asked about this disc.\rEnter the album from a web page, a track list or by hand instead?");
 }  // namespace addcdmsg
 
 struct AddCdHooks {

@@ -1,6 +1,7 @@
 // "Add CD" from end to end: a disc image in CDPath, a CDDB server process on loopback serving
 // real records, the match chooser, the edit form saved, and the rows that land in the tables;
 // the unknown disc through the import window to the contribution mailed to an SMTP server.
+#include "AddCd.h"
 #include "DMcd.h"
 #include "DiscDrive.h"
 #include "DiscImages.h"
@@ -181,6 +182,30 @@ TEST_P(AddCdTest, ChosenMatchIsSavedUnderTheDiscId) {
               QStringLiteral("This CD is already in your Collection.\rPlease use the MODIFY button instead!"));
     EXPECT_EQ(server->log().size(), asked);
     EXPECT_EQ(*dm->tblAlbums.recordCount(), 1);
+}
+
+// A CD database that cannot be reached: after its message the disc may still be entered as an
+// unknown one, through the import window.
+TEST_P(AddCdTest, AnUnreachableDatabaseLeadsToTheImportWindow) {
+    startServer();
+    openWindow();
+    server.reset();  // the port is closed now
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "entered by hand" : "declined");
+        desk.prompts.shown.clear();
+        desk.prompts.answer(yes);
+        QString importCaption;
+        OnNextModal import([&](QWidget* w) {
+            importCaption = w->windowTitle();
+            child<QPushButton>(w, QStringLiteral("Cancel"))->click();
+        });
+        clickAddCd();
+        EXPECT_FALSE(desk.prompts.texts(QStringLiteral("error")).isEmpty());
+        EXPECT_EQ(desk.prompts.texts(QStringLiteral("confirm")), QStringList(disc::addcdmsg::kEnterInstead));
+        EXPECT_EQ(import.fired(), yes);
+        if (yes) EXPECT_FALSE(importCaption.isEmpty());
+    }
+    EXPECT_EQ(albumField(QStringLiteral("ALBUM")), QStringLiteral("<no album>"));
 }
 
 TEST_P(AddCdTest, UnknownDiscIsEnteredByHandAndContributed) {
