@@ -101,7 +101,7 @@ AddCdResult AddCdFlow::run() {
     AddCdResult result = AddCdResult::LookupFailed;
     // When the database cannot be reached the disc can still be entered as an unknown one.
     const bool unreachable = !outcome_.notFound && !outcome_.showForm && !outcome_.cancelled;
-    const bool enterByHand = unreachable && prompts && prompts->confirm(addcdmsg::kEnterInstead);
+    const bool enterByHand = unreachable && hooks_.showImport && prompts && prompts->confirm(addcdmsg::kEnterInstead);
     if (outcome_.notFound || enterByHand) {
         if (outcome_.notFound) result = AddCdResult::NotFound;
         a.setTrackCount(int(toc.rows.size()));
