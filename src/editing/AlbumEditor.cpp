@@ -365,8 +365,11 @@ void AlbumEditor::AfterClose() {
 
 store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(const QString&)>& status) {
     auto* prompts = platform::desktop().prompts;
+    // The question names the album it is about.
+    const QString which = dm_.tblAlbums.text(QStringLiteral("ARTIST")) + QStringLiteral(" - ") + dm_.tblAlbums.text(QStringLiteral("ALBUM"));
     if (!prompts || !prompts->okCancel(QStringLiteral("Are you sure you want to delete the highlighted album\rand its linked "
-                                                      "tracks from your collection?")))
+                                                      "tracks from your collection?\r\r") +
+                                       which))
         return false;
     if (status) status(QStringLiteral("Deleting highlighted album, please wait ..."));
     Cursor& a = dm_.tblAlbums;

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace albumora::shell {
@@ -55,6 +56,15 @@ void TTipForm::NextButtonClick() {
 void TTipForm::OKButtonClick() {
     tips_.ok(check_->isChecked());
     accept();
+}
+
+void TTipForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Over the middle of the main window, wherever the window manager would have put it.
+    if (QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr) {
+        adjustSize();
+        move(owner->frameGeometry().center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+    }
 }
 
 }  // namespace albumora::shell

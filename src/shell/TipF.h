@@ -19,6 +19,9 @@ public:
     QLabel* tipLabel() const { return tip_; }
     QCheckBox* showAtStartup() const { return check_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     TipOfDay tips_;
     QLabel* tip_;

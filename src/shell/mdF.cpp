@@ -904,7 +904,12 @@ void TForm1::ContributeCurrentAlbum() {
 }
 
 void TForm1::DelButtonClick() {
-    auto deleted = editor_->DeleteCurrentAlbum([this](const QString& s) { setStatus(s); });
+    auto deleted = editor_->DeleteCurrentAlbum([this](const QString& s) {
+        setStatus(s);
+        // The question's box has closed: the window paints itself and the status before the
+        // work begins, so no ghost of the box stays on screen while the tables are packed.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
     if (!deleted) {
         if (auto* p = platform::desktop().prompts) p->error(deleted.error().text());
     }

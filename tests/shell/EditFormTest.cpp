@@ -263,7 +263,8 @@ TEST_F(EditFormTest, DeleteRemovesTheAlbumFromEveryTableAndPacks) {
     desk.prompts.answer(true);
     test::child<QPushButton>(form.get(), QStringLiteral("DelButton"))->click();
     EXPECT_EQ(desk.prompts.texts(QStringLiteral("okCancel")).value(0),
-              QStringLiteral("Are you sure you want to delete the highlighted album\rand its linked tracks from your collection?"));
+              QStringLiteral("Are you sure you want to delete the highlighted album\rand its linked tracks from your collection?\r\r"
+                             "Drop - Drop"));
     EXPECT_EQ(rows(dir.path(), QStringLiteral("ALBUMS.DBF"), QStringLiteral("ALBUM")), (std::vector<Row>{{"z0000001", "", "Keep", ""}}));
     for (const char* t : {"TRACKS.DBF", "PLAYLIST.DBF", "ARTISTS.DBF"})
         for (const Row& r : rows(dir.path(), QString::fromLatin1(t), QStringLiteral("ID"))) EXPECT_EQ(r.id, QStringLiteral("z0000001")) << t;

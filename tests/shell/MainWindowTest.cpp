@@ -420,19 +420,22 @@ TEST_F(MainWindowTest, TipOfTheDayTurnsAndRemembers) {
     stop();
     start();
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    form->move(140, 90);
+    QPoint offCentre(999, 999);
     OnNextModal onButton([&](QWidget* w) {
         shown = child<QLabel>(w, QStringLiteral("TipText"))->text();
+        offCentre = w->frameGeometry().center() - form->frameGeometry().center();
         child<QPushButton>(w, QStringLiteral("OKButton"))->click();
     });
     find<QToolButton>(QStringLiteral("SpeedButton1"))->click();
     EXPECT_EQ(shown, QStringLiteral("Third tip"));
+    // Over the middle of the main window.
+    EXPECT_LE(offCentre.manhattanLength(), 4) << offCentre.x() << "," << offCentre.y();
     QFile::remove(dir.file(QStringLiteral("Albumoratips.txt")));
     find<QToolButton>(QStringLiteral("SpeedButton1"))->click();
     EXPECT_EQ(desk.prompts.last(), QStringLiteral("Can't find Tip of the Day File ") + dir.file(QStringLiteral("Albumoratips.txt")));
 }
 
-// A settings file that cannot be written (a full disk): the options dialog says so and stays
-// open, and the file keeps what it held.
 // The database host may be a server of the user's own, typed beside the two listed ones.
 TEST_F(MainWindowTest, TheDatabaseHostMayBeTypedIn) {
     start();
@@ -459,6 +462,8 @@ TEST_F(MainWindowTest, TheDatabaseHostMayBeTypedIn) {
     EXPECT_EQ(form->settings().host, shell::kAlternateHost);
 }
 
+// A settings file that cannot be written (a full disk): the options dialog says so and stays
+// open, and the file keeps what it held.
 TEST_F(MainWindowTest, OptionsThatCannotBeSavedSaySoAndTheDialogStays) {
     start();
     const QString path = dir.file(QStringLiteral("Albumora.ini"));
