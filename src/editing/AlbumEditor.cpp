@@ -105,7 +105,14 @@ Status AlbumEditor::PrepareModify() {
     pending_.title = a.text(QStringLiteral("ALBUM"));
     pending_.label = a.text(QStringLiteral("LABEL"));
     pending_.genre = a.text(QStringLiteral("GENRE"));
+    // Shown as Add shows it, the list's entry for the stored code ("LD (local drive)"); the save
+    // stores its first two letters again.
     pending_.media = a.text(QStringLiteral("MEDIA"));
+    for (const QString& entry : std::as_const(media_))
+        if (!pending_.media.isEmpty() && entry.startsWith(pending_.media.left(2))) {
+            pending_.media = entry;
+            break;
+        }
     pending_.index = a.text(QStringLiteral("IX"));
     pending_.year = a.text(QStringLiteral("YR"));
     pending_.rev = a.text(QStringLiteral("Rev"));

@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -109,16 +110,14 @@ void TMngRecF::buildWidgets() {
     notesRow->addWidget(LinesLabel);
     layout->addLayout(notesRow);
     layout->addWidget(label12);
-    auto openNotes = [this] {
-        if (hooks_.editNotes) hooks_.editNotes(*this);
-    };
-    connect(SpeedButton1, &QToolButton::clicked, this, openNotes);
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { openNotesEditor(); });
     EditNotes->installEventFilter(this);
     for (QLabel* l : {LinesLabel, label11, label12}) l->installEventFilter(this);
 
     auto* middle = new QHBoxLayout;
     StringGrid1 = new QTableWidget(0, 3, this);
     StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
+    StringGrid1->installEventFilter(this);
     StringGrid1->setHorizontalHeaderLabels({QStringLiteral(" #"), QStringLiteral("Time"), QStringLiteral("  Song")});
     StringGrid1->verticalHeader()->setVisible(false);
     StringGrid1->setColumnWidth(1, 44);
@@ -158,7 +157,7 @@ void TMngRecF::buildWidgets() {
     tl->addStretch();
     middle->addWidget(toolbox);
     layout->addLayout(middle);
-    connect(NotesButton, &QPushButton::clicked, this, openNotes);
+    connect(NotesButton, &QPushButton::clicked, this, [this] { openNotesEditor(); });
     connect(GetArt, &QPushButton::clicked, this, [this] {
         if (hooks_.getCoverImage) hooks_.getCoverImage(*this);
     });
@@ -212,16 +211,35 @@ bool TMngRecF::eventFilter(QObject* watched, QEvent* event) {
     const bool opens = (watched == EditNotes && event->type() == QEvent::FocusIn) ||
                        (watched != EditNotes && event->type() == QEvent::MouseButtonPress);
     if (opens && hooks_.editNotes) {
-        // Where the focus goes back to afterwards: the grid, or the artist box when it is empty
-        // (never the preview itself, which would open the editor again).
-        if (StringGrid1->rowCount() > 0 && StringGrid1->isVisible())
-            StringGrid1->setFocus();
-        else
-            EditArtist->setFocus();
-        hooks_.editNotes(*this);
+        openNotesEditor();
         return true;
     }
+    // Tab in the track grid goes from title to title: numbers and times are not typed in.
+    if (watched == StringGrid1 && event->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(event);
+        const bool back = k->key() == Qt::Key_Backtab || (k->key() == Qt::Key_Tab && (k->modifiers() & Qt::ShiftModifier));
+        if (k->key() == Qt::Key_Tab || back) {
+            const int row = StringGrid1->currentRow() + (back ? -1 : 1);
+            if (row >= 0 && row < StringGrid1->rowCount()) {
+                StringGrid1->setCurrentCell(row, 2);
+                return true;
+            }
+            focusNextPrevChild(!back);
+            return true;
+        }
+    }
     return QDialog::eventFilter(watched, event);
+}
+
+void TMngRecF::openNotesEditor() {
+    if (!hooks_.editNotes) return;
+    // Where the focus goes back to afterwards: the grid, or the artist box when it is empty
+    // (never the preview itself, which would open the editor again).
+    if (StringGrid1->rowCount() > 0 && StringGrid1->isVisible())
+        StringGrid1->setFocus();
+    else
+        EditArtist->setFocus();
+    hooks_.editNotes(*this);
 }
 
 void TMngRecF::refresh() {
@@ -248,6 +266,8 @@ void TMngRecF::refresh() {
         StringGrid1->setItem(r, 2, cell(t.title, true));
     }
     StringGrid1->setVisible(!p.tracks.empty());
+    // The first track's title is where typing in the grid starts.
+    if (!p.tracks.empty()) StringGrid1->setCurrentCell(0, 2);
     refreshNotes();
     evaluateMultiArtist();
     EditMediaChange();

@@ -64,6 +64,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void openNotesEditor();
     void done(int r) override;
 
 private:

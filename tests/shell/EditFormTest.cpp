@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "mdF.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -206,16 +207,28 @@ TEST_F(EditFormTest, ModifyThroughTheMainWindowChangesOnlyTitles) {
     p.title = QStringLiteral("Album");
     p.genre = QStringLiteral("rock");
     p.sys = QLatin1Char('Y');
+    p.media = QStringLiteral("LD (local drive)");
     p.tracks = {{QStringLiteral("01"), QStringLiteral(" 3:07"), QStringLiteral("One")},
                 {QStringLiteral("02"), QStringLiteral(" 4:00"), QStringLiteral("Two")},
                 {QStringLiteral("03"), QStringLiteral(" 5:01"), QStringLiteral("Three")}};
     ASSERT_TRUE(save());
     form->RefreshAlbumStatus();
-    QString caption, running;
+    QString caption, running, media;
+    std::vector<std::pair<int, int>> cells;
     OnNextModal edit([&](QWidget* w) {
         caption = w->windowTitle();
         running = test::child<QLabel>(w, QStringLiteral("RunningLabel"))->text();
+        media = test::child<QComboBox>(w, QStringLiteral("EditMedia"))->currentText();
         auto* grid = test::child<QTableWidget>(w, QStringLiteral("StringGrid1"));
+        // The first title is current; Tab goes from title to title, Shift+Tab back.
+        grid->setFocus();
+        cells.push_back({grid->currentRow(), grid->currentColumn()});
+        QTest::keyClick(grid, Qt::Key_Tab);
+        cells.push_back({grid->currentRow(), grid->currentColumn()});
+        QTest::keyClick(grid, Qt::Key_Tab);
+        cells.push_back({grid->currentRow(), grid->currentColumn()});
+        QTest::keyClick(grid, Qt::Key_Backtab, Qt::ShiftModifier);
+        cells.push_back({grid->currentRow(), grid->currentColumn()});
         EXPECT_EQ(grid->rowCount(), 3);
         EXPECT_EQ(grid->item(2, 0)->text(), QStringLiteral("  3"));
         EXPECT_EQ(grid->item(2, 1)->text(), QStringLiteral(" 5:01"));
@@ -225,6 +238,9 @@ TEST_F(EditFormTest, ModifyThroughTheMainWindowChangesOnlyTitles) {
     });
     test::child<QPushButton>(form.get(), QStringLiteral("ModButton"))->click();
     EXPECT_EQ(caption, QStringLiteral("Albumora - Edit Form [Modify Album]"));
+    EXPECT_EQ(media, QStringLiteral("LD (local drive)"));  // as Add shows it; stored as "LD"
+    EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("MEDIA")), QStringLiteral("LD"));
+    EXPECT_EQ(cells, (std::vector<std::pair<int, int>>{{0, 2}, {1, 2}, {2, 2}, {1, 2}}));
     EXPECT_EQ(running, QStringLiteral(" 12:12"));  // 187+240+301 seconds, 2 more a track, 2 less at the end
     EXPECT_EQ(rows(dir.path(), QStringLiteral("TRACKS.DBF"), QStringLiteral("TRACK")),
               (std::vector<Row>{{"z0000001", "  1", "One", "187"}, {"z0000001", "  2", "Two", "240"},
