@@ -904,6 +904,9 @@ void TForm1::ContributeCurrentAlbum() {
 }
 
 void TForm1::DelButtonClick() {
+    // The repaints below run the event loop: no catch-up with other writers in between.
+    const bool watching = OthersTimer->isActive();
+    OthersTimer->stop();
     auto deleted = editor_->DeleteCurrentAlbum([this](const QString& s) {
         setStatus(s);
         // The question's box has closed: the window paints itself and the status before the
@@ -917,6 +920,7 @@ void TForm1::DelButtonClick() {
     albumsModel_->reload();
     tracksModel_->reload();
     RefreshAlbumStatus();
+    if (watching) OthersTimer->start();
 }
 
 }  // namespace albumora::shell
