@@ -30,7 +30,9 @@ Status selectAlbum(Cursor& c, const QString& id) {
         const QString key = tag->keyExpr.trimmed().toUpper();
         if (key == QLatin1String("ID") || key.startsWith(QLatin1String("ID+"))) {
             const QString exact = id.leftJustified(c.fieldWidth(idField), QLatin1Char(' '), true);
-            ALB_TRY(c.setScope(exact, exact));
+            // A tag the index cannot serve now (it lags or failed a repair) leaves the cursor in
+            // file order: then the filter alone selects, as it always did.
+            if (!c.setScope(exact, exact)) c.clearScope();
         }
     }
     return {};
