@@ -392,8 +392,7 @@ Status Folder::refresh() {
 
 Result<bool> Folder::othersCommitted() const {
     if (!coordinated_ || writing_ || structure_) return false;
-    std::uint64_t count = 0;
-    ALB_TRY(readCounts(count, nullptr));
+    ALB_ASSIGN_OR_RETURN(const std::uint64_t count, commitCount());
     return count != seen_;
 }
 
