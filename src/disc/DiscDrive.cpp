@@ -143,7 +143,16 @@ store::Result<bool> DiscDrive::FindCdInCollection(store::TDM& dm, bool showMessa
     }
     // The albums cursor goes to the row the ID search found, keeping its own order: the grid
     // stays sorted as its header says.
-    ALB_TRY(dm.tblAlbums.gotoBookmark(filter.bookmark()));
+    store::Cursor& albums = dm.tblAlbums;
+    if (albums.filtered()) {
+        // The album filter may hide the disc's album; the grid cannot make it current then.
+        ALB_ASSIGN_OR_RETURN(const bool visible, albums.shows(filter.bookmark()));
+        if (!visible) {
+            showError(kHiddenByFilter);
+            return false;
+        }
+    }
+    ALB_TRY(albums.gotoBookmark(filter.bookmark()));
     return true;
 }
 

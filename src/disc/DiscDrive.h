@@ -21,6 +21,10 @@ class TDM;
 
 namespace albumora::disc {
 
+// The disc's album is in the collection, but the albums grid's filter hides it.
+inline const QString kHiddenByFilter = QStringLiteral(
+    "This CD is in your Collection, but the album filter hides it.\nSwitch the filter off to make it the current album.");
+
 // The settings of section [Current] this class reads.
 struct DiscSettings {
     // The drive: a device node or a disc image; empty when the machine has no CD drive.

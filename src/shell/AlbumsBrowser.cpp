@@ -106,9 +106,12 @@ void AlbumsBrowser::quickSearch(SearchField field, const QString& text, const Sh
         if (prompts) prompts->error(st.text());
     };
     setStatus(QStringLiteral("Searching ..."));
-    auto counted = [](Cursor& c) {
+    // The result window is shown only over rows that can be counted: a count that fails (a
+    // damaged memo under a Notes search) is the engine's error, never "0 found".
+    auto showCounted = [&](Cursor& c, Result::Window window, const QString& before) {
         auto n = c.recordCount();
-        return n ? *n : 0;
+        if (!n) return fail(n.error());
+        if (show) show({window, before + QString::number(*n) + QStringLiteral(" found)")});
     };
     auto notFound = [&] {
         if (prompts) prompts->message(QStringLiteral("Could not find: ") + text);
@@ -128,10 +131,10 @@ void AlbumsBrowser::quickSearch(SearchField field, const QString& text, const Sh
                 fail(st);
             } else if (a.isEmpty()) {
                 notFound();
-            } else if (show) {
-                show({Result::Window::Artists, QStringLiteral("Albumora One-Stop Artist Search (including multi-artist) for \"") +
-                                                    text + QStringLiteral("\" (") + QString::number(counted(a)) +
-                                                    QStringLiteral(" found)")});
+            } else {
+                showCounted(a, Result::Window::Artists,
+                            QStringLiteral("Albumora One-Stop Artist Search (including multi-artist) for \"") + text +
+                                QStringLiteral("\" ("));
             }
             a.setFiltered(false);
             break;
@@ -162,9 +165,8 @@ void AlbumsBrowser::quickSearch(SearchField field, const QString& text, const Sh
                 fail(st);
             } else if (filterCursor.isEmpty()) {
                 notFound();
-            } else if (show) {
-                show({Result::Window::Albums,
-                      caption + text + QStringLiteral("\" (") + QString::number(counted(filterCursor)) + QStringLiteral(" found)")});
+            } else {
+                showCounted(filterCursor, Result::Window::Albums, caption + text + QStringLiteral("\" ("));
             }
             break;
         }
@@ -187,9 +189,8 @@ void AlbumsBrowser::quickSearch(SearchField field, const QString& text, const Sh
                 fail(st);
             } else if (cd.isEmpty()) {
                 notFound();
-            } else if (show) {
-                show({Result::Window::Tracks, QStringLiteral("Albumora - Tracks containing \"") + text + QStringLiteral("\" (") +
-                                                  QString::number(counted(cd)) + QStringLiteral(" found)")});
+            } else {
+                showCounted(cd, Result::Window::Tracks, QStringLiteral("Albumora - Tracks containing \"") + text + QStringLiteral("\" ("));
             }
             cd.setFiltered(false);
             dm_.tblAlbums.enableControls();

@@ -287,6 +287,10 @@ void TOpTools::OKbuttonClick() {
     check(badViewer, QStringLiteral("Invalid Viewer Program Path"));
     check(badPlayer, QStringLiteral("Invalid Player Program path"));
     check(badLabeler, QStringLiteral("Invalid Labeler Program Path"));
+    // "other:" without a name would keep the old server while the dialog closed as if the
+    // choice had been taken.
+    const bool badHost = now.host == 2 && now.hostName.isEmpty();
+    check(badHost, kNoOtherHost);
     // An entry that failed its check is not stored: stored, it would fail again at every
     // later OK, even after the box was emptied (an emptied box keeps the stored value).
     if (badMail) now.mail = shown_.mail;
@@ -294,6 +298,7 @@ void TOpTools::OKbuttonClick() {
     if (badViewer) now.viewer = shown_.viewer;
     if (badPlayer) now.player = shown_.player;
     if (badLabeler) now.labeler = shown_.labeler;
+    if (badHost) now.hostName = shown_.hostName;
 
     // Only what changed is applied and written, even after a failed check.
     IniFile& ini = file_.ini();

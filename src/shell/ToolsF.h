@@ -19,6 +19,8 @@ class QStatusBar;
 
 namespace albumora::shell {
 
+inline const QString kNoOtherHost = QStringLiteral("Type the name of your CD database server after \"other:\"");
+
 class TOpTools : public QDialog {
     Q_OBJECT
 public:

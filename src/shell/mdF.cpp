@@ -187,6 +187,8 @@ void TForm1::buildWidgets() {
                 const std::uint32_t recno = albumsModel_->recnoAt(now.row());
                 if (recno && recno != dm_.tblAlbums.recNo()) dm_.tblAlbums.gotoBookmark({recno});
             });
+    // The grid lists nothing when its rows cannot be read; the status bar says why.
+    connect(albumsModel_, &views::CursorModel::loadFailed, this, &TForm1::setStatus);
     connect(albumsModel_, &views::CursorModel::currentRowChanged, this, [this] {
         syncAlbumsSelection();
         updateAlbumPanel();

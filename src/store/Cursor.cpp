@@ -748,10 +748,23 @@ Status Cursor::gotoBookmark(const Bookmark& b) {
     if (state_ != State::Browse) ALB_TRY(post());
     if (!b.valid() || b.recno > table_->recordCount())
         return Status(ErrorKind::NotFound, QStringLiteral("The bookmarked row no longer exists"), path_);
+    // A row the filter hides is not one a view can show as current: the grid would highlight
+    // some other album while every action went to this one.
+    ALB_ASSIGN_OR_RETURN(const bool visible, shows(b));
+    if (!visible) return Status(ErrorKind::NotFound, QStringLiteral("The row is hidden by the filter"), path_);
     ALB_TRY(moveTo(b.recno));
     bof_ = eof_ = false;
     notify();
     return {};
+}
+
+Result<bool> Cursor::shows(const Bookmark& b) {
+    ALB_TRY(requireOpen());
+    ALB_TRY(catchUp());
+    if (!b.valid() || b.recno > table_->recordCount()) return false;
+    std::string rec;
+    ALB_TRY(table_->readRecord(b.recno, rec));
+    return passes(b.recno, rec);
 }
 
 Result<qint64> Cursor::recordCountOnce() {

@@ -92,7 +92,9 @@ public:
     bool isEmpty() const { return recno_ == 0; }
     std::uint32_t recNo() const { return recno_; }
     Bookmark bookmark() const { return {recno_}; }
-    Status gotoBookmark(const Bookmark& b);
+    Status gotoBookmark(const Bookmark& b);  // refuses a row the filter hides
+    // Whether the row exists, is not deleted and passes the filter.
+    Result<bool> shows(const Bookmark& b);
     // Rows passing the filter and scope, deleted rows excluded.
     Result<qint64> recordCount();
     // Every visible row's record number in the current order.

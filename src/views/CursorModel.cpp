@@ -15,14 +15,19 @@ void CursorModel::reload() {
     rowOfBuilt_ = false;
     fieldIndex_.clear();
     for (const Column& c : columns_) fieldIndex_.push_back(cursor_->fieldIndex(c.field));
+    loadError_ = {};
     if (cursor_->isOpen()) {
         auto rows = cursor_->visibleRecords();
-        if (rows) recnos_ = std::move(rows).value();
+        if (rows)
+            recnos_ = std::move(rows).value();
+        else
+            loadError_ = rows.error();
     }
     table_ = cursor_->table().get();
     viewStamp_ = cursor_->viewStamp();
     changeStamp_ = cursor_->isOpen() ? cursor_->table()->changeStamp() : 0;
     endResetModel();
+    if (!loadError_.isOk()) emit loadFailed(loadError_.text());
 }
 
 void CursorModel::cursorChanged() {

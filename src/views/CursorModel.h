@@ -42,10 +42,14 @@ public:
     void setHeaderBackground(int column, const QVariant& brush);
     // Rebuilds the row list now.
     void reload();
+    // Why the last rebuild could not list the rows (a memo the filter reads is damaged, ...):
+    // the grid is empty then, and the window says why rather than showing "nothing".
+    const store::Status& loadError() const { return loadError_; }
 
 signals:
     // The cursor moved to another row (or the rows were rebuilt).
     void currentRowChanged(int row);
+    void loadFailed(const QString& text);
 
 private:
     void cursorChanged();
@@ -60,6 +64,7 @@ private:
     std::uint64_t changeStamp_ = ~0ull;
     Decorator decorator_;
     QHash<int, QVariant> headerBackground_;
+    store::Status loadError_;
 };
 
 }  // namespace albumora::views

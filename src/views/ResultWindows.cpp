@@ -30,6 +30,11 @@ ResultWindow::ResultWindow(const QString& objectName, store::Cursor& cursor, QLi
     note_ = new QLabel(this);
     note_->setVisible(false);
     layout->addWidget(note_);
+    error_ = new QLabel(this);
+    error_->setObjectName(QStringLiteral("LoadError"));
+    error_->setWordWrap(true);
+    error_->setVisible(false);
+    layout->addWidget(error_);
     auto* buttons = new QHBoxLayout;
     go_ = new QPushButton(goText, this);
     go_->setObjectName(QStringLiteral("Button1"));
@@ -45,7 +50,16 @@ ResultWindow::ResultWindow(const QString& objectName, store::Cursor& cursor, QLi
     connect(go_, &QPushButton::clicked, this, &ResultWindow::Button1Click);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     if (model_->rowCount() > 0) grid_->selectRow(std::max(0, model_->currentRow()));
+    showLoadError();
+    connect(model_, &CursorModel::loadFailed, this, &ResultWindow::showLoadError);
     connect(grid_, &QTableView::doubleClicked, this, [this] { Button1Click(); });
+}
+
+void ResultWindow::showLoadError() {
+    if (model_->loadError().isOk()) return;
+    // The rows could not be listed: an empty grid alone would read as "nothing found".
+    error_->setText(model_->loadError().text());
+    error_->setVisible(true);
 }
 
 void ResultWindow::Button1Click() {

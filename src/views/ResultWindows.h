@@ -28,12 +28,15 @@ public:
     void Button1Click();
 
 protected:
+    void showLoadError();
+
     QLabel* note_ = nullptr;
 
 private:
     store::Cursor& cursor_;
     CursorModel* model_;
     QTableView* grid_;
+    QLabel* error_ = nullptr;
     QPushButton* go_;
     GoToAlbum goToAlbum_;
 };

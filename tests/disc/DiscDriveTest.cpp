@@ -235,6 +235,33 @@ TEST_F(FindCdTest, PresentAbsentAndNoDisc) {
     }
 }
 
+TEST_F(FindCdTest, AnAlbumTheGridFilterHidesIsNotMadeCurrent) {
+    addAlbum(discId, QStringLiteral("Middle"), QStringLiteral("The disc"));
+    auto& a = dm->tblAlbums;
+    ASSERT_TRUE(a.setFilter(QStringLiteral("Artist<>\"Middle\"")).isOk());
+    a.setFiltered(true);
+    ASSERT_TRUE(a.first().isOk());
+    FakeDesktop desktop;
+    TestDrive t(disc);
+    auto result = t.drive.FindCdInCollection(*dm, true);
+    ASSERT_TRUE(result.isOk()) << result.error().text().toStdString();
+    EXPECT_FALSE(*result);
+    EXPECT_EQ(desktop.prompts.texts(QStringLiteral("error")), QStringList{kHiddenByFilter});
+    // The grid keeps a row it shows as the current one.
+    EXPECT_EQ(a.text(QStringLiteral("ID")), QStringLiteral("0a0b0c0d"));
+    // The store itself refuses to land a filtered cursor on a hidden row.
+    ASSERT_TRUE(dm->tblFilter.findKey({discId}).isOk());
+    EXPECT_EQ(a.gotoBookmark(dm->tblFilter.bookmark()).kind(), albumora::store::ErrorKind::NotFound);
+    EXPECT_EQ(a.text(QStringLiteral("ID")), QStringLiteral("0a0b0c0d"));
+
+    // With the filter off the same disc is found.
+    a.setFiltered(false);
+    auto again = t.drive.FindCdInCollection(*dm, true);
+    ASSERT_TRUE(again.isOk());
+    EXPECT_TRUE(*again);
+    EXPECT_EQ(a.text(QStringLiteral("ID")), discId);
+}
+
 TEST(ComposeTocText, LookupAndSubmission) {
     // Two tracks at 0:02:00 and 4:06:27 (frame 18477), lead-out at 24:02:30.
     DiscToc toc;

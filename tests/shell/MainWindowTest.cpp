@@ -8,6 +8,8 @@
 #include "Modal.h"
 #include "PopUpF.h"
 #include "TestSupport.h"
+#include "ToolsF.h"
+#include "CursorModel.h"
 #include "mdF.h"
 
 #include <QComboBox>
@@ -337,6 +339,37 @@ TEST_F(MainWindowTest, UnreadableNotesAreAnErrorInTheNotesSearchAndModify) {
     EXPECT_EQ(test::fileBytes(fpt), bytes.left(512)) << "nothing was written";
 }
 
+// The search finds a first match before it meets a damaged memo further on: the count that
+// follows fails, and that is the error shown, not a window saying "0 found" over an empty grid.
+TEST_F(MainWindowTest, ADamagedMemoAfterTheFirstMatchIsAnErrorNotAnEmptyResult) {
+    std::vector<Album> albums = kSample;
+    albums.push_back({"0a000009", "Zoe Last", "Late Notes", "pop", "2020", {"One"}, "These notes reach past the end of the memo file"});
+    writeCollection(dir.path(), albums);
+    const QString fpt = QDir(dir.path()).filePath(QStringLiteral("ALBUMS.FPT"));
+    const QByteArray bytes = test::fileBytes(fpt);
+    ASSERT_TRUE(test::writeFileBytes(fpt, bytes.left(bytes.size() - 20)));
+    start();
+    ASSERT_TRUE(form->collectionOpen());
+    desk.prompts.shown.clear();
+    auto r = quickSearch(3, QStringLiteral("live"));
+    EXPECT_TRUE(r.first.isEmpty()) << r.first.toStdString();
+    ASSERT_FALSE(desk.prompts.texts(QStringLiteral("error")).isEmpty());
+    EXPECT_TRUE(desk.prompts.texts(QStringLiteral("error")).last().contains(QStringLiteral("ALBUMS.FPT")))
+        << desk.prompts.texts(QStringLiteral("error")).last().toStdString();
+
+    // The albums grid under a filter that reads the notes: the status bar says why it is empty.
+    store::Cursor& a = dm->tblAlbums;
+    ASSERT_TRUE(a.setFilter(QStringLiteral("contains(notes,\"*notes*\")")).isOk());
+    a.setFiltered(true);
+    auto* model = qobject_cast<views::CursorModel*>(find<QTableView>(QStringLiteral("AlbumsGrid"))->model());
+    ASSERT_NE(model, nullptr);
+    model->reload();
+    EXPECT_EQ(model->rowCount(), 0);
+    EXPECT_TRUE(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage().contains(QStringLiteral("ALBUMS.FPT")))
+        << find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage().toStdString();
+    a.setFiltered(false);
+}
+
 TEST_F(MainWindowTest, AlbumFilterWindow) {
     writeCollection(dir.path(), kSample);
     start();
@@ -459,6 +492,19 @@ TEST_F(MainWindowTest, TheDatabaseHostMayBeTypedIn) {
         child<QPushButton>(w, QStringLiteral("OKbutton"))->click();
     });
     find<QToolButton>(QStringLiteral("ToolButton"))->click();
+    EXPECT_EQ(form->settings().host, shell::kAlternateHost);
+
+    // "other:" with no name: said, the dialog stays, and the server in use is kept.
+    bool stayed = false;
+    OnNextModal empty([&](QWidget* w) {
+        child<QRadioButton>(w, QStringLiteral("RadioGroup2Item2"))->click();
+        child<QPushButton>(w, QStringLiteral("OKbutton"))->click();
+        stayed = w->isVisible();
+        w->close();
+    });
+    find<QToolButton>(QStringLiteral("ToolButton"))->click();
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")).last(), shell::kNoOtherHost);
     EXPECT_EQ(form->settings().host, shell::kAlternateHost);
 }
 
