@@ -73,6 +73,11 @@ void AlbumsBrowser::setStatus(const QString& text) {
 }
 
 void AlbumsBrowser::refreshAlbumStatus() {
+    updateAlbumStatus();
+    emit refreshGrids();
+}
+
+void AlbumsBrowser::updateAlbumStatus() {
     auto count = dm_.tblAlbums.isOpen() ? dm_.tblAlbums.recordCount() : store::Result<qint64>(qint64(0));
     const qint64 n = count ? *count : 0;
     albumButtons_ = n >= 1;
@@ -82,7 +87,6 @@ void AlbumsBrowser::refreshAlbumStatus() {
                   QStringLiteral(" albums"));
     else
         setStatus(QString());
-    emit refreshGrids();
 }
 
 void AlbumsBrowser::filterSet() {

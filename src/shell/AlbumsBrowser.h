@@ -65,6 +65,9 @@ public:
 
     // Collection state: the buttons that need an album, and the status text.
     void refreshAlbumStatus();
+    // The same without touching the grids or the focus: for a refresh the user did not ask for
+    // (another program's save).
+    void updateAlbumStatus();
     bool albumButtonsEnabled() const { return albumButtons_; }
     const QString& status() const { return status_; }
     void setStatus(const QString& text);

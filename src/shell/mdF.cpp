@@ -553,9 +553,8 @@ void TForm1::catchUpWithOtherWriters() {
         return;
     }
     if (!*caught) return;
-    auto count = dm_.tblAlbums.recordCount();
-    const bool any = count && *count > 0;
-    for (QPushButton* b : {DelButton, ModButton, PlayListButton}) b->setEnabled(any);
+    // The buttons and the filter's count in the status bar follow the albums the others wrote.
+    browser_->updateAlbumStatus();
     refreshGrids();
     updateAlbumPanel();
 }

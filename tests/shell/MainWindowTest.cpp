@@ -677,6 +677,28 @@ TEST_F(MainWindowTest, TheGridsFollowWhatAnotherProgramWrites) {
     for (const Album& a : kSample)
         if (QString::fromUtf8(a.album) == currentAlbum()) expected = int(a.tracks.size());
     EXPECT_EQ(tracks->model()->rowCount(), expected) << currentAlbum().toStdString();
+
+    // Under an album filter the status bar's count follows too, and the focus stays where the
+    // user put it.
+    OnNextModal filter([&](QWidget* w) {
+        child<QComboBox>(w, QStringLiteral("ComboBox1"))->setEditText(QStringLiteral("genre=\"rock\""));
+        child<QPushButton>(w, QStringLiteral("BitBtn1"))->click();
+    });
+    find<QToolButton>(QStringLiteral("ButtonFilter"))->click();
+    auto* bar = find<QStatusBar>(QStringLiteral("MyBar"));
+    const int rock = model->rowCount();
+    ASSERT_EQ(bar->currentMessage(), QStringLiteral("Filtering ON: genre=\"rock\" - %1 albums").arg(rock));
+    QApplication::setActiveWindow(form.get());
+    auto* search = find<QLineEdit>(QStringLiteral("Edit1"));
+    search->setFocus();
+    const auto more = test::runCli({QStringLiteral("--data"), dir.path(), QStringLiteral("import"), QStringLiteral("--source"),
+                                    QStringLiteral("numbered"), list.fileName(), QStringLiteral("--artist"),
+                                    QStringLiteral("Zed Omega"), QStringLiteral("--title"), QStringLiteral("Filtered Arrival"),
+                                    QStringLiteral("--genre"), QStringLiteral("rock")});
+    ASSERT_EQ(more.exitCode, 0) << more.err.toStdString();
+    ASSERT_TRUE(waitForRows(rock + 1));
+    EXPECT_EQ(bar->currentMessage(), QStringLiteral("Filtering ON: genre=\"rock\" - %1 albums").arg(rock + 1));
+    EXPECT_TRUE(search->hasFocus());
 }
 
 }  // namespace
