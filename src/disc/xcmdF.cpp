@@ -3,6 +3,7 @@
 #include "DMcd.h"
 #include "DiscDrive.h"
 #include "DiscServices.h"
+#include "HelpKey.h"
 #include "Prompts.h"
 
 #include <QGridLayout>
@@ -201,6 +202,7 @@ void Txcmd::buildWidgets(ImportUse use) {
     connect(OK, &QPushButton::clicked, this, &Txcmd::OKClick);
     connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(Help, &QPushButton::clicked, this, &Txcmd::HelpClick);
+    platform::bindHelpKey(this, Help);
 }
 
 // ---------------------------------------------------------------------------------------------

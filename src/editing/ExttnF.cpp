@@ -1,5 +1,6 @@
 #include "ExttnF.h"
 
+#include "HelpKey.h"
 #include "Prompts.h"
 
 #include <QHBoxLayout>
@@ -49,6 +50,7 @@ TExttn::TExttn(const std::vector<TrackRow>& tracks, int& suggestedPick,
     connect(ok, &QPushButton::clicked, this, &TExttn::OKbuttonClick);
     connect(cancel, &QPushButton::clicked, this, &TExttn::BitBtn2Click);
     connect(help, &QPushButton::clicked, this, &TExttn::BitBtn1Click);
+    platform::bindHelpKey(this, help);
 }
 
 std::optional<int> TExttn::Pick(const std::vector<TrackRow>& tracks, int& suggestedPick,

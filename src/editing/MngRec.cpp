@@ -1,6 +1,7 @@
 #include "Codepage.h"
 #include "MngRec.h"
 
+#include "HelpKey.h"
 #include "NotesTags.h"
 #include "Prompts.h"
 
@@ -194,6 +195,7 @@ void TMngRecF::buildWidgets() {
     connect(help, &QPushButton::clicked, this, [this] {
         if (hooks_.openHelpPage) hooks_.openHelpPage(QStringLiteral("CDhelp1.html"));
     });
+    platform::bindHelpKey(this, help);
 
     auto* menu = new QMenu(this);
     QAction* dupes = menu->addAction(QStringLiteral("Find these songs on other albums in your Collection"));

@@ -2,6 +2,7 @@
 
 #include "EditTools.h"
 #include "ExttnF.h"
+#include "HelpKey.h"
 #include "Prompts.h"
 
 #include <QGridLayout>
@@ -102,6 +103,7 @@ TMulti::TMulti(const QString& notes, const std::vector<TrackRow>& tracks, int& s
     connect(ok, &QPushButton::clicked, this, &TMulti::OKbuttonClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(help, &QPushButton::clicked, this, &TMulti::BitBtn1Click);
+    platform::bindHelpKey(this, help);
     FormShow();
 }
 

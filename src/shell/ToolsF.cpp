@@ -1,6 +1,7 @@
 #include "Codepage.h"
 #include "ToolsF.h"
 
+#include "HelpKey.h"
 #include "Prompts.h"
 
 #include <QButtonGroup>
@@ -188,6 +189,7 @@ TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidg
     connect(ok, &QPushButton::clicked, this, &TOpTools::OKbuttonClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(help, &QPushButton::clicked, this, &TOpTools::BitBtn1Click);
+    platform::bindHelpKey(this, help);
     FormShow();
 }
 

@@ -11,7 +11,9 @@
 #include "TestSupport.h"
 #include "xcmdF.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QtTest/QTest>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -240,6 +242,10 @@ TEST_F(ImportWindowTest, ControlsAndTheirTexts) {
 
     click("Help");
     EXPECT_EQ(helpPages, QStringList{S("CDhelp2.html#xcmd")});
+    // F1 anywhere in the window does the same.
+    QApplication::setActiveWindow(window.get());
+    QTest::keyClick(find<QPlainTextEdit>("ListMemo"), Qt::Key_F1);
+    EXPECT_EQ(helpPages, (QStringList{S("CDhelp2.html#xcmd"), S("CDhelp2.html#xcmd")}));
     click("Cancel");
     EXPECT_FALSE(stillOpen());
     EXPECT_EQ(window->result(), QDialog::Rejected);

@@ -8,7 +8,9 @@
 #include "MultiF.h"
 #include "TestSupport.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QtTest/QTest>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -501,6 +503,9 @@ TEST_F(NotesEditorTest, HelpOpensTheNotesPage) {
     open(QString());
     click(QStringLiteral("BitBtn1"));
     EXPECT_EQ(helpPages, QStringList{"CDhelp2.html#notes"});
+    QApplication::setActiveWindow(editor.get());
+    QTest::keyClick(editor->focusWidget() ? editor->focusWidget() : editor.get(), Qt::Key_F1);
+    EXPECT_EQ(helpPages, (QStringList{"CDhelp2.html#notes", "CDhelp2.html#notes"}));
     EXPECT_TRUE(editor->isVisible());
 }
 

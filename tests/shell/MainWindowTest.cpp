@@ -273,6 +273,31 @@ TEST_F(MainWindowTest, TheKeyboardReachesTheMainActions) {
     QTest::keyClick(grid, Qt::Key_F1);
     ASSERT_EQ(desk.launcher.opened.size(), 1);
     EXPECT_TRUE(desk.launcher.opened[0].contains(QStringLiteral("CDhelp1.html"))) << desk.launcher.opened[0].toStdString();
+
+    // F1 in a dialog opens the dialog's own page.
+    desk.launcher.opened.clear();
+    {
+        OnNextModal options([&](QWidget* w) {
+            QApplication::setActiveWindow(w);
+            QTest::keyClick(child<QLineEdit>(w, QStringLiteral("EditName")), Qt::Key_F1);
+            w->close();
+        });
+        find<QToolButton>(QStringLiteral("ToolButton"))->click();
+    }
+    ASSERT_EQ(desk.launcher.opened.size(), 1);
+    EXPECT_TRUE(desk.launcher.opened[0].contains(QStringLiteral("CDhelp2.html#optons"))) << desk.launcher.opened[0].toStdString();
+    desk.launcher.opened.clear();
+    {
+        OnNextModal editForm([&](QWidget* w) {
+            QApplication::setActiveWindow(w);
+            QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_F1);
+            w->close();
+        });
+        QApplication::setActiveWindow(form.get());
+        QTest::keyClick(grid, Qt::Key_Return, Qt::ControlModifier);
+    }
+    ASSERT_EQ(desk.launcher.opened.size(), 1);
+    EXPECT_TRUE(desk.launcher.opened[0].endsWith(QStringLiteral("CDhelp1.html"))) << desk.launcher.opened[0].toStdString();
 }
 
 TEST_F(MainWindowTest, QuickSearchOnEveryField) {
