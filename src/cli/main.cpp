@@ -8,7 +8,6 @@
 #include "DiscDrive.h"
 #include "File.h"
 #include "ImportParsers.h"
-#include "IniFile.h"
 #include "Prompts.h"
 #include "Table.h"
 #include "AddCd.h"
@@ -16,6 +15,7 @@
 #include "Submission.h"
 #include "Settings.h"
 #include "UDiscIdCalcDefs.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -278,8 +278,7 @@ QString drivePath(const QString& folder, Args& args) {
         if (!QFileInfo::exists(*given)) fail(QStringLiteral("no such device or disc image: %1").arg(*given));
         return QFileInfo(*given).absoluteFilePath();
     }
-    const albumora::shell::IniFile ini(QDir(folder).filePath(QStringLiteral("Albumora.ini")));
-    QString path = ini.readString(QStringLiteral("Current"), QStringLiteral("CDPath"));
+    QString path = albumora::settings::SettingsFile(folder).read(nullptr).cdPath;
     if (!path.isEmpty()) return QDir(folder).absoluteFilePath(path);
     path = albumora::disc::DiscDrive::FirstCdRomDrive();
     if (path.isEmpty()) fail(QStringLiteral("Can NOT find a CD-ROM drive"));
@@ -380,8 +379,8 @@ QString oneLine(QString text) { return text.replace(QLatin1Char('\r'), QLatin1Ch
 // The editor over the collection of the data folder, its settings read as the program reads them.
 struct EditSession {
     TDM dm;
-    albumora::shell::SettingsFile file;
-    albumora::shell::RunSettings settings;
+    albumora::settings::SettingsFile file;
+    albumora::settings::RunSettings settings;
     QStringList genres;
     int loaded = 0;
     albumora::editing::AlbumEditor editor;
@@ -520,8 +519,8 @@ int cmdLookup(const QString& folder, Args& args) {
     using namespace albumora::disc;
     QString refusal;
     const auto choose = matchChooser(args.option(QStringLiteral("--match")), &refusal);
-    albumora::shell::SettingsFile file(folder);
-    const albumora::shell::RunSettings settings = file.read(nullptr);
+    albumora::settings::SettingsFile file(folder);
+    const albumora::settings::RunSettings settings = file.read(nullptr);
     DiscInDrive disc(drivePath(folder, args), settings.protocol);
 
     albumora::editing::PendingAlbum album;
@@ -587,14 +586,11 @@ int cmdSubmit(const QString& folder, Args& args) {
     using namespace albumora::disc;
     EditSession s(folder);
     DiscInDrive disc(drivePath(folder, args), s.settings.protocol);
-    albumora::shell::IniFile& ini = s.file.ini();
     SubmitContext context{s.dm, disc.state};
     context.officialCategories = s.settings.officialGenres;
-    context.productVersion = albumora::shell::kProductVersion;
-    context.readString = [&ini](const QString& section, const QString& key) { return ini.readString(section, key); };
-    context.readBool = [&ini](const QString& section, const QString& key, bool def) { return ini.readBool(section, key, def); };
-    context.writeBool = [&ini](const QString& section, const QString& key, bool value) {
-        if (!ini.writeBool(section, key, value)) std::fprintf(stderr, "albumora-cli: %s\n", qPrintable(ini.notSavedMessage().replace(QLatin1Char('\r'), QLatin1Char(' '))));
+    context.settingsFile = &s.file;
+    context.notSaved = [](QString message) {
+        std::fprintf(stderr, "albumora-cli: %s\n", qPrintable(message.replace(QLatin1Char('\r'), QLatin1Char(' '))));
     };
     CliPrompts prompts;
     prompts.answer = true;
@@ -624,7 +620,7 @@ int main(int argc, char** argv) {
             return args.empty() ? 1 : 0;
         }
         if (raw.first() == QLatin1String("--version")) {
-            std::printf("albumora-cli %s\n", ALBUMORA_VERSION_TEXT);
+            std::printf("albumora-cli %s\n", albumora::kVersionText);
             return 0;
         }
         QString dataOption;

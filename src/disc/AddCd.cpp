@@ -7,18 +7,18 @@
 
 namespace albumora::disc {
 
-CddbConfig CddbConfigOf(const shell::RunSettings& settings) {
+CddbConfig CddbConfigOf(const settings::RunSettings& settings) {
     CddbConfig c;
     c.protocol = settings.protocol;
     c.host = settings.host;
     c.ssl = settings.ssl;
-    c.cgiPath = settings.cgiPath;
-    c.httpTail = settings.httpTail;
-    c.cddbpHello = settings.cddbpHello;
+    const CddbGreeting greeting = ComposeGreeting(settings.mail);
+    c.httpTail = greeting.httpTail;
+    c.cddbpHello = greeting.cddbpHello;
     return c;
 }
 
-AddCdFlow::AddCdFlow(store::TDM& dm, editing::AlbumEditor& editor, const shell::RunSettings& settings, AddCdHooks hooks)
+AddCdFlow::AddCdFlow(store::TDM& dm, editing::AlbumEditor& editor, const settings::RunSettings& settings, AddCdHooks hooks)
     : dm_(dm), editor_(editor), settings_(settings), hooks_(std::move(hooks)), config_(CddbConfigOf(settings)) {}
 
 void AddCdFlow::status(const QString& text) const {

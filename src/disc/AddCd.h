@@ -15,7 +15,7 @@
 namespace albumora::editing {
 class AlbumEditor;
 }
-namespace albumora::shell {
+namespace albumora::settings {
 struct RunSettings;
 }
 namespace albumora::store {
@@ -65,7 +65,7 @@ enum class AddCdResult {
 
 class AddCdFlow {
 public:
-    AddCdFlow(store::TDM& dm, editing::AlbumEditor& editor, const shell::RunSettings& settings, AddCdHooks hooks);
+    AddCdFlow(store::TDM& dm, editing::AlbumEditor& editor, const settings::RunSettings& settings, AddCdHooks hooks);
 
     // The lookup's limits and greetings come from the settings; tests shorten the time limits.
     CddbConfig& config() { return config_; }
@@ -80,13 +80,13 @@ private:
 
     store::TDM& dm_;
     editing::AlbumEditor& editor_;
-    const shell::RunSettings& settings_;
+    const settings::RunSettings& settings_;
     AddCdHooks hooks_;
     CddbConfig config_;
     LookupOutcome outcome_;
 };
 
 // The CD database settings of the run-time settings as the lookup takes them.
-CddbConfig CddbConfigOf(const shell::RunSettings& settings);
+CddbConfig CddbConfigOf(const settings::RunSettings& settings);
 
 }  // namespace albumora::disc

@@ -1,13 +1,16 @@
 #include "Cddb.h"
 
 #include "Codepage.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHostInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
@@ -157,6 +160,29 @@ Result<QStringList> SplitBodyLines(const QByteArray& body, int maxLineBytes) {
         start = next;
     }
     return lines;
+}
+
+CddbGreeting ComposeGreeting(const QString& mail, QString host) {
+    if (host.isEmpty()) host = QHostInfo::localHostName();
+    if (host.isEmpty()) host = QStringLiteral("localhost");
+    // The greeting is one protocol line: no blanks, no line breaks.
+    host.replace(QLatin1Char(' '), QLatin1Char('_')).remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
+    CddbGreeting g;
+    g.clientHost = host;
+    QString user = QStringLiteral("anonymous");
+    QString userHost = host;
+    const QString address = store::trimControl(mail);
+    const qsizetype at = address.indexOf(QLatin1Char('@'));
+    static const QRegularExpression word(QStringLiteral("^[!-~]+$"));  // printable ASCII, no blank
+    if (at > 0 && at == address.lastIndexOf(QLatin1Char('@')) && at < address.size() - 1 && word.match(address).hasMatch()) {
+        user = address.left(at);
+        userHost = address.mid(at + 1);
+    }
+    const auto enc = [](const QString& w) { return QString::fromLatin1(QUrl::toPercentEncoding(w)); };
+    g.httpTail = QStringLiteral("&hello=") + enc(user) + QLatin1Char('+') + enc(userHost) + QStringLiteral("+Albumora+") +
+                 kProductVersion + QStringLiteral("&proto=5");
+    g.cddbpHello = QStringLiteral("cddb hello ") + user + QLatin1Char(' ') + userHost + QStringLiteral(" Albumora ") + kProductVersion;
+    return g;
 }
 
 QByteArray HttpRequestTarget(const QString& cgiPath, const QString& command, const QString& httpTail) {

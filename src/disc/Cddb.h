@@ -67,6 +67,19 @@ struct CddbConfig {
     bool isHttp() const { return protocol.startsWith(QLatin1Char('H')); }
 };
 
+// How the program greets the CD database: the hello of every HTTP request and of a CDDBP
+// session, naming the user, this machine and the program's version. The public database turns
+// anonymous clients away and asks for the user's address, split at its "@" into the hello's
+// user and host words; without a usable address the client stays anonymous, as private servers
+// accept.
+struct CddbGreeting {
+    QString httpTail;    // "&hello=user+host+Albumora+version&proto=5"
+    QString cddbpHello;  // "cddb hello user host Albumora version"
+    QString clientHost;  // this machine's name as the greeting carries it
+};
+// clientHost empty: this machine's host name.
+CddbGreeting ComposeGreeting(const QString& mail, QString clientHost = {});
+
 // Where the server is: the host without brackets and the port, which the Host setting may carry
 // ("127.0.0.1:18880", "[::1]:8880"); without one, CDDBP uses 8880 and HTTP 80 (443 with SSL).
 struct CddbEndpoint {

@@ -451,27 +451,30 @@ store::Status storeRevision(store::Cursor& albums, int revision) {
 }  // namespace
 
 store::Result<SubmitOutcome> Submit(SubmitContext& ctx) {
-    const auto read = [&ctx](const QString& key) {
-        return ctx.readString ? trimControl(ctx.readString(kCurrent, key)) : QString();
-    };
-    QString server = read(QStringLiteral("Server"));
-    QString mail = read(QStringLiteral("Mail"));
-    if (server.isEmpty() || mail.isEmpty()) {
+    const auto read = [&ctx] { return ctx.settingsFile ? ctx.settingsFile->read(nullptr) : settings::RunSettings(); };
+    settings::RunSettings now = read();
+    if (trimControl(now.server).isEmpty() || trimControl(now.mail).isEmpty()) {
         showError(submitmsg::kConfirmSettings);
         if (ctx.showOptions) ctx.showOptions();
     }
     // The options dialog may have changed any of them.
-    server = read(QStringLiteral("Server"));
-    mail = read(QStringLiteral("Mail"));
+    now = read();
+    const QString server = trimControl(now.server);
+    const QString mail = trimControl(now.mail);
     const QString smtp = QStringLiteral("SMTP");
     const QString authKey = QStringLiteral("Auth");
-    const bool auth = ctx.readBool ? ctx.readBool(smtp, authKey, true) : true;
-    if (ctx.writeBool) ctx.writeBool(smtp, authKey, auth);
+    if (ctx.settingsFile) {
+        settings::IniFile& ini = ctx.settingsFile->ini();
+        const bool auth = ini.readBool(smtp, authKey, true);
+        if (!ini.writeBool(smtp, authKey, auth) && ctx.notSaved) ctx.notSaved(ini.notSavedMessage());
+    }
     if (server.isEmpty() || mail.isEmpty()) {
         showError(submitmsg::kStillInvalid);
         return SubmitOutcome::SettingsMissing;
     }
-    QString mailbox = read(QStringLiteral("Mailbox"));
+    // A key of its own, not offered by the options dialog: where a test or a private database
+    // takes the contributions.
+    QString mailbox = ctx.settingsFile ? trimControl(ctx.settingsFile->ini().readString(kCurrent, QStringLiteral("Mailbox"))) : QString();
     if (mailbox.isEmpty()) mailbox = kSubmissionMailbox;
 
     // The ID is worked out from the disc's own table of contents, not taken from the current

@@ -10,7 +10,9 @@
 #pragma once
 
 #include "DiscDrive.h"
+#include "Settings.h"
 #include "Status.h"
+#include "Version.h"
 
 #include <QString>
 #include <QStringList>
@@ -126,11 +128,10 @@ struct SubmitContext {
     // The disc last read from the drive: its TOC gives the offsets, its ID the track rows.
     const DiscState& disc;
     QStringList officialCategories;  // settings section "Official"
-    QString productVersion;
-    // The settings file, read and written straight through.
-    std::function<QString(const QString& section, const QString& key)> readString;
-    std::function<bool(const QString& section, const QString& key, bool def)> readBool;
-    std::function<void(const QString& section, const QString& key, bool value)> writeBool;
+    QString productVersion = kProductVersion;
+    // The settings file, read again after the options dialog; a failed write is told to notSaved.
+    settings::SettingsFile* settingsFile = nullptr;
+    std::function<void(const QString& message)> notSaved;
     // Shows the options dialog modally; the settings are read again afterwards.
     std::function<void()> showOptions;
     MailOptions mail;

@@ -59,7 +59,7 @@ platform::Prompts* prompts() { return platform::desktop().prompts; }
 
 }  // namespace
 
-void ImportContext::useDisc(const shell::DiscServices& services) {
+void ImportContext::useDisc(const disc::DiscServices& services) {
     audioCdInDrive = services.audioCdInDrive;
     readDisc = services.readDisc;
     currentDiscId = services.currentDiscId;
@@ -431,7 +431,7 @@ void Txcmd::ImportButtonClick() {
 
     if (ctx_.settings && !SameFolder(r.folder, ctx_.settings->clipsDir)) {
         ctx_.settings->clipsDir = r.folder;
-        if (ctx_.settingsFile && !ctx_.settingsFile->ini().write(QStringLiteral("Current"), QStringLiteral("ClipsDir"), r.folder))
+        if (ctx_.settingsFile && !ctx_.settingsFile->save(*ctx_.settings, settings::Key::ClipsDir))
             if (auto* p = prompts()) p->error(ctx_.settingsFile->ini().notSavedMessage());
     }
 

@@ -21,17 +21,16 @@ class QStatusBar;
 namespace albumora::store {
 class TDM;
 }
-namespace albumora::shell {
-struct DiscServices;
-}
 
 namespace albumora::disc {
+
+struct DiscServices;
 
 // What the window works on, handed in by whoever opens it.
 struct ImportContext {
     editing::PendingAlbum* album = nullptr;  // with its edit mode
-    shell::RunSettings* settings = nullptr;  // web addresses, ClipsDir
-    shell::SettingsFile* settingsFile = nullptr;
+    settings::RunSettings* settings = nullptr;  // web addresses, ClipsDir
+    settings::SettingsFile* settingsFile = nullptr;
     store::TDM* dm = nullptr;  // the duplicate check and making an album current
 
     // The drive.
@@ -51,7 +50,7 @@ struct ImportContext {
     std::function<void(const QString& id)> albumMadeCurrent;
 
     // The drive hooks over the program's drive services and the disc state of the last read.
-    void useDisc(const shell::DiscServices& services);
+    void useDisc(const disc::DiscServices& services);
 };
 
 // The window's three uses, each with its caption.

@@ -51,7 +51,7 @@ Status openShared(Cursor& c, const QString& order) {
 
 }  // namespace
 
-AlbumEditor::AlbumEditor(store::TDM& dm, shell::RunSettings& settings, shell::SettingsFile& file, QStringList& genreList,
+AlbumEditor::AlbumEditor(store::TDM& dm, settings::RunSettings& settings, settings::SettingsFile& file, QStringList& genreList,
                          int& genreListLoadedCount)
     : dm_(dm), settings_(settings), file_(file), genres_(genreList), genresLoaded_(genreListLoadedCount) {}
 
@@ -261,7 +261,7 @@ store::Result<bool> AlbumEditor::Save() {
     if (genre != settings_.genre) {
         settings_.genre = genre;
         // The album is stored; only the default genre of the next one could not be kept.
-        if (!file_.ini().write(QStringLiteral("Current"), QStringLiteral("Genre"), genre))
+        if (!file_.save(settings_, settings::Key::Genre))
             if (prompts) prompts->error(file_.ini().notSavedMessage());
     }
     saved_ = true;
@@ -352,7 +352,7 @@ Status AlbumEditor::saveArtists(const QString& id, bool& deleted) {
 }
 
 void AlbumEditor::writeClipsFolder() {
-    if (!file_.ini().write(QStringLiteral("Current"), QStringLiteral("ClipsDir"), settings_.clipsDir))
+    if (!file_.save(settings_, settings::Key::ClipsDir))
         if (auto* prompts = platform::desktop().prompts) prompts->error(file_.ini().notSavedMessage());
 }
 

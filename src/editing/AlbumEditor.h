@@ -16,7 +16,7 @@ class AlbumEditor {
 public:
     // genreList and its loaded size belong to the main window, which writes the list back at
     // shutdown when it grew.
-    AlbumEditor(store::TDM& dm, shell::RunSettings& settings, shell::SettingsFile& file, QStringList& genreList,
+    AlbumEditor(store::TDM& dm, settings::RunSettings& settings, settings::SettingsFile& file, QStringList& genreList,
                 int& genreListLoadedCount);
 
     PendingAlbum& pending() { return pending_; }
@@ -60,8 +60,8 @@ private:
     store::Status packTable(store::Cursor& cursor, const QString& order);
 
     store::TDM& dm_;
-    shell::RunSettings& settings_;
-    shell::SettingsFile& file_;
+    settings::RunSettings& settings_;
+    settings::SettingsFile& file_;
     QStringList& genres_;
     int& genresLoaded_;
     QStringList media_;

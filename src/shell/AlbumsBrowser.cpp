@@ -32,7 +32,7 @@ Status ColumnSort::click(Cursor& cursor, const QString& field, QString& indicato
     return cursor.setOrder(field);
 }
 
-AlbumsBrowser::AlbumsBrowser(store::TDM& dm, RunSettings& settings, QObject* parent)
+AlbumsBrowser::AlbumsBrowser(store::TDM& dm, settings::RunSettings& settings, QObject* parent)
     : QObject(parent), dm_(dm), settings_(settings) {}
 
 void AlbumsBrowser::startOrder() {

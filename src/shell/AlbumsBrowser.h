@@ -40,10 +40,10 @@ public:
     // Shows a result window while the search's filter is on; returns when the window closed.
     using ShowResults = std::function<void(const Result&)>;
 
-    AlbumsBrowser(store::TDM& dm, RunSettings& settings, QObject* parent = nullptr);
+    AlbumsBrowser(store::TDM& dm, settings::RunSettings& settings, QObject* parent = nullptr);
 
     store::TDM& dm() { return dm_; }
-    RunSettings& settings() { return settings_; }
+    settings::RunSettings& settings() { return settings_; }
 
     // Orders.
     const QString& sortIndicator() const { return indicator_; }
@@ -89,7 +89,7 @@ signals:
 
 private:
     store::TDM& dm_;
-    RunSettings& settings_;
+    settings::RunSettings& settings_;
     QString indicator_;
     bool naturalEnabled_ = false;
     bool filterOn_ = false;

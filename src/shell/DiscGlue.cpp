@@ -1,13 +1,13 @@
 #include "DiscDrive.h"
-#include "DiscServices.h"
+#include "DiscGlue.h"
 #include "Settings.h"
 
 namespace albumora::shell {
 
-DiscServices MakeDiscServices(RunSettings& s, store::TDM& dm) {
+disc::DiscServices MakeDiscServices(settings::RunSettings& s, store::TDM& dm) {
     // Each call reads the settings as they are then: the options dialog changes them in place.
     auto drive = [&s] { return disc::DiscDrive(disc::DiscSettings{s.cdPath, s.driveNr, s.protocol}); };
-    DiscServices d;
+    disc::DiscServices d;
     d.aspiInstalled = [] { return disc::AspiInstalled(); };
     d.firstCdRomDrive = [] { return disc::DiscDrive::FirstCdRomDrive(); };
     d.audioCdInDrive = [drive, &s] { return drive().IsAudioCdInDrive(s.cdPath); };

@@ -21,7 +21,6 @@
 namespace albumora::shell {
 
 namespace {
-const QString kCurrent = QStringLiteral("Current");
 
 QLabel* grey(const QString& text, QWidget* parent) {
     auto* l = new QLabel(text, parent);
@@ -32,7 +31,7 @@ QLabel* grey(const QString& text, QWidget* parent) {
 }
 }  // namespace
 
-TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidget* parent)
+TOpTools::TOpTools(settings::RunSettings& settings, settings::SettingsFile& file, Hooks hooks, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), settings_(settings), file_(file),
       hooks_(std::move(hooks)) {
     setObjectName(QStringLiteral("OpTools"));
@@ -124,8 +123,8 @@ TOpTools::TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidg
     auto* hosts = new QGroupBox(QStringLiteral(" Database Host  "), this);
     hosts->setObjectName(QStringLiteral("RadioGroup2"));
     auto* hl = new QVBoxLayout(hosts);
-    primary_ = new QRadioButton(kPrimaryHost + QStringLiteral("  (primary)"), hosts);
-    alternate_ = new QRadioButton(kAlternateHost + QStringLiteral(" (alternate, for HTTP protocol only)"), hosts);
+    primary_ = new QRadioButton(settings::kPrimaryHost + QStringLiteral("  (primary)"), hosts);
+    alternate_ = new QRadioButton(settings::kAlternateHost + QStringLiteral(" (alternate, for HTTP protocol only)"), hosts);
     primary_->setObjectName(QStringLiteral("RadioGroup2Item0"));
     alternate_->setObjectName(QStringLiteral("RadioGroup2Item1"));
     RadioGroup2_ = new QButtonGroup(this);
@@ -221,8 +220,8 @@ void TOpTools::FormShow() {
     }
     (settings_.protocol.startsWith(QLatin1Char('T')) ? tcp_ : http_)->setChecked(true);
     const QString host = store::trimControl(settings_.host);
-    QRadioButton* hostButton = host.compare(kAlternateHost, Qt::CaseInsensitive) == 0 ? alternate_
-                               : host.isEmpty() || host.compare(kPrimaryHost, Qt::CaseInsensitive) == 0 ? primary_
+    QRadioButton* hostButton = host.compare(settings::kAlternateHost, Qt::CaseInsensitive) == 0 ? alternate_
+                               : host.isEmpty() || host.compare(settings::kPrimaryHost, Qt::CaseInsensitive) == 0 ? primary_
                                                                                                         : otherHost_;
     hostButton->setChecked(true);
     EditHost_->setText(hostButton == otherHost_ ? host : QString());
@@ -245,7 +244,7 @@ TOpTools::Snapshot TOpTools::current() const {
     s.ssl = SSLcheck_->isChecked();
     s.protocol = RadioGroup1_->checkedId();
     s.host = RadioGroup2_->checkedId();
-    s.hostName = s.host == 0 ? kPrimaryHost : s.host == 1 ? kAlternateHost : store::trimControl(EditHost_->text());
+    s.hostName = s.host == 0 ? settings::kPrimaryHost : s.host == 1 ? settings::kAlternateHost : store::trimControl(EditHost_->text());
     s.drive = cbDrives_->isVisible() || cbDrives_->count() ? cbDrives_->currentIndex() : -1;
     return s;
 }
@@ -302,74 +301,53 @@ void TOpTools::OKbuttonClick() {
     if (badLabeler) now.labeler = shown_.labeler;
     if (badHost) now.hostName = shown_.hostName;
 
-    // Only what changed is applied and written, even after a failed check.
-    IniFile& ini = file_.ini();
+    // Only what changed is applied and written, even after a failed check. One row a setting:
+    // whether it changed, and what taking it does to the run-time settings.
+    using settings::Key;
+    auto& s = settings_;
+    const auto changed = [&](const auto member) { return now.*member != shown_.*member; };
+    const auto filled = [](const QString& text) { return !store::trimControl(text).isEmpty(); };
+    struct Row {
+        bool take;
+        std::vector<Key> keys;
+        std::function<void()> apply;
+    };
+    const Row rows[] = {
+        {changed(&Snapshot::mail) && filled(now.mail), {Key::Mail}, [&] { s.mail = now.mail; }},
+        {changed(&Snapshot::server) && filled(now.server), {Key::Server}, [&] { s.server = now.server; }},
+        {changed(&Snapshot::hint), {Key::Hint}, [&] {
+             s.hint = now.hint;
+             if (hooks_.applyHints) hooks_.applyHints(now.hint);
+         }},
+        {changed(&Snapshot::art), {Key::Art}, [&] { s.art = now.art; }},
+        {changed(&Snapshot::ssl), {Key::SSL}, [&] { s.ssl = now.ssl; }},
+        {changed(&Snapshot::protocol), {Key::Protocol},
+         [&] { s.protocol = now.protocol == 0 ? QStringLiteral("T") : QStringLiteral("H"); }},
+        {changed(&Snapshot::hostName) && !now.hostName.isEmpty(), {Key::Host}, [&] { s.host = now.hostName; }},
+        // A drive chosen from the list: the first CD-ROM drive's path goes with it.
+        {changed(&Snapshot::drive) && now.drive >= 0, {Key::DriveNr, Key::CDPath}, [&] {
+             s.driveNr = now.drive;
+             s.cdPath = hooks_.firstCdRomDrive ? hooks_.firstCdRomDrive() : QString();
+         }},
+        {changed(&Snapshot::picker), {Key::CDPath}, [&] { s.cdPath = now.picker; }},
+        {changed(&Snapshot::viewer), {Key::Viewer}, [&] { s.viewer = now.viewer; }},
+        {changed(&Snapshot::labeler), {Key::Labeler}, [&] { s.labeler = now.labeler; }},
+        {changed(&Snapshot::amount), {Key::Amount}, [&] { s.amount = now.amount; }},
+        {changed(&Snapshot::player), {Key::Player}, [&] { s.player = now.player; }},
+        {changed(&Snapshot::name), {Key::Name}, [&] {
+             s.name = now.name;
+             if (hooks_.setCaption) hooks_.setCaption(QStringLiteral("Albumora - ") + now.name);
+         }},
+    };
     bool saved = true;
-    auto put = [&](bool ok) { saved = ok && saved; };
-    if (now.mail != shown_.mail && !store::trimControl(now.mail).isEmpty()) {
-        settings_.mail = now.mail;
-        put(ini.write(kCurrent, QStringLiteral("Mail"), now.mail));
-        composeGreetings(settings_);  // the address identifies the user to the CD database
-    }
-    if (now.server != shown_.server && !store::trimControl(now.server).isEmpty()) {
-        settings_.server = now.server;
-        put(ini.write(kCurrent, QStringLiteral("Server"), now.server));
-    }
-    if (now.hint != shown_.hint) {
-        settings_.hint = now.hint;
-        put(ini.writeBool(kCurrent, QStringLiteral("Hint"), now.hint));
-        if (hooks_.applyHints) hooks_.applyHints(now.hint);
-    }
-    if (now.art != shown_.art) {
-        settings_.art = now.art;
-        put(ini.writeBool(kCurrent, QStringLiteral("Art"), now.art));
-    }
-    if (now.ssl != shown_.ssl) {
-        settings_.ssl = now.ssl;
-        put(ini.writeBool(kCurrent, QStringLiteral("SSL"), now.ssl));
-    }
-    if (now.protocol != shown_.protocol) {
-        settings_.protocol = now.protocol == 0 ? QStringLiteral("T") : QStringLiteral("H");
-        put(ini.write(kCurrent, QStringLiteral("Protocol"), settings_.protocol));
-    }
-    if (now.hostName != shown_.hostName && !now.hostName.isEmpty()) {
-        settings_.host = now.hostName;
-        put(ini.write(kCurrent, QStringLiteral("Host"), settings_.host));
-    }
-    if (now.drive != shown_.drive && now.drive >= 0) {
-        settings_.driveNr = now.drive;
-        put(ini.writeInt(kCurrent, QStringLiteral("DriveNr"), now.drive));
-        settings_.cdPath = hooks_.firstCdRomDrive ? hooks_.firstCdRomDrive() : QString();
-        put(ini.write(kCurrent, QStringLiteral("CDPath"), settings_.cdPath));
-    }
-    if (now.picker != shown_.picker) {
-        settings_.cdPath = now.picker;
-        put(ini.write(kCurrent, QStringLiteral("CDPath"), now.picker));
-    }
-    if (now.viewer != shown_.viewer) {
-        settings_.viewer = now.viewer;
-        put(ini.write(kCurrent, QStringLiteral("Viewer"), now.viewer));
-    }
-    if (now.labeler != shown_.labeler) {
-        settings_.labeler = now.labeler;
-        put(ini.write(kCurrent, QStringLiteral("Labeler"), now.labeler));
-    }
-    if (now.amount != shown_.amount) {
-        settings_.amount = now.amount;
-        put(ini.write(kCurrent, QStringLiteral("Amount"), now.amount));
-    }
-    if (now.player != shown_.player) {
-        settings_.player = now.player;
-        put(ini.write(kCurrent, QStringLiteral("Player"), now.player));
-    }
-    if (now.name != shown_.name) {
-        settings_.name = now.name;
-        put(ini.write(kCurrent, QStringLiteral("Name"), now.name));
-        if (hooks_.setCaption) hooks_.setCaption(QStringLiteral("Albumora - ") + now.name);
+    for (const Row& row : rows) {
+        if (!row.take) continue;
+        row.apply();
+        for (Key k : row.keys) saved = file_.save(s, k) && saved;
     }
     if (!saved) {
         // The dialog stays, and a second OK writes every change again.
-        if (prompts) prompts->error(ini.notSavedMessage());
+        if (prompts) prompts->error(file_.ini().notSavedMessage());
         return;
     }
     // What was saved is the new starting point: a second OK writes only what changes after it.

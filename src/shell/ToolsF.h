@@ -33,7 +33,7 @@ public:
         std::function<void(const QString&)> openHelpPage;
     };
 
-    TOpTools(RunSettings& settings, SettingsFile& file, Hooks hooks, QWidget* parent = nullptr);
+    TOpTools(settings::RunSettings& settings, settings::SettingsFile& file, Hooks hooks, QWidget* parent = nullptr);
 
     void FormShow();
     void OKbuttonClick();
@@ -51,8 +51,8 @@ private:
     };
     Snapshot current() const;
 
-    RunSettings& settings_;
-    SettingsFile& file_;
+    settings::RunSettings& settings_;
+    settings::SettingsFile& file_;
     Hooks hooks_;
     Snapshot shown_;
 

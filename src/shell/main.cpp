@@ -1,7 +1,7 @@
 // The desktop program: one copy per user, the data folder, the data module and the main window.
 #include "DMcd.h"
 #include "DataFolder.h"
-#include "DiscServices.h"
+#include "DiscGlue.h"
 #include "QtDesktop.h"
 #include "SingleInstance.h"
 #include "StartUp.h"
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     shell::InstallShippedData(*folder);
 
     store::TDM dm(*folder);
-    shell::TForm1 form(dm, *folder, [&dm](shell::RunSettings& s) { return shell::MakeDiscServices(s, dm); });
+    shell::TForm1 form(dm, *folder, [&dm](settings::RunSettings& s) { return shell::MakeDiscServices(s, dm); });
     if (form.settings().wstate == 1)
         form.show();
     else

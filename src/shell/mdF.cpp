@@ -66,7 +66,7 @@ void paintBox(QWidget* w, const QColor& c) {
 
 QString homePageAddress() { return QStringLiteral("https://albumora.org/"); }
 
-TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscServices(RunSettings&)> makeDisc,
+TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<disc::DiscServices(settings::RunSettings&)> makeDisc,
                QWidget* parent)
     : QMainWindow(parent),
       dm_(dm),
@@ -489,7 +489,8 @@ void TForm1::SaveOnClose() {
     setStatus(QStringLiteral("Closing Albumora ..."));
     bool saved = genreList.size() <= genreListLoadedCount || settingsFile_.writeGenreList(genreList);
     const bool maximized = isMaximized() || maximizedLayouts_ > 2;
-    saved = settingsFile_.ini().writeInt(QStringLiteral("Current"), QStringLiteral("WState"), maximized ? 2 : 1) && saved;
+    settings_.wstate = maximized ? 2 : 1;
+    saved = settingsFile_.save(settings_, settings::Key::WState) && saved;
     if (!saved)
         if (auto* prompts = platform::desktop().prompts) prompts->error(settingsFile_.ini().notSavedMessage());
 }
@@ -884,15 +885,11 @@ void TForm1::AddCDbuttonClick() {
 }
 
 void TForm1::ContributeCurrentAlbum() {
-    IniFile& ini = settingsFile_.ini();
     disc::SubmitContext context{dm_, disc::discState()};
     context.officialCategories = settings_.officialGenres;
-    context.productVersion = kProductVersion;
-    context.readString = [&ini](const QString& section, const QString& key) { return ini.readString(section, key); };
-    context.readBool = [&ini](const QString& section, const QString& key, bool def) { return ini.readBool(section, key, def); };
-    context.writeBool = [&ini](const QString& section, const QString& key, bool value) {
-        if (!ini.writeBool(section, key, value))
-            if (auto* prompts = platform::desktop().prompts) prompts->error(ini.notSavedMessage());
+    context.settingsFile = &settingsFile_;
+    context.notSaved = [](const QString& message) {
+        if (auto* prompts = platform::desktop().prompts) prompts->error(message);
     };
     context.showOptions = [this] { ToolButtonClick(); };
     if (mailLimits) mailLimits(context.mail);

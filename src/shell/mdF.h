@@ -33,7 +33,7 @@ class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
     // makeDisc builds the drive services over the run-time settings the window reads at start.
-    TForm1(store::TDM& dm, const QString& programFolder, std::function<DiscServices(RunSettings&)> makeDisc,
+    TForm1(store::TDM& dm, const QString& programFolder, std::function<disc::DiscServices(settings::RunSettings&)> makeDisc,
            QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -46,8 +46,8 @@ public:
     // Time limits of the CD database lookup and of the mail, changed where a wait must be short.
     std::function<void(disc::CddbConfig&)> lookupLimits;
     std::function<void(disc::MailOptions&)> mailLimits;
-    RunSettings& settings() { return settings_; }
-    SettingsFile& settingsFile() { return settingsFile_; }
+    settings::RunSettings& settings() { return settings_; }
+    settings::SettingsFile& settingsFile() { return settingsFile_; }
     bool collectionOpen() const { return opened_; }
 
     // Start-up and shutdown.
@@ -121,9 +121,9 @@ private:
 
     store::TDM& dm_;
     QString programFolder_;
-    DiscServices disc_;
-    SettingsFile settingsFile_;
-    RunSettings settings_;
+    disc::DiscServices disc_;
+    settings::SettingsFile settingsFile_;
+    settings::RunSettings settings_;
     std::unique_ptr<AlbumsBrowser> browser_;
     std::unique_ptr<editing::AlbumEditor> editor_;
     std::unique_ptr<editing::TMngRecF> MngRecF_;

@@ -9,6 +9,7 @@
 #include "Modal.h"
 #include "ServerProcess.h"
 #include "TestSupport.h"
+#include "Version.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -235,6 +236,43 @@ INSTANTIATE_TEST_SUITE_P(Transports, CddbLookup, ::testing::Values("H", "T"),
 
 // ---------------------------------------------------------------------------------------------
 // Where the server is
+
+TEST(CddbGreeting, TheUsersAddressIdentifiesThemToTheCdDatabase) {
+    struct Case {
+        const char* mail;
+        const char* user;  // null: anonymous from this machine
+        const char* host;
+    };
+    const Case cases[] = {
+        {"jane.doe@example.org", "jane.doe", "example.org"},
+        {"  jo+cd@mail.example.net ", "jo+cd", "mail.example.net"},
+        {"", nullptr, nullptr},
+        {"no-at-sign", nullptr, nullptr},
+        {"two@at@signs", nullptr, nullptr},
+        {"@example.org", nullptr, nullptr},
+        {"jane@", nullptr, nullptr},
+        {"jane doe@example.org", nullptr, nullptr},  // a blank would split the hello line
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mail);
+        const CddbGreeting s = ComposeGreeting(QString::fromLatin1(c.mail));
+        EXPECT_FALSE(s.clientHost.isEmpty());
+        const QString user = c.user ? QString::fromLatin1(c.user) : QStringLiteral("anonymous");
+        const QString host = c.host ? QString::fromLatin1(c.host) : s.clientHost;
+        EXPECT_EQ(s.cddbpHello, QStringLiteral("cddb hello ") + user + QLatin1Char(' ') + host + QStringLiteral(" Albumora ") + kProductVersion);
+        // In a URL the "+" of an address must not turn into a blank.
+        QString encodedUser = user;
+        encodedUser.replace(QLatin1Char('+'), QStringLiteral("%2B"));
+        EXPECT_EQ(s.httpTail, QStringLiteral("&hello=") + encodedUser + QLatin1Char('+') + host + QStringLiteral("+Albumora+") + kProductVersion + QStringLiteral("&proto=5"));
+    }
+}
+
+TEST(CddbGreeting, AMachineNameWithBlanksStaysOneWord) {
+    const CddbGreeting g = ComposeGreeting(QString(), QStringLiteral("my box\r\n"));
+    EXPECT_EQ(g.clientHost, QStringLiteral("my_box"));
+    EXPECT_EQ(g.cddbpHello, QStringLiteral("cddb hello anonymous my_box Albumora ") + kProductVersion);
+    EXPECT_EQ(kProductVersion, QStringLiteral("7.0a"));
+}
 
 TEST(CddbEndpoint, HostWithOrWithoutPort) {
     struct Case {

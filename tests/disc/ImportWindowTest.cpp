@@ -69,7 +69,7 @@ protected:
         ASSERT_TRUE(dm->FlushCollection().isOk());
         ASSERT_TRUE(dm->tblAlbums.first().isOk());
 
-        settingsFile = std::make_unique<shell::SettingsFile>(dir.path());
+        settingsFile = std::make_unique<settings::SettingsFile>(dir.path());
         ASSERT_TRUE(settingsFile->writeFirstRun(QString(), QString()));
         settings = settingsFile->read([] { return QString(); });
     }
@@ -151,8 +151,8 @@ protected:
     TempFolder dir;
     test::FakeDesktop desk;
     std::unique_ptr<store::TDM> dm;
-    std::unique_ptr<shell::SettingsFile> settingsFile;
-    shell::RunSettings settings;
+    std::unique_ptr<settings::SettingsFile> settingsFile;
+    settings::RunSettings settings;
     editing::PendingAlbum pending;
     DiscState discState;
     std::unique_ptr<DiscDrive> drive;
@@ -578,7 +578,7 @@ TEST_F(ImportWindowTest, ImportAPlaylistFromTheFileDialog) {
     // The playlist's folder is the clips folder now, in the settings file at once.
     const QString folder = QFileInfo(path).absolutePath() + QLatin1Char('/');
     EXPECT_EQ(settings.clipsDir, folder);
-    EXPECT_EQ(shell::IniFile(settingsFile->path()).readString(QStringLiteral("Current"), QStringLiteral("ClipsDir")), folder);
+    EXPECT_EQ(settings::IniFile(settingsFile->path()).readString(QStringLiteral("Current"), QStringLiteral("ClipsDir")), folder);
 }
 
 TEST_F(ImportWindowTest, APlaylistThatIsNoPlaylistKeepsTheWindowOpen) {

@@ -572,7 +572,7 @@ protected:
         dm = std::make_unique<store::TDM>(dir.path());
         expectOk(dm->EnsureCollectionFiles());
         expectOk(dm->OpenCollectionTables());
-        settings = std::make_unique<shell::SettingsFile>(dir.path());
+        settings = std::make_unique<settings::SettingsFile>(dir.path());
         ASSERT_TRUE(settings->writeFirstRun(QString(), QString()));
         for (const auto& [key, value] : settings->ini().readSection(QStringLiteral("Official"))) official << value.trimmed();
 
@@ -633,10 +633,8 @@ protected:
     SubmitContext context() {
         SubmitContext c{*dm, state};
         c.officialCategories = official;
-        c.productVersion = shell::kProductVersion;
-        c.readString = [this](const QString& s, const QString& k) { return settings->ini().readString(s, k); };
-        c.readBool = [this](const QString& s, const QString& k, bool d) { return settings->ini().readBool(s, k, d); };
-        c.writeBool = [this](const QString& s, const QString& k, bool v) { EXPECT_TRUE(settings->ini().writeBool(s, k, v)); };
+        c.settingsFile = settings.get();
+        c.notSaved = [](const QString& message) { ADD_FAILURE() << message.toStdString(); };
         c.showOptions = [this] {
             ++optionsShown;
             if (onOptions) onOptions();
@@ -663,7 +661,7 @@ protected:
     TempFolder dir;
     test::FakeDesktop desk;
     std::unique_ptr<store::TDM> dm;
-    std::unique_ptr<shell::SettingsFile> settings;
+    std::unique_ptr<settings::SettingsFile> settings;
     QStringList official;
     test::DiscLayout layout;
     QString image;
@@ -702,7 +700,7 @@ TEST_F(SubmitFlow, SendsTheRecordThenAdvancesTheRevision) {
     const SubmissionRecord expected =
         ComposeSubmission({a.artist, a.album, a.year, a.genre, a.rev, a.notes, a.titles},
                           DiscDrive::ComposeTocText(state.toc, TocMode::Submission, QString()).submissionLines, discId,
-                          official, shell::kProductVersion);
+                          official, albumora::kProductVersion);
     EXPECT_EQ(bodyOf(got[0]), expected.lines);
     // ... which holds this disc's offsets and this album's tracks in track order.
     EXPECT_EQ(got[0].bodyLines.mid(3, 5), kToc);

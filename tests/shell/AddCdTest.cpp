@@ -69,7 +69,7 @@ protected:
     void openWindow() {
         openMainWindow(data.path());
         ASSERT_TRUE(opened());
-        shell::RunSettings& s = form->settings();
+        settings::RunSettings& s = form->settings();
         s.cdPath = image;
         s.driveNr = 0;
         s.protocol = QString::fromLatin1(GetParam());
@@ -167,10 +167,10 @@ TEST_P(AddCdTest, ChosenMatchIsSavedUnderTheDiscId) {
     if (form->settings().isHttp()) {
         QString target = query;
         target.replace(QLatin1Char(' '), QLatin1Char('+'));
-        EXPECT_TRUE(log.contains(QStringLiteral("H /~cddb/cddb.cgi?cmd=") + target + form->settings().httpTail))
+        EXPECT_TRUE(log.contains(QStringLiteral("H /~cddb/cddb.cgi?cmd=") + target + disc::ComposeGreeting(form->settings().mail).httpTail))
             << log.join(QLatin1Char('\n')).toStdString();
     } else {
-        EXPECT_EQ(log, (QStringList{QStringLiteral("T ") + form->settings().cddbpHello, QStringLiteral("T proto 5"),
+        EXPECT_EQ(log, (QStringList{QStringLiteral("T ") + disc::ComposeGreeting(form->settings().mail).cddbpHello, QStringLiteral("T proto 5"),
                                     QStringLiteral("T ") + query, QStringLiteral("T cddb read rock 840e160b"),
                                     QStringLiteral("T quit")}));
     }
@@ -215,7 +215,7 @@ TEST_P(AddCdTest, UnknownDiscIsEnteredByHandAndContributed) {
     test::SmtpServer smtp(mailbox.path());
     ASSERT_TRUE(smtp.started()) << smtp.failure().toStdString();
     openWindow();
-    shell::IniFile& ini = form->settingsFile().ini();
+    settings::IniFile& ini = form->settingsFile().ini();
     ASSERT_TRUE(ini.write(QStringLiteral("Current"), QStringLiteral("Mail"), QStringLiteral("jane.doe@example.org")));
     ASSERT_TRUE(ini.write(QStringLiteral("Current"), QStringLiteral("Server"), QStringLiteral("127.0.0.1:%1").arg(smtp.port())));
     form->settings().genre = QStringLiteral("rock");

@@ -126,7 +126,7 @@ TEST_F(EditFormTest, ATypedGenreIsInTheListAfterARestart) {
         EXPECT_TRUE(form->editor().genreList().contains(QStringLiteral("shoegaze")));
     }
     closeMainWindow();
-    EXPECT_TRUE(shell::SettingsFile(dir.path()).genreList().contains(QStringLiteral("shoegaze")));
+    EXPECT_TRUE(settings::SettingsFile(dir.path()).genreList().contains(QStringLiteral("shoegaze")));
     openMainWindow(dir.path());
     ASSERT_TRUE(opened());
     newAlbum();

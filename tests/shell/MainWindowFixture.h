@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DMcd.h"
+#include "DiscGlue.h"
 #include "mdF.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,7 @@ public:
     void openMainWindow(const QString& folder) {
         dm = std::make_unique<store::TDM>(folder);
         form = std::make_unique<shell::TForm1>(*dm, folder,
-                                               [this](shell::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
+                                               [this](settings::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
         form->show();
         for (int i = 0; i < 20 && !form->collectionOpen(); ++i) QCoreApplication::processEvents();
     }

@@ -2,6 +2,7 @@
 // folder: first run, index rebuilds, the column-title sort, Quick Search and its result
 // windows, the album filter window, the Tip of the Day and the options dialog.
 #include "DMcd.h"
+#include "DiscGlue.h"
 #include "DiscImages.h"
 #include "FakeDesktop.h"
 #include "File.h"
@@ -93,7 +94,7 @@ protected:
     void start() {
         dm = std::make_unique<store::TDM>(dir.path());
         form = std::make_unique<shell::TForm1>(*dm, dir.path(),
-                                               [this](shell::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
+                                               [this](settings::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
         connect();
         form->show();
         for (int i = 0; i < 20 && !form->collectionOpen(); ++i) QCoreApplication::processEvents();
@@ -156,7 +157,7 @@ TEST_F(MainWindowTest, FirstRunInAnEmptyFolder) {
     EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QString());
 
     // The settings file holds the first-run keys and nothing else.
-    shell::IniFile ini(dir.file(QStringLiteral("Albumora.ini")));
+    settings::IniFile ini(dir.file(QStringLiteral("Albumora.ini")));
     EXPECT_EQ(ini.sectionNames(), (QStringList{"URL", "Current", "Genre", "Official", "Site", "Media"}));
     QStringList current;
     for (const auto& [k, v] : ini.readSection(QStringLiteral("Current"))) current << k;
@@ -508,7 +509,7 @@ TEST_F(MainWindowTest, TheDatabaseHostMayBeTypedIn) {
     });
     find<QToolButton>(QStringLiteral("ToolButton"))->click();
     EXPECT_EQ(form->settings().host, QStringLiteral("127.0.0.1:8880"));
-    EXPECT_EQ(shell::IniFile(dir.file(QStringLiteral("Albumora.ini"))).readString(QStringLiteral("Current"), QStringLiteral("Host")),
+    EXPECT_EQ(settings::IniFile(dir.file(QStringLiteral("Albumora.ini"))).readString(QStringLiteral("Current"), QStringLiteral("Host")),
               QStringLiteral("127.0.0.1:8880"));
     OnNextModal shown([&](QWidget* w) {
         EXPECT_TRUE(child<QRadioButton>(w, QStringLiteral("RadioGroup2Item2"))->isChecked());
@@ -517,7 +518,7 @@ TEST_F(MainWindowTest, TheDatabaseHostMayBeTypedIn) {
         child<QPushButton>(w, QStringLiteral("OKbutton"))->click();
     });
     find<QToolButton>(QStringLiteral("ToolButton"))->click();
-    EXPECT_EQ(form->settings().host, shell::kAlternateHost);
+    EXPECT_EQ(form->settings().host, settings::kAlternateHost);
 
     // "other:" with no name: said, the dialog stays, and the server in use is kept.
     bool stayed = false;
@@ -530,7 +531,7 @@ TEST_F(MainWindowTest, TheDatabaseHostMayBeTypedIn) {
     find<QToolButton>(QStringLiteral("ToolButton"))->click();
     EXPECT_TRUE(stayed);
     EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")).last(), shell::kNoOtherHost);
-    EXPECT_EQ(form->settings().host, shell::kAlternateHost);
+    EXPECT_EQ(form->settings().host, settings::kAlternateHost);
 }
 
 // A settings file that cannot be written (a full disk): the options dialog says so and stays
@@ -590,13 +591,13 @@ TEST_F(MainWindowTest, OptionsAreSavedOnlyWhenChanged) {
               QStringLiteral("The alternate database may not work with TCP/IP Connection Protocol.\rYou may have to select HTTP "
                              "Connection Protocol."));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Albumora - Jazz"));
-    shell::IniFile ini(path);
+    settings::IniFile ini(path);
     EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Name")), QStringLiteral("Jazz"));
     // The address that failed its check was not stored, so it cannot fail again at a later OK.
     EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Mail")), QString());
     EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Protocol")), QStringLiteral("T"));
-    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Host")), shell::kAlternateHost);
-    EXPECT_EQ(form->settings().host, shell::kAlternateHost);
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Host")), settings::kAlternateHost);
+    EXPECT_EQ(form->settings().host, settings::kAlternateHost);
     // Nothing else changed: no Amount, Server or DriveNr appeared.
     QString after = readAll();
     for (const char* key : {"Amount=", "Server=", "DriveNr=", "Viewer=x"}) EXPECT_FALSE(after.contains(QString::fromLatin1(key))) << key;
@@ -626,7 +627,7 @@ TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
         ASSERT_TRUE(w.tblAlbums.post().isOk());
         ASSERT_TRUE(w.FlushCollection().isOk());
     }
-    shell::SettingsFile settings(dir.path());
+    settings::SettingsFile settings(dir.path());
     ASSERT_TRUE(settings.writeFirstRun(image, QString()));
     start();
     EXPECT_EQ(currentAlbum(), QStringLiteral("The Disc In The Drive"));

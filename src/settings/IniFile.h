@@ -17,7 +17,7 @@
 #include <optional>
 #include <vector>
 
-namespace albumora::shell {
+namespace albumora::settings {
 
 class IniFile {
 public:
@@ -67,4 +67,4 @@ private:
     mutable QString error_;
 };
 
-}  // namespace albumora::shell
+}  // namespace albumora::settings

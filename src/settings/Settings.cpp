@@ -2,11 +2,10 @@
 #include "Settings.h"
 
 #include <QDir>
-#include <QHostInfo>
-#include <QRegularExpression>
-#include <QUrl>
 
-namespace albumora::shell {
+#include <variant>
+
+namespace albumora::settings {
 
 const QStringList& firstRunGenres() {
     static const QStringList g = {QStringLiteral("blues"),   QStringLiteral("rock"),      QStringLiteral("misc"),
@@ -42,6 +41,55 @@ const std::vector<std::pair<QString, QString>>& firstRunMedia() {
 namespace {
 const QString kCurrent = QStringLiteral("Current");
 
+// Every key of [Current] with the member that holds it: reading, the first run and each save
+// go through this one table, so a key's name and form are written down once.
+struct Row {
+    Key key;
+    const char* name;
+    std::variant<QString RunSettings::*, int RunSettings::*, bool RunSettings::*> member;
+};
+const Row kRows[] = {
+    {Key::Host, "Host", &RunSettings::host},         {Key::Protocol, "Protocol", &RunSettings::protocol},
+    {Key::CDPath, "CDPath", &RunSettings::cdPath},   {Key::DriveNr, "DriveNr", &RunSettings::driveNr},
+    {Key::Hint, "Hint", &RunSettings::hint},         {Key::Art, "Art", &RunSettings::art},
+    {Key::SSL, "SSL", &RunSettings::ssl},            {Key::Genre, "Genre", &RunSettings::genre},
+    {Key::ClipsDir, "ClipsDir", &RunSettings::clipsDir}, {Key::Viewer, "Viewer", &RunSettings::viewer},
+    {Key::Labeler, "Labeler", &RunSettings::labeler}, {Key::Player, "Player", &RunSettings::player},
+    {Key::Name, "Name", &RunSettings::name},         {Key::Amount, "Amount", &RunSettings::amount},
+    {Key::Mail, "Mail", &RunSettings::mail},         {Key::Server, "Server", &RunSettings::server},
+    {Key::WState, "WState", &RunSettings::wstate},
+};
+
+const Row& rowOf(Key key) {
+    for (const Row& r : kRows)
+        if (r.key == key) return r;
+    Q_UNREACHABLE();
+}
+
+template <class... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+bool writeRow(IniFile& ini, const Row& r, const RunSettings& s) {
+    const QString key = QString::fromLatin1(r.name);
+    return std::visit(Overloaded{[&](QString RunSettings::*m) { return ini.write(kCurrent, key, s.*m); },
+                                 [&](int RunSettings::*m) { return ini.writeInt(kCurrent, key, s.*m); },
+                                 [&](bool RunSettings::*m) { return ini.writeBool(kCurrent, key, s.*m); }},
+                      r.member);
+}
+
+// Reads the row into s, the value s holds being the default.
+void readRow(const IniFile& ini, const Row& r, RunSettings& s) {
+    const QString key = QString::fromLatin1(r.name);
+    std::visit(Overloaded{[&](QString RunSettings::*m) { s.*m = ini.readString(kCurrent, key, s.*m); },
+                          [&](int RunSettings::*m) { s.*m = ini.readInt(kCurrent, key, s.*m); },
+                          [&](bool RunSettings::*m) { s.*m = ini.readBool(kCurrent, key, s.*m); }},
+               r.member);
+}
+
 QString firstRunUrl(const QString& key) {
     if (key == QLatin1String("Amazon")) return QStringLiteral("https://www.amazon.com/gp/bestsellers/music");
     if (key == QLatin1String("AMG")) return QStringLiteral("https://www.allmusic.com/");
@@ -49,6 +97,10 @@ QString firstRunUrl(const QString& key) {
     return QStringLiteral("https://freedb.freac.org/");
 }
 }  // namespace
+
+QString keyName(Key key) { return QString::fromLatin1(rowOf(key).name); }
+
+bool SettingsFile::save(const RunSettings& s, Key key) { return writeRow(ini_, rowOf(key), s); }
 
 QString SettingsFile::defaultUrl(const QString& key) { return firstRunUrl(key); }
 
@@ -60,19 +112,15 @@ bool SettingsFile::writeFirstRun(const QString& firstCdRomDrive, const QString& 
     bool ok = true;
     for (const QString& k : {QStringLiteral("Amazon"), QStringLiteral("AMG"), QStringLiteral("Freedb"), QStringLiteral("Tracktype")})
         ok = ini_.write(QStringLiteral("URL"), k, firstRunUrl(k)) && ok;
-    ok = ini_.write(kCurrent, QStringLiteral("Host"), kPrimaryHost) && ok;
-    ok = ini_.write(kCurrent, QStringLiteral("CDPath"), firstCdRomDrive) && ok;
-    ok = ini_.writeBool(kCurrent, QStringLiteral("Hint"), true) && ok;
-    ok = ini_.writeBool(kCurrent, QStringLiteral("Art"), false) && ok;
-    ok = ini_.writeBool(kCurrent, QStringLiteral("SSL"), false) && ok;
-    ok = ini_.write(kCurrent, QStringLiteral("Genre"), QString()) && ok;
-    ok = ini_.write(kCurrent, QStringLiteral("ClipsDir"), folder_) && ok;
-    ok = ini_.write(kCurrent, QStringLiteral("Viewer"), QString()) && ok;
-    ok = ini_.write(kCurrent, QStringLiteral("Labeler"), QString()) && ok;
-    ok = ini_.write(kCurrent, QStringLiteral("Player"), player) && ok;
-    ok = ini_.write(kCurrent, QStringLiteral("Name"), QStringLiteral("Music Collection Manager")) && ok;
-    ok = ini_.write(kCurrent, QStringLiteral("Protocol"), QStringLiteral("H")) && ok;
-    ok = ini_.writeInt(kCurrent, QStringLiteral("WState"), 1) && ok;
+    // The first run's values, in the order the program always wrote them.
+    RunSettings first;
+    first.cdPath = firstCdRomDrive;
+    first.clipsDir = folder_;
+    first.player = player;
+    first.protocol = QStringLiteral("H");
+    for (Key k : {Key::Host, Key::CDPath, Key::Hint, Key::Art, Key::SSL, Key::Genre, Key::ClipsDir, Key::Viewer, Key::Labeler,
+                  Key::Player, Key::Name, Key::Protocol, Key::WState})
+        ok = save(first, k) && ok;
     const QStringList& genres = firstRunGenres();
     for (int i = 0; i < genres.size(); ++i) {
         if (store::trimControl(genres[i]).isEmpty()) continue;
@@ -93,33 +141,19 @@ RunSettings SettingsFile::read(const std::function<QString()>& firstCdRomDrive) 
     s.urlAmg = ini_.readString(QStringLiteral("URL"), QStringLiteral("AMG"), firstRunUrl(QStringLiteral("AMG")));
     s.urlFreedb = ini_.readString(QStringLiteral("URL"), QStringLiteral("Freedb"), firstRunUrl(QStringLiteral("Freedb")));
     s.urlTracktype = ini_.readString(QStringLiteral("URL"), QStringLiteral("Tracktype"), firstRunUrl(QStringLiteral("Tracktype")));
-    s.host = ini_.readString(kCurrent, QStringLiteral("Host"), kPrimaryHost);
+    s.clipsDir = folder_;
+    for (const Row& r : kRows)
+        if (r.key != Key::CDPath) readRow(ini_, r, s);
     // A host name this short cannot be real: the primary host is used, the file stays as it is.
     if (store::trimControl(s.host).size() < 4) s.host = kPrimaryHost;
-    s.hint = ini_.readBool(kCurrent, QStringLiteral("Hint"), true);
-    s.art = ini_.readBool(kCurrent, QStringLiteral("Art"), false);
-    s.ssl = ini_.readBool(kCurrent, QStringLiteral("SSL"), false);
-    s.mail = ini_.readString(kCurrent, QStringLiteral("Mail"));
-    s.server = ini_.readString(kCurrent, QStringLiteral("Server"));
-    s.genre = ini_.readString(kCurrent, QStringLiteral("Genre"));
-    s.clipsDir = ini_.readString(kCurrent, QStringLiteral("ClipsDir"), folder_);
-    s.viewer = ini_.readString(kCurrent, QStringLiteral("Viewer"));
-    s.labeler = ini_.readString(kCurrent, QStringLiteral("Labeler"));
-    s.player = ini_.readString(kCurrent, QStringLiteral("Player"));
-    s.name = ini_.readString(kCurrent, QStringLiteral("Name"), QStringLiteral("Music Collection Manager"));
-    s.amount = ini_.readString(kCurrent, QStringLiteral("Amount"), QStringLiteral("15.00"));
-    s.protocol = ini_.readString(kCurrent, QStringLiteral("Protocol"), QStringLiteral("T"));
-    s.driveNr = ini_.readInt(kCurrent, QStringLiteral("DriveNr"), 0);
-    if (auto cd = ini_.read(kCurrent, QStringLiteral("CDPath")))
+    if (auto cd = ini_.read(kCurrent, keyName(Key::CDPath)))
         s.cdPath = *cd;
     else if (firstCdRomDrive)
         s.cdPath = firstCdRomDrive();
-    s.wstate = ini_.readInt(kCurrent, QStringLiteral("WState"), 1);
     for (const auto& [k, v] : ini_.readSection(QStringLiteral("Official"))) {
         const QString g = store::trimControl(v.left(255));
         if (!g.isEmpty()) s.officialGenres << g;
     }
-    composeGreetings(s);
     return s;
 }
 
@@ -144,28 +178,4 @@ bool SettingsFile::writeGenreList(const QStringList& genres) {
     return ok;
 }
 
-void composeGreetings(RunSettings& s) {
-    QString host = QHostInfo::localHostName();
-    if (host.isEmpty()) host = QStringLiteral("localhost");
-    // The greeting is one protocol line: no blanks, no line breaks.
-    host.replace(QLatin1Char(' '), QLatin1Char('_')).remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
-    s.clientHost = host;
-    // The public CD database turns anonymous clients away and asks for the user's address, split
-    // at its "@" into the hello's user and host words. Without a usable address the client stays
-    // anonymous, as private servers accept.
-    QString user = QStringLiteral("anonymous");
-    QString userHost = host;
-    const QString mail = store::trimControl(s.mail);
-    const qsizetype at = mail.indexOf(QLatin1Char('@'));
-    static const QRegularExpression word(QStringLiteral("^[!-~]+$"));  // printable ASCII, no blank
-    if (at > 0 && at == mail.lastIndexOf(QLatin1Char('@')) && at < mail.size() - 1 && word.match(mail).hasMatch()) {
-        user = mail.left(at);
-        userHost = mail.mid(at + 1);
-    }
-    const auto enc = [](const QString& w) { return QString::fromLatin1(QUrl::toPercentEncoding(w)); };
-    s.httpTail = QStringLiteral("&hello=") + enc(user) + QLatin1Char('+') + enc(userHost) + QStringLiteral("+Albumora+") +
-                 kProductVersion + QStringLiteral("&proto=5");
-    s.cddbpHello = QStringLiteral("cddb hello ") + user + QLatin1Char(' ') + userHost + QStringLiteral(" Albumora ") + kProductVersion;
-}
-
-}  // namespace albumora::shell
+}  // namespace albumora::settings

@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-using namespace albumora::shell;
+using namespace albumora::settings;
 using albumora::test::TempFolder;
 
 namespace {
@@ -125,9 +125,6 @@ TEST(SettingsFile, FirstRunWritesExactlyTheFirstRunKeysInOrder) {
     EXPECT_EQ(settings.genreList(), genres);
     EXPECT_EQ(settings.mediaList().first(), QString());  // "<no copy>": blank once trimmed
     EXPECT_EQ(settings.mediaList().at(1), QStringLiteral("CR (CD-R)"));
-    EXPECT_EQ(s.cddbpHello, QStringLiteral("cddb hello anonymous ") + s.clientHost + QStringLiteral(" Albumora 7.0a"));
-    EXPECT_TRUE(s.httpTail.startsWith(QStringLiteral("&hello=anonymous+")));
-    EXPECT_TRUE(s.httpTail.endsWith(QStringLiteral("+Albumora+7.0a&proto=5")));
 }
 
 TEST(SettingsFile, DefaultsAndTheShortHostRule) {
@@ -154,35 +151,30 @@ TEST(SettingsFile, DefaultsAndTheShortHostRule) {
     EXPECT_TRUE(fileText(settings.path()).contains(QStringLiteral("[Genre]\r\nGenre1=acid jazz\r\nGenre2=blues\r\n")));
 }
 
-}  // namespace
-
-TEST(SettingsFile, TheUsersAddressIdentifiesThemToTheCdDatabase) {
-    struct Case {
-        const char* mail;
-        const char* user;  // null: anonymous from this machine
-        const char* host;
-    };
-    const Case cases[] = {
-        {"jane.doe@example.org", "jane.doe", "example.org"},
-        {"  jo+cd@mail.example.net ", "jo+cd", "mail.example.net"},
-        {"", nullptr, nullptr},
-        {"no-at-sign", nullptr, nullptr},
-        {"two@at@signs", nullptr, nullptr},
-        {"@example.org", nullptr, nullptr},
-        {"jane@", nullptr, nullptr},
-        {"jane doe@example.org", nullptr, nullptr},  // a blank would split the hello line
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.mail);
-        RunSettings s;
-        s.mail = QString::fromLatin1(c.mail);
-        composeGreetings(s);
-        const QString user = c.user ? QString::fromLatin1(c.user) : QStringLiteral("anonymous");
-        const QString host = c.host ? QString::fromLatin1(c.host) : s.clientHost;
-        EXPECT_EQ(s.cddbpHello, QStringLiteral("cddb hello ") + user + QLatin1Char(' ') + host + QStringLiteral(" Albumora 7.0a"));
-        // In a URL the "+" of an address must not turn into a blank.
-        QString encodedUser = user;
-        encodedUser.replace(QLatin1Char('+'), QStringLiteral("%2B"));
-        EXPECT_EQ(s.httpTail, QStringLiteral("&hello=") + encodedUser + QLatin1Char('+') + host + QStringLiteral("+Albumora+7.0a&proto=5"));
-    }
+// Each key is saved in its own form, replacing its line and nothing else, and reads back as it
+// was saved.
+TEST(SettingsFile, EveryKeySavesItsValueInItsForm) {
+    TempFolder dir;
+    SettingsFile file(dir.path());
+    writeText(file.path(), "[Current]\r\nName=Old\r\nCustom=kept\r\n[Other]\r\nName=not this one\r\n");
+    RunSettings s = file.read(nullptr);
+    s.name = QStringLiteral("Jazz shelf");
+    s.hint = false;
+    s.wstate = 2;
+    s.driveNr = 3;
+    s.cdPath = QStringLiteral("/home/u/disc.cue");
+    s.mail = QStringLiteral("me@example.org");
+    for (Key k : {Key::Name, Key::Hint, Key::WState, Key::DriveNr, Key::CDPath, Key::Mail}) ASSERT_TRUE(file.save(s, k));
+    EXPECT_EQ(fileText(file.path()), QStringLiteral("[Current]\r\nName=Jazz shelf\r\nCustom=kept\r\nHint=0\r\nWState=2\r\nDriveNr=3\r\n"
+                                                    "CDPath=/home/u/disc.cue\r\nMail=me@example.org\r\n[Other]\r\nName=not this one\r\n"));
+    const RunSettings back = file.read(nullptr);
+    EXPECT_EQ(back.name, s.name);
+    EXPECT_FALSE(back.hint);
+    EXPECT_EQ(back.wstate, 2);
+    EXPECT_EQ(back.driveNr, 3);
+    EXPECT_EQ(back.cdPath, s.cdPath);
+    EXPECT_EQ(back.mail, s.mail);
+    EXPECT_EQ(keyName(Key::SSL), QStringLiteral("SSL"));
 }
+
+}  // namespace

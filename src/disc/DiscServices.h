@@ -1,5 +1,5 @@
-// What the main window needs of the CD drive, as functions, so the shell does not depend on how
-// drives are reached (and tests can hand in a disc image or nothing).
+// What the windows need of the CD drive, as functions, so they do not depend on how drives are
+// reached (and tests can hand in a disc image or nothing).
 #pragma once
 
 #include <QString>
@@ -7,7 +7,7 @@
 
 #include <functional>
 
-namespace albumora::shell {
+namespace albumora::disc {
 
 struct DiscServices {
     // Negative when CD devices exist that this user may not open.
@@ -28,14 +28,4 @@ struct DiscServices {
     std::function<QStringList()> cdDevices;
 };
 
-struct RunSettings;
-}  // namespace albumora::shell
-namespace albumora::store {
-class TDM;
-}
-namespace albumora::shell {
-// The services over the machine's drives and disc images (libcdio), reading CDPath, DriveNr
-// and Protocol from the run-time settings when they run.
-DiscServices MakeDiscServices(RunSettings& settings, store::TDM& dm);
-
-}  // namespace albumora::shell
+}  // namespace albumora::disc

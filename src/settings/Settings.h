@@ -11,9 +11,8 @@
 #include <functional>
 #include <vector>
 
-namespace albumora::shell {
+namespace albumora::settings {
 
-inline const QString kProductVersion = QStringLiteral("7.0a");
 inline const QString kPrimaryHost = QStringLiteral("gnudb.gnudb.org");
 // An HTTP-only mirror of the CD database.
 inline const QString kAlternateHost = QStringLiteral("freedb.freac.org");
@@ -49,14 +48,12 @@ struct RunSettings {
     QString programFolder;  // the data folder, ending with "/"
     QString settingsPath;
 
-    // CD database greeting texts, composed once.
-    QString cgiPath = QStringLiteral("/~cddb/cddb.cgi");
-    QString httpTail;      // "&hello=…&proto=5"
-    QString cddbpHello;    // "cddb hello …"
-    QString clientHost;
-
     bool isHttp() const { return protocol.startsWith(QLatin1Char('H')); }
 };
+
+// The keys of section [Current], each held by one member of RunSettings.
+enum class Key { Host, Protocol, CDPath, DriveNr, Hint, Art, SSL, Genre, ClipsDir, Viewer, Labeler, Player, Name, Amount, Mail, Server, WState };
+QString keyName(Key key);
 
 class SettingsFile {
 public:
@@ -68,6 +65,9 @@ public:
     [[nodiscard]] bool writeFirstRun(const QString& firstCdRomDrive, const QString& player);
     // Reads every value, applying defaults and the rule for a too short host name.
     RunSettings read(const std::function<QString()>& firstCdRomDrive) const;
+
+    // Writes the value the settings hold for the key, in the key's own form (text, number, 0/1).
+    [[nodiscard]] bool save(const RunSettings& s, Key key);
 
     QStringList genreList() const;  // section Genre, trimmed entries, blanks left out
     QStringList mediaList() const;  // section Media in file order, trimmed entries (blank kept)
@@ -82,7 +82,4 @@ private:
     mutable IniFile ini_;
 };
 
-// The CD database greetings, carrying this machine's host name and the product version.
-void composeGreetings(RunSettings& s);
-
-}  // namespace albumora::shell
+}  // namespace albumora::settings

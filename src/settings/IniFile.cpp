@@ -12,7 +12,7 @@
 #include <cstring>
 #include <ctime>
 
-namespace albumora::shell {
+namespace albumora::settings {
 namespace {
 
 bool isSection(const QString& line, QString* name = nullptr) {
@@ -228,4 +228,4 @@ QStringList IniFile::sectionNames() const {
     return out;
 }
 
-}  // namespace albumora::shell
+}  // namespace albumora::settings
