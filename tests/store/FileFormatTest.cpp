@@ -51,6 +51,23 @@ bool heldElsewhere(const QString& path) {
     return held;
 }
 
+// Waits until nobody holds the file's lock: flock's forked child keeps the locked file open
+// until it has closed its copy, which a loaded machine may not have done when flock is killed.
+bool releasedEverywhere(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool free = false;
+    for (int i = 0; i < 500 && !free; ++i) {
+        free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (free)
+            ::flock(fd, LOCK_UN);
+        else
+            ::usleep(10000);
+    }
+    ::close(fd);
+    return free;
+}
+
 class FileFormatTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -194,6 +211,7 @@ TEST_F(FileFormatTest, DamagedIndexNodesAreRebuiltWhenAReadMeetsThem) {
             holder.kill();
             holder.waitForFinished();
         }
+        ASSERT_TRUE(releasedEverywhere(path));
 
         statusTexts.clear();
         Cursor c;
