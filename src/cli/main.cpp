@@ -13,6 +13,7 @@
 #include "AddCd.h"
 #include "AlbumEditor.h"
 #include "Submission.h"
+#include "Session.h"
 #include "Settings.h"
 #include "UDiscIdCalcDefs.h"
 #include "Version.h"
@@ -344,11 +345,15 @@ struct PromptsInstalled {
     ~PromptsInstalled() { albumora::platform::desktop() = saved; }
 };
 
-// The disc of a command, its table of contents read.
+// The disc of a command, its table of contents read into the command's session or, for a
+// command without one, a state of its own.
 class DiscInDrive {
+    albumora::disc::DiscState own_;
+
 public:
-    DiscInDrive(const QString& path, const QString& protocol)
-        : state(), drive({path, driveNumberOf(path), protocol}, state) {
+    DiscInDrive(const QString& path, const QString& protocol) : DiscInDrive(path, protocol, own_) {}
+    DiscInDrive(const QString& path, const QString& protocol, albumora::disc::DiscState& into)
+        : state(into), drive({path, driveNumberOf(path), protocol}, state) {
         const bool image = albumora::disc::IsDiscImage(path);
         if (!albumora::disc::DiscDrive::DriveReady(path))
             fail((image ? QStringLiteral("cannot read the disc image %1") : QStringLiteral("no disc in %1")).arg(path));
@@ -362,7 +367,7 @@ public:
             fail(prompts.errors.isEmpty() ? QStringLiteral("cannot read the table of contents of %1").arg(path)
                                           : prompts.errors.last());
     }
-    albumora::disc::DiscState state;
+    albumora::disc::DiscState& state;
     albumora::disc::DiscDrive drive;
 };
 
@@ -377,16 +382,17 @@ int cmdDiscId(const QString& folder, Args& args) {
 QString oneLine(QString text) { return text.replace(QLatin1Char('\r'), QLatin1Char(' ')); }
 
 // The editor over the collection of the data folder, its settings read as the program reads them.
+// The session of a command that edits the collection, with the edit flows over it.
 struct EditSession {
-    TDM dm;
-    albumora::settings::SettingsFile file;
-    albumora::settings::RunSettings settings;
-    QStringList genres;
-    int loaded = 0;
+    albumora::shell::Session session;
+    TDM& dm = session.dm;
+    albumora::settings::SettingsFile& file = session.settingsFile;
+    albumora::settings::RunSettings& settings = session.settings;
     albumora::editing::AlbumEditor editor;
 
     explicit EditSession(const QString& folder)
-        : dm(folder), file(folder), settings(file.read(nullptr)), editor(dm, settings, file, genres, loaded) {
+        : session(folder), editor(dm, settings, file, session.genres, session.genresLoaded) {
+        settings = file.read(nullptr);
         check(dm.EnsureCollectionFiles());
         check(dm.OpenCollectionTables());
     }
@@ -548,7 +554,7 @@ int cmdAddCd(const QString& folder, Args& args) {
     QString refusal;
     const auto choose = matchChooser(args.option(QStringLiteral("--match")), &refusal);
     EditSession s(folder);
-    DiscInDrive disc(drivePath(folder, args), s.settings.protocol);
+    DiscInDrive disc(drivePath(folder, args), s.settings.protocol, s.session.disc);
     s.settings.cdPath = disc.drive.settings().CDPath;
 
     CliPrompts prompts;
@@ -585,7 +591,7 @@ int cmdAddCd(const QString& folder, Args& args) {
 int cmdSubmit(const QString& folder, Args& args) {
     using namespace albumora::disc;
     EditSession s(folder);
-    DiscInDrive disc(drivePath(folder, args), s.settings.protocol);
+    DiscInDrive disc(drivePath(folder, args), s.settings.protocol, s.session.disc);
     SubmitContext context{s.dm, disc.state};
     context.officialCategories = s.settings.officialGenres;
     context.settingsFile = &s.file;

@@ -27,11 +27,6 @@ void letWindowMessagesRun() {
 
 }  // namespace
 
-DiscState& discState() {
-    static DiscState state;
-    return state;
-}
-
 DiscDrive::DiscDrive(DiscSettings settings, DiscState& state)
     : settings_(std::move(settings)),
       state_(state),

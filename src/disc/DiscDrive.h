@@ -47,8 +47,6 @@ struct DiscState {
     // The disc length in seconds of the last TOC composed for a lookup.
     int discLength = 0;
 };
-// The program's one state.
-DiscState& discState();
 
 enum class TocMode { Lookup, Submission };
 
@@ -73,7 +71,7 @@ public:
     using SleepFunction = std::function<void(int milliseconds)>;
     using DeviceLister = std::function<QStringList()>;
 
-    explicit DiscDrive(DiscSettings settings, DiscState& state = discState());
+    DiscDrive(DiscSettings settings, DiscState& state);
 
     const DiscSettings& settings() const { return settings_; }
     DiscState& state() { return state_; }

@@ -59,13 +59,13 @@ platform::Prompts* prompts() { return platform::desktop().prompts; }
 
 }  // namespace
 
-void ImportContext::useDisc(const disc::DiscServices& services) {
+void ImportContext::useDisc(const disc::DiscServices& services, DiscState& state) {
     audioCdInDrive = services.audioCdInDrive;
     readDisc = services.readDisc;
     currentDiscId = services.currentDiscId;
-    discTrackCount = [] { return int(discState().toc.trackCount); };
-    setCurrentDiscId = [](const QString& id) { discState().currentDiscId = id; };
-    setDiscLength = [](int seconds) { discState().discLength = seconds; };
+    discTrackCount = [&state] { return int(state.toc.trackCount); };
+    setCurrentDiscId = [&state](const QString& id) { state.currentDiscId = id; };
+    setDiscLength = [&state](int seconds) { state.discLength = seconds; };
 }
 
 Txcmd::Txcmd(ImportContext context, ImportUse use, QWidget* parent) : QDialog(parent), ctx_(std::move(context)) {

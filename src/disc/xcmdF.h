@@ -25,6 +25,7 @@ class TDM;
 namespace albumora::disc {
 
 struct DiscServices;
+struct DiscState;
 
 // What the window works on, handed in by whoever opens it.
 struct ImportContext {
@@ -50,7 +51,7 @@ struct ImportContext {
     std::function<void(const QString& id)> albumMadeCurrent;
 
     // The drive hooks over the program's drive services and the disc state of the last read.
-    void useDisc(const disc::DiscServices& services);
+    void useDisc(const disc::DiscServices& services, DiscState& state);
 };
 
 // The window's three uses, each with its caption.

@@ -1,20 +1,22 @@
-#include "DiscDrive.h"
 #include "DiscGlue.h"
-#include "Settings.h"
+
+#include "DiscDrive.h"
 
 namespace albumora::shell {
 
-disc::DiscServices MakeDiscServices(settings::RunSettings& s, store::TDM& dm) {
+disc::DiscServices MakeDiscServices(Session& session) {
     // Each call reads the settings as they are then: the options dialog changes them in place.
-    auto drive = [&s] { return disc::DiscDrive(disc::DiscSettings{s.cdPath, s.driveNr, s.protocol}); };
+    settings::RunSettings& s = session.settings;
+    disc::DiscState& state = session.disc;
+    auto drive = [&s, &state] { return disc::DiscDrive(disc::DiscSettings{s.cdPath, s.driveNr, s.protocol}, state); };
     disc::DiscServices d;
     d.aspiInstalled = [] { return disc::AspiInstalled(); };
     d.firstCdRomDrive = [] { return disc::DiscDrive::FirstCdRomDrive(); };
     d.audioCdInDrive = [drive, &s] { return drive().IsAudioCdInDrive(s.cdPath); };
     d.readDisc = [drive] { return drive().ReadDisc(); };
-    d.currentDiscId = [] { return disc::discState().currentDiscId; };
-    d.findCdInCollection = [drive, &dm](bool showMessages) {
-        auto found = drive().FindCdInCollection(dm, showMessages);
+    d.currentDiscId = [&state] { return state.currentDiscId; };
+    d.findCdInCollection = [drive, &session](bool showMessages) {
+        auto found = drive().FindCdInCollection(session.dm, showMessages);
         return found.isOk() && *found;
     };
     d.eject = [&s] { return disc::DiscDrive::EjectDisc(s.cdPath); };

@@ -2,16 +2,12 @@
 #pragma once
 
 #include "DiscServices.h"
-#include "Settings.h"
-
-namespace albumora::store {
-class TDM;
-}
+#include "Session.h"
 
 namespace albumora::shell {
 
-// Reads CDPath, DriveNr and Protocol from the run-time settings each time a service runs, so
-// the options dialog's changes apply at once.
-disc::DiscServices MakeDiscServices(settings::RunSettings& settings, store::TDM& dm);
+// Reads CDPath, DriveNr and Protocol from the session's settings each time a service runs, so
+// the options dialog's changes apply at once; what a read finds goes to the session's disc state.
+disc::DiscServices MakeDiscServices(Session& session);
 
 }  // namespace albumora::shell

@@ -1,5 +1,4 @@
 // The desktop program: one copy per user, the data folder, the data module and the main window.
-#include "DMcd.h"
 #include "DataFolder.h"
 #include "DiscGlue.h"
 #include "QtDesktop.h"
@@ -35,8 +34,8 @@ int main(int argc, char** argv) {
     }
     shell::InstallShippedData(*folder);
 
-    store::TDM dm(*folder);
-    shell::TForm1 form(dm, *folder, [&dm](settings::RunSettings& s) { return shell::MakeDiscServices(s, dm); });
+    shell::Session session(*folder);
+    shell::TForm1 form(session, shell::MakeDiscServices);
     if (form.settings().wstate == 1)
         form.show();
     else

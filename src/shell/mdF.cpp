@@ -66,13 +66,14 @@ void paintBox(QWidget* w, const QColor& c) {
 
 QString homePageAddress() { return QStringLiteral("https://albumora.org/"); }
 
-TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<disc::DiscServices(settings::RunSettings&)> makeDisc,
-               QWidget* parent)
+TForm1::TForm1(Session& session, const std::function<disc::DiscServices(Session&)>& makeDisc, QWidget* parent)
     : QMainWindow(parent),
-      dm_(dm),
-      programFolder_(QDir(programFolder).absolutePath() + QLatin1Char('/')),
-      settingsFile_(programFolder) {
-    if (makeDisc) disc_ = makeDisc(settings_);
+      session_(session),
+      dm_(session.dm),
+      programFolder_(session.folder),
+      settingsFile_(session.settingsFile),
+      settings_(session.settings) {
+    if (makeDisc) disc_ = makeDisc(session_);
     setObjectName(QStringLiteral("Form1"));
     browser_ = std::make_unique<AlbumsBrowser>(dm_, settings_, this);
     buildWidgets();
@@ -113,7 +114,7 @@ TForm1::TForm1(store::TDM& dm, const QString& programFolder, std::function<disc:
     connect(OthersTimer, &QTimer::timeout, this, &TForm1::catchUpWithOtherWriters);
     FormCreate();
     // The edit form lives as long as the main window, created right after it.
-    editor_ = std::make_unique<editing::AlbumEditor>(dm_, settings_, settingsFile_, genreList, genreListLoadedCount);
+    editor_ = std::make_unique<editing::AlbumEditor>(dm_, settings_, settingsFile_, session_.genres, session_.genresLoaded);
     MngRecF_ = std::make_unique<editing::TMngRecF>(*editor_, this);
     installEditFormTools();
     installImport();
@@ -487,7 +488,7 @@ void TForm1::OpenCollection() {
 
 void TForm1::SaveOnClose() {
     setStatus(QStringLiteral("Closing Albumora ..."));
-    bool saved = genreList.size() <= genreListLoadedCount || settingsFile_.writeGenreList(genreList);
+    bool saved = session_.genres.size() <= session_.genresLoaded || settingsFile_.writeGenreList(session_.genres);
     const bool maximized = isMaximized() || maximizedLayouts_ > 2;
     settings_.wstate = maximized ? 2 : 1;
     saved = settingsFile_.save(settings_, settings::Key::WState) && saved;
@@ -742,7 +743,7 @@ disc::ImportContext TForm1::importContext() {
     ctx.settings = &settings_;
     ctx.settingsFile = &settingsFile_;
     ctx.dm = &dm_;
-    ctx.useDisc(disc_);
+    ctx.useDisc(disc_, session_.disc);
     ctx.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
     ctx.albumMadeCurrent = [this](const QString&) {
         albumsModel_->reload();
@@ -862,7 +863,7 @@ void TForm1::AddCDbuttonClick() {
     hooks.readDisc = disc_.readDisc;
     hooks.currentDiscId = disc_.currentDiscId;
     hooks.lookupToc = [this] {
-        disc::DiscState& state = disc::discState();
+        disc::DiscState& state = session_.disc;
         const disc::ComposedToc toc = disc::DiscDrive::ComposeTocText(state.toc, disc::TocMode::Lookup, settings_.protocol);
         state.discLength = toc.discLength;
         return toc;
@@ -885,7 +886,7 @@ void TForm1::AddCDbuttonClick() {
 }
 
 void TForm1::ContributeCurrentAlbum() {
-    disc::SubmitContext context{dm_, disc::discState()};
+    disc::SubmitContext context{dm_, session_.disc};
     context.officialCategories = settings_.officialGenres;
     context.settingsFile = &settingsFile_;
     context.notSaved = [](const QString& message) {

@@ -8,6 +8,7 @@
 #include "MngRec.h"
 #include "CursorModel.h"
 #include "DiscServices.h"
+#include "Session.h"
 #include "Settings.h"
 #include "Submission.h"
 #include "xcmdF.h"
@@ -32,9 +33,8 @@ namespace albumora::shell {
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    // makeDisc builds the drive services over the run-time settings the window reads at start.
-    TForm1(store::TDM& dm, const QString& programFolder, std::function<disc::DiscServices(settings::RunSettings&)> makeDisc,
-           QWidget* parent = nullptr);
+    // makeDisc builds the drive services over the session's settings and disc state.
+    TForm1(Session& session, const std::function<disc::DiscServices(Session&)>& makeDisc, QWidget* parent = nullptr);
     ~TForm1() override;
 
     AlbumsBrowser& browser() { return *browser_; }
@@ -46,6 +46,7 @@ public:
     // Time limits of the CD database lookup and of the mail, changed where a wait must be short.
     std::function<void(disc::CddbConfig&)> lookupLimits;
     std::function<void(disc::MailOptions&)> mailLimits;
+    Session& session() { return session_; }
     settings::RunSettings& settings() { return settings_; }
     settings::SettingsFile& settingsFile() { return settingsFile_; }
     bool collectionOpen() const { return opened_; }
@@ -85,11 +86,6 @@ public:
     void OpenHelpPage(const QString& page) { browser_->openHelpPage(page); }
     bool ShowAlbumArt(bool showMessages) { return browser_->showAlbumArt(showMessages); }
 
-    // The genre list as the album edit form last loaded it, and how many entries the settings
-    // file had then: at close the list is written back when it grew.
-    QStringList genreList;
-    int genreListLoadedCount = 0;
-
     // How often the maximized layout ran (read at close).
     int maximizedLayouts() const { return maximizedLayouts_; }
 
@@ -119,11 +115,12 @@ private:
     void runAction(const QString& buttonName, const QString& feature);
     QToolButton* speedButton(const QString& name, const QString& text, const QString& hint, QWidget* parent);
 
+    Session& session_;
     store::TDM& dm_;
     QString programFolder_;
     disc::DiscServices disc_;
-    settings::SettingsFile settingsFile_;
-    settings::RunSettings settings_;
+    settings::SettingsFile& settingsFile_;
+    settings::RunSettings& settings_;
     std::unique_ptr<AlbumsBrowser> browser_;
     std::unique_ptr<editing::AlbumEditor> editor_;
     std::unique_ptr<editing::TMngRecF> MngRecF_;

@@ -51,7 +51,6 @@ protected:
 
         test::DiscLayout layout{kOffsets, kLeadOut, 0};
         image = test::writeImage(disc.path(), QStringLiteral("once"), layout, test::ImageKind::Cue);
-        disc::discState() = {};
     }
     void TearDown() override {
         closeMainWindow();

@@ -18,9 +18,9 @@ class MainWindowFixture {
 public:
     // Opens the window; a test asserts on opened() before it goes on.
     void openMainWindow(const QString& folder) {
-        dm = std::make_unique<store::TDM>(folder);
-        form = std::make_unique<shell::TForm1>(*dm, folder,
-                                               [this](settings::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
+        session = std::make_unique<shell::Session>(folder);
+        dm = &session->dm;
+        form = std::make_unique<shell::TForm1>(*session, shell::MakeDiscServices);
         form->show();
         for (int i = 0; i < 20 && !form->collectionOpen(); ++i) QCoreApplication::processEvents();
     }
@@ -28,10 +28,12 @@ public:
     void closeMainWindow() {
         if (form) form->close();
         form.reset();
-        dm.reset();
+        dm = nullptr;
+        session.reset();
     }
 
-    std::unique_ptr<store::TDM> dm;
+    std::unique_ptr<shell::Session> session;
+    store::TDM* dm = nullptr;
     std::unique_ptr<shell::TForm1> form;
 };
 

@@ -92,9 +92,9 @@ const std::vector<Album> kSample = {
 class MainWindowTest : public ::testing::Test {
 protected:
     void start() {
-        dm = std::make_unique<store::TDM>(dir.path());
-        form = std::make_unique<shell::TForm1>(*dm, dir.path(),
-                                               [this](settings::RunSettings& s) { return shell::MakeDiscServices(s, *dm); });
+        session = std::make_unique<shell::Session>(dir.path());
+        dm = &session->dm;
+        form = std::make_unique<shell::TForm1>(*session, shell::MakeDiscServices);
         connect();
         form->show();
         for (int i = 0; i < 20 && !form->collectionOpen(); ++i) QCoreApplication::processEvents();
@@ -106,7 +106,8 @@ protected:
     void stop() {
         if (form) form->close();
         form.reset();
-        dm.reset();
+        dm = nullptr;
+        session.reset();
     }
     void TearDown() override { stop(); }
     template <class T>
@@ -139,7 +140,8 @@ protected:
 
     TempFolder dir;
     test::FakeDesktop desk;
-    std::unique_ptr<store::TDM> dm;
+    std::unique_ptr<shell::Session> session;
+    store::TDM* dm = nullptr;
     std::unique_ptr<shell::TForm1> form;
     QStringList statuses;
 };
@@ -636,6 +638,11 @@ TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
     ASSERT_TRUE(dm->tblAlbums.first().isOk());
     find<QToolButton>(QStringLiteral("FindCDButton"))->click();
     EXPECT_EQ(currentAlbum(), QStringLiteral("The Disc In The Drive"));
+    // The disc read is the window's session's, not the process's: another session on the same
+    // folder has read nothing.
+    EXPECT_EQ(form->session().disc.currentDiscId, id);
+    EXPECT_EQ(int(form->session().disc.toc.trackCount), int(layout.starts.size()) - layout.dataTracks);
+    EXPECT_TRUE(shell::Session(dir.path()).disc.currentDiscId.isEmpty());
     // The grid stays in the artist order it is marked with, the album highlighted.
     auto* grid = find<QTableView>(QStringLiteral("AlbumsGrid"));
     QStringList artists;
