@@ -1,8 +1,5 @@
 #include "xcmdF.h"
 
-#include "DMcd.h"
-#include "DiscDrive.h"
-#include "DiscServices.h"
 #include "HelpKey.h"
 #include "Prompts.h"
 
@@ -55,18 +52,7 @@ QPlainTextEdit* memo(QWidget* parent, const char* name, const QStringList& lines
     return m;
 }
 
-platform::Prompts* prompts() { return platform::desktop().prompts; }
-
 }  // namespace
-
-void ImportContext::useDisc(const disc::DiscServices& services, DiscState& state) {
-    audioCdInDrive = services.audioCdInDrive;
-    readDisc = services.readDisc;
-    currentDiscId = services.currentDiscId;
-    discTrackCount = [&state] { return int(state.toc.trackCount); };
-    setCurrentDiscId = [&state](const QString& id) { state.currentDiscId = id; };
-    setDiscLength = [&state](int seconds) { state.discLength = seconds; };
-}
 
 Txcmd::Txcmd(ImportContext context, ImportUse use, QWidget* parent) : QDialog(parent), ctx_(std::move(context)) {
     setObjectName(QStringLiteral("xcmd"));
@@ -76,7 +62,7 @@ Txcmd::Txcmd(ImportContext context, ImportUse use, QWidget* parent) : QDialog(pa
     switch (use) {
     case ImportUse::NotFound:
         setWindowTitle(QStringLiteral("Albumora - Add New Album to your Collection using website [%1 tracks]")
-                           .arg(discTrackCount()));
+                           .arg(flow_.discTrackCount()));
         Step1Button->setEnabled(false);
         break;
     case ImportUse::AddOther:
@@ -90,8 +76,8 @@ Txcmd::Txcmd(ImportContext context, ImportUse use, QWidget* parent) : QDialog(pa
     }
     FreedbMemo->setVisible(Step1Button->isEnabled());
 
-    setSource(ImportSource::None);
-    duplicate_ = false;
+    flow_.setSource(ImportSource::None);
+    flow_.clearDuplicate();
     const bool modify = ctx_.album && ctx_.album->mode == EditMode::Modify;
     // Updating the tracks of a stored album keeps its revision; a new album starts at "0".
     if (ctx_.album && !modify) ctx_.album->rev = QStringLiteral("0");
@@ -208,11 +194,6 @@ void Txcmd::buildWidgets(ImportUse use) {
 // ---------------------------------------------------------------------------------------------
 // Small helpers
 
-void Txcmd::setSource(ImportSource source) {
-    source_ = source;
-    if (ctx_.album) ctx_.album->sys = SourceCode(source);
-}
-
 void Txcmd::setStatus(const QString& text) {
     if (text.isEmpty())
         MyBar->clearMessage();
@@ -220,50 +201,12 @@ void Txcmd::setStatus(const QString& text) {
         MyBar->showMessage(text);
 }
 
-void Txcmd::showErrors(const QStringList& errors) {
-    for (const QString& e : errors)
-        if (auto* p = prompts()) p->error(e);
-}
-
-void Txcmd::clearPastedText() { pasted_.clear(); }
-
-int Txcmd::discTrackCount() const { return ctx_.discTrackCount ? ctx_.discTrackCount() : 0; }
-
-void Txcmd::showEditForm() {
-    editFormShown_ = true;
-    if (ctx_.showEditForm) ctx_.showEditForm();
-}
-
-store::Result<bool> Txcmd::albumExists(const QString& id) {
-    if (!ctx_.dm) return false;
-    store::Cursor& filter = ctx_.dm->tblFilter;
-    filter.setFiltered(false);
-    ALB_TRY(filter.setOrder(QStringLiteral("ID")));
-    ALB_TRY(filter.open());
-    return filter.findKey({id});
-}
-
-void Txcmd::makeAlbumCurrent(const QString& id) {
-    if (!ctx_.dm) return;
-    store::Cursor& albums = ctx_.dm->tblAlbums;
-    const QString order = albums.order();
-    store::Status st = albums.setOrder(QStringLiteral("ID"));
-    if (st) {
-        const auto seek = albums.findKey({id});
-        if (!seek) st = seek.error();
+void Txcmd::finish(const ImportStep& step) {
+    if (step.listed) {
+        ListBox1->clear();
+        ListBox1->addItems(step.collected);
     }
-    const store::Status restored = albums.setOrder(order);
-    if (st) st = restored;
-    if (!st) {
-        showErrors({st.text()});
-        return;
-    }
-    if (ctx_.albumMadeCurrent) ctx_.albumMadeCurrent(id);
-}
-
-bool Txcmd::currentTrackHasNoTime() const {
-    if (!ctx_.dm || !ctx_.dm->tblTracks.isOpen() || ctx_.dm->tblTracks.isEmpty()) return false;
-    return ctx_.dm->tblTracks.integer(QStringLiteral("Secs")) == 0;
+    if (step.done) accept();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -273,26 +216,26 @@ void Txcmd::goToSite(ImportSource source, const QString& url) {
     setStatus(QStringLiteral("Going to external website, see color-coded instructions above for site chosen"));
     if (auto* c = platform::desktop().clipboard) c->clear();
     if (auto* l = platform::desktop().launcher) l->open(url);
-    setSource(source);
+    flow_.setSource(source);
 }
 
 void Txcmd::Step1ButtonClick() {
     goToSite(ImportSource::CdDatabase, ctx_.settings ? ctx_.settings->urlFreedb : QString());
-    duplicate_ = false;
+    flow_.clearDuplicate();
 }
 
 void Txcmd::BitBtn1Click() {
     goToSite(ImportSource::CdDatabase, ctx_.settings ? ctx_.settings->urlTracktype : QString());
-    duplicate_ = false;
+    flow_.clearDuplicate();
 }
 
 void Txcmd::allmusicClick() { goToSite(ImportSource::Amg, ctx_.settings ? ctx_.settings->urlAmg : QString()); }
 
 void Txcmd::AmazonButtonClick() { goToSite(ImportSource::Amazon, ctx_.settings ? ctx_.settings->urlAmazon : QString()); }
 
-void Txcmd::numberedClick() { setSource(ImportSource::Numbered); }
+void Txcmd::numberedClick() { flow_.setSource(ImportSource::Numbered); }
 
-void Txcmd::unnumberedClick() { setSource(ImportSource::Unnumbered); }
+void Txcmd::unnumberedClick() { flow_.setSource(ImportSource::Unnumbered); }
 
 void Txcmd::HelpClick() {
     if (ctx_.openHelpPage) ctx_.openHelpPage(kImportHelpPage);
@@ -305,153 +248,16 @@ void Txcmd::OKClick() {
     if (!ctx_.album) return;
     setStatus(QStringLiteral("Processing data, please stand by ..."));
     const QString text = platform::desktop().clipboard ? platform::desktop().clipboard->text() : QString();
-    std::optional<QStringList> split = SplitPastedText(text);
-    if (!split) {
-        setStatus(QString());
-        clearPastedText();
-        showErrors({TooMuchTextMessage(text.size())});
-        return;
-    }
-    // Kept as lines, not in a text control: a page of a million empty lines must not become a
-    // document of a million blocks.
-    pasted_ = std::move(*split);
-    const QStringList lines = pasted_;
-    if (lines.size() < 2) {
-        setStatus(QString());
-        showErrors({importmsg::kNotCopied});
-        clearPastedText();
-        return;
-    }
-
-    PendingAlbum& a = album();
-    // A refused text leaves the pending album as the window found it.
-    const PendingAlbum before = a;
-    if (a.mode == EditMode::AddCd || a.mode == EditMode::NewAlbum) {
-        a.artist.clear();
-        a.title.clear();
-    }
-
-    ParseResult result;
-    std::optional<XmcdResult> record;
-    switch (source_) {
-    case ImportSource::None:
-        setStatus(QString());
-        showErrors({importmsg::kNoSource});
-        return;
-    case ImportSource::CdDatabase:
-        record = ParseXmcdRecord(lines, a, [this](const QString& id) { return albumExists(id); });
-        result = *record;
-        break;
-    case ImportSource::Amg:
-    case ImportSource::Amazon:
-        result = ParseWebTrackList(lines, a, source_ == ImportSource::Amazon,
-                                   a.mode == EditMode::Modify && currentTrackHasNoTime());
-        break;
-    case ImportSource::Numbered:
-        result = ParseNumberedList(lines, a);
-        break;
-    case ImportSource::Unnumbered:
-        result = ParseUnnumberedList(lines, a);
-        break;
-    case ImportSource::Manual:
-    case ImportSource::Playlist:
-        break;  // they acted when their buttons were pressed
-    }
-
-    if (result.refused) {
-        a = before;
-        setStatus(QString());
-        showErrors(result.errors);
-        return;
-    }
-    ListBox1->clear();
-    ListBox1->addItems(result.collected);
-    if (record) {
-        if (record->discLength && ctx_.setDiscLength) ctx_.setDiscLength(*record->discLength);
-        if (record->discId && ctx_.setCurrentDiscId) ctx_.setCurrentDiscId(*record->discId);
-        duplicate_ = record->duplicate;
-    }
-    showErrors(result.errors);
-    if (record && record->duplicate && record->discId) makeAlbumCurrent(*record->discId);
-    if (result.clearText) clearPastedText();
+    const ImportStep step = flow_.paste(text);
     setStatus(QString());
-
-    if (duplicate_) {
-        accept();
-        return;
-    }
-    if (a.mode == EditMode::AddCd || a.mode == EditMode::NewAlbum) showEditForm();
-    accept();
+    finish(step);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Manual and playlist: they act at once
 
-void Txcmd::ManualButtonClick() {
-    if (!ctx_.album || album().mode == EditMode::Modify) return;
-    int count = 0;
-    if (album().mode == EditMode::NewAlbum) {
-        auto* p = prompts();
-        if (!p) return;
-        for (;;) {
-            const std::optional<QString> entry =
-                p->input(QStringLiteral("Total Tracks Entry Form"), QStringLiteral("Enter Total Number of Tracks"), QStringLiteral("1"));
-            // Cancelling the question cancels the manual entry; the window stays as it was.
-            if (!entry) return;
-            const TrackCountEntry e = ParseTrackCount(*entry);
-            if (e.error.isEmpty()) {
-                count = e.count;
-                break;
-            }
-            p->error(e.error);
-        }
-    }
-    setSource(ImportSource::Manual);
-    ApplyManualEntry(album(), count, discTrackCount());
-    showEditForm();
-    album().selectArtist = false;
-    accept();
-}
+void Txcmd::ManualButtonClick() { finish(flow_.enterByHand()); }
 
-void Txcmd::ImportButtonClick() {
-    if (!ctx_.album || album().mode == EditMode::Modify) return;
-    auto* p = prompts();
-    if (!p) return;
-    const QString start = ctx_.settings ? ctx_.settings->clipsDir : QString();
-    const std::optional<QString> path = p->openFile(kPlaylistDialogTitle, start, kPlaylistDialogFilter);
-    if (!path || path->isEmpty()) return;
-
-    const PlaylistResult r = ImportPlaylist(*path, album(), discTrackCount());
-    showErrors(r.errors);
-    if (r.refused) return;
-    source_ = ImportSource::Playlist;
-    ListBox1->clear();
-    ListBox1->addItems(r.collected);
-    if (!r.errors.isEmpty()) return;
-
-    if (ctx_.settings && !SameFolder(r.folder, ctx_.settings->clipsDir)) {
-        ctx_.settings->clipsDir = r.folder;
-        if (ctx_.settingsFile && !ctx_.settingsFile->save(*ctx_.settings, settings::Key::ClipsDir))
-            if (auto* p = prompts()) p->error(ctx_.settingsFile->ini().notSavedMessage());
-    }
-
-    if (album().mode == EditMode::NewAlbum && ctx_.audioCdInDrive && ctx_.readDisc && ctx_.audioCdInDrive() &&
-        ctx_.readDisc() && discTrackCount() == r.trackCount) {
-        if (p->confirm(importmsg::kLinkToDisc)) {
-            const QString id = ctx_.currentDiscId ? ctx_.currentDiscId() : QString();
-            const store::Result<bool> stored = albumExists(id);
-            if (!stored) {
-                showErrors({stored.error().text()});
-                return;
-            }
-            if (!*stored) {
-                album().mode = EditMode::AddCd;
-                album().albumId = id;
-            }
-        }
-    }
-    showEditForm();
-    accept();
-}
+void Txcmd::ImportButtonClick() { finish(flow_.importPlaylist()); }
 
 }  // namespace albumora::disc
