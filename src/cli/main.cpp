@@ -13,6 +13,7 @@
 #include "AddCd.h"
 #include "AlbumEditor.h"
 #include "Submission.h"
+#include "Export.h"
 #include "Session.h"
 #include "Settings.h"
 #include "UDiscIdCalcDefs.h"
@@ -57,6 +58,11 @@ const char* kUsage =
     "  add-cd [DEVICE|IMAGE] [--match N]\n"
     "                            add the disc as \"Add CD\" does, from the CD database; prints its ID\n"
     "  submit [DEVICE|IMAGE]     send the disc's album to the CD database by e-mail\n"
+    "  export csv|xml|html [--albums-filter E] [--tracks-filter E]\n"
+    "         [--order Artist|Album|Label|Genre|IX|Natural] [--fields F1,F2,...] [--no-tracks]\n"
+    "         [--title T] [--out DIR]\n"
+    "                            write the report writer's files: albums, tracks and playlist\n"
+    "                            (.csv or .xml), or the web page Albumora.html; prints each path\n"
     "\n"
     "TABLE is a file name in the data folder (ALBUMS.DBF, tracks.dbf, ...), matched without\n"
     "regard to case. The data folder is DIR, else $ALBUMORA_HOME, else the program's folder when\n"
@@ -613,6 +619,66 @@ int cmdSubmit(const QString& folder, Args& args) {
 
 }  // namespace
 
+int cmdExport(const QString& folder, Args& args) {
+    using namespace albumora::reports;
+    const QString kind = args.take().toLower();
+    if (kind != QLatin1String("csv") && kind != QLatin1String("xml") && kind != QLatin1String("html"))
+        fail(QStringLiteral("export needs csv, xml or html"));
+    SelectionRequest request;
+    request.albumsFilter = args.option(QStringLiteral("--albums-filter")).value_or(QString());
+    request.tracksFilter = args.option(QStringLiteral("--tracks-filter")).value_or(QString());
+    const QString orderName = args.option(QStringLiteral("--order")).value_or(QStringLiteral("Artist"));
+    const std::optional<Order> order = OrderNamed(orderName);
+    if (!order) fail(QStringLiteral("unknown order \"%1\"; one of Artist Album Label Genre IX Natural").arg(orderName));
+    request.order = *order;
+    const std::optional<QString> fieldList = args.option(QStringLiteral("--fields"));
+    const bool withTracks = !args.flag(QStringLiteral("--no-tracks"));
+    const QString title = args.option(QStringLiteral("--title")).value_or(QStringLiteral("My Music Collection"));
+    const QString outDir = QDir(folder).absoluteFilePath(args.option(QStringLiteral("--out")).value_or(folder));
+    args.done();
+    if (!QFileInfo(outDir).isDir()) fail(QStringLiteral("no such folder: %1").arg(outDir));
+    if (kind == QLatin1String("html") && *order != Order::Artist && *order != Order::Album && *order != Order::Natural)
+        fail(kWebPageOrderRefused);
+
+    QStringList fields = fieldList ? fieldList->split(QLatin1Char(','), Qt::SkipEmptyParts) : InitialAlbumFields(withTracks);
+    // What the album field chooser offers, nothing else.
+    QStringList offered = {QStringLiteral("ALBUM"), QStringLiteral("ARTIST"), QStringLiteral("IX"),  QStringLiteral("GENRE"),
+                           QStringLiteral("YR"),    QStringLiteral("ID"),     QStringLiteral("LABEL"), QStringLiteral("MEDIA"),
+                           QStringLiteral("COST"),  QStringLiteral("VALUE")};
+    if (kind != QLatin1String("csv")) offered << QStringLiteral("NOTES");
+    for (QString& f : fields) {
+        f = f.trimmed().toUpper();
+        if (!offered.contains(f)) fail(QStringLiteral("field \"%1\" is not offered; one of %2").arg(f, offered.join(QLatin1Char(' '))));
+        if (f == QLatin1String("NOTES")) f = QStringLiteral("Notes");
+    }
+    if (fields.isEmpty()) fail(QStringLiteral("No output fields selected"));
+
+    TDM dm(folder);
+    check(dm.OpenCollectionTables());
+    CliPrompts prompts;
+    PromptsInstalled installed(prompts);
+    Selection selection(dm);
+    const bool any = check(selection.prepare(request));
+    if (!any) fail(prompts.said().isEmpty() ? QStringLiteral("no album is selected") : prompts.said());
+    if (kind == QLatin1String("html")) {
+        WebPageRequest page;
+        page.title = title;
+        page.withTracks = withTracks;
+        page.order = *order;
+        page.path = QDir(outDir).filePath(kWebPageFileName);
+        check(WriteWebPage(selection, page));
+        out(QFileInfo(page.path).absoluteFilePath() + QLatin1Char('\n'));
+        return 0;
+    }
+    DataFilesRequest files;
+    files.kind = kind == QLatin1String("xml") ? FileKind::Xml : FileKind::Csv;
+    files.fields = fields;
+    files.withTracks = withTracks;
+    files.folder = outDir;
+    for (const QString& path : check(WriteDataFiles(selection, files))) out(path + QLatin1Char('\n'));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("albumora-cli"));
@@ -650,7 +716,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("import"), cmdImport},   {QStringLiteral("delete"), cmdDelete},
             {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
             {QStringLiteral("lookup"), cmdLookup},   {QStringLiteral("add-cd"), cmdAddCd},
-            {QStringLiteral("submit"), cmdSubmit},
+            {QStringLiteral("submit"), cmdSubmit},   {QStringLiteral("export"), cmdExport},
         };
         auto it = commands.find(command);
         if (it == commands.end()) fail(QStringLiteral("unknown command \"%1\"; see albumora-cli --help").arg(command));

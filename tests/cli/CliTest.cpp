@@ -702,3 +702,39 @@ TEST_F(CliTest, FilesNamedInAnyCaseOnDiskAreFoundWithTheirIndexAndMemos) {
 
 }  // namespace
 
+
+namespace {
+
+// The export command writes the report writer's files into the folder given and names them;
+// what it refuses it says in one line with exit code 1, writing nothing.
+TEST_F(CliTest, ExportWritesTheReportWritersFiles) {
+    TempFolder out;
+    ProcessResult r = cli({QStringLiteral("export"), QStringLiteral("xml"), QStringLiteral("--fields"), QStringLiteral("album,artist,ID,cost"),
+                           QStringLiteral("--out"), out.path()});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList files = {out.file(QStringLiteral("albums.xml")), out.file(QStringLiteral("tracks.xml")),
+                               out.file(QStringLiteral("playlist.xml"))};
+    EXPECT_EQ(r.out, files.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    const ProcessResult lint = albumora::test::runProcess(QStringLiteral("xmllint"), QStringList{QStringLiteral("--noout")} + files);
+    EXPECT_EQ(lint.exitCode, 0) << lint.err.toStdString();
+    const ProcessResult rows = albumora::test::runPython(
+        QStringLiteral("import sys, xml.etree.ElementTree as ET\n"
+                       "print(len(list(ET.parse(sys.argv[1]).getroot().iter('ROW'))))\n"),
+        {files[0]});
+    const ProcessResult count = cli({QStringLiteral("count"), QStringLiteral("ALBUMS.DBF")});
+    EXPECT_EQ(rows.out, count.out);
+
+    r = cli({QStringLiteral("export"), QStringLiteral("html"), QStringLiteral("--order"), QStringLiteral("Genre"), QStringLiteral("--out"), out.path()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, QStringLiteral("albumora-cli: Albums must be sorted by Artist, Album or Natural for HTML output\n"));
+    r = cli({QStringLiteral("export"), QStringLiteral("csv"), QStringLiteral("--fields"), QStringLiteral("ALBUM,Notes"), QStringLiteral("--out"), out.path()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("NOTES"))) << r.err.toStdString();
+    r = cli({QStringLiteral("export"), QStringLiteral("csv"), QStringLiteral("--albums-filter"), QStringLiteral("YR >"), QStringLiteral("--out"), out.path()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, QStringLiteral("albumora-cli: Invalid Filter Expression:  YR >\n"));
+    EXPECT_FALSE(QFileInfo::exists(out.file(QStringLiteral("albums.csv"))));
+    EXPECT_FALSE(QFileInfo::exists(out.file(QStringLiteral("Albumora.html"))));
+}
+
+}  // namespace
