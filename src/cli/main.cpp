@@ -14,6 +14,7 @@
 #include "AlbumEditor.h"
 #include "Submission.h"
 #include "Export.h"
+#include "FieldChooser.h"
 #include "Session.h"
 #include "Settings.h"
 #include "UDiscIdCalcDefs.h"
@@ -641,15 +642,16 @@ int cmdExport(const QString& folder, Args& args) {
         fail(kWebPageOrderRefused);
 
     QStringList fields = fieldList ? fieldList->split(QLatin1Char(','), Qt::SkipEmptyParts) : InitialAlbumFields(withTracks);
-    // What the album field chooser offers, nothing else.
-    QStringList offered = {QStringLiteral("ALBUM"), QStringLiteral("ARTIST"), QStringLiteral("IX"),  QStringLiteral("GENRE"),
-                           QStringLiteral("YR"),    QStringLiteral("ID"),     QStringLiteral("LABEL"), QStringLiteral("MEDIA"),
-                           QStringLiteral("COST"),  QStringLiteral("VALUE")};
-    if (kind != QLatin1String("csv")) offered << QStringLiteral("NOTES");
+    // What the album field chooser offers, nothing else, spelt as it spells them.
+    const FieldChooser chooser = FieldChooser::forAlbums(
+        kAlbumOutputFields, kind == QLatin1String("csv") ? OutputKind::Csv : OutputKind::Xml, withTracks);
+    const QStringList offered = chooser.output() + chooser.available();
     for (QString& f : fields) {
-        f = f.trimmed().toUpper();
-        if (!offered.contains(f)) fail(QStringLiteral("field \"%1\" is not offered; one of %2").arg(f, offered.join(QLatin1Char(' '))));
-        if (f == QLatin1String("NOTES")) f = QStringLiteral("Notes");
+        qsizetype at = -1;
+        for (qsizetype i = 0; i < offered.size() && at < 0; ++i)
+            if (offered[i].compare(f.trimmed(), Qt::CaseInsensitive) == 0) at = i;
+        if (at < 0) fail(QStringLiteral("field \"%1\" is not offered; one of %2").arg(f.trimmed(), offered.join(QLatin1Char(' '))));
+        f = offered[at];
     }
     if (fields.isEmpty()) fail(QStringLiteral("No output fields selected"));
 

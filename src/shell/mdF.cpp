@@ -6,6 +6,7 @@
 #include "PopUpF.h"
 #include "Prompts.h"
 #include "ResultWindows.h"
+#include "RptF.h"
 #include "EditTools.h"
 #include "xcmdF.h"
 #include "MultiF.h"
@@ -118,6 +119,11 @@ TForm1::TForm1(Session& session, const std::function<disc::DiscServices(Session&
     MngRecF_ = std::make_unique<editing::TMngRecF>(*editor_, this);
     installEditFormTools();
     installImport();
+    setAction(QStringLiteral("RWspeed"), [this] {
+        reports::TRpt writer(dm_, dm_.tblAlbums.order(), {[this](const QString& page) { OpenHelpPage(page); }}, this);
+        writer.exec();
+        RefreshAlbumStatus();
+    });
 }
 
 TForm1::~TForm1() {
