@@ -15,19 +15,24 @@
 #include "Submission.h"
 #include "Export.h"
 #include "FieldChooser.h"
+#include "Layouts.h"
+#include "Pdf.h"
 #include "Session.h"
 #include "Settings.h"
 #include "UDiscIdCalcDefs.h"
 #include "Version.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 
 using namespace albumora::store;
 
@@ -64,6 +69,8 @@ const char* kUsage =
     "         [--title T] [--out DIR]\n"
     "                            write the report writer's files: albums, tracks and playlist\n"
     "                            (.csv or .xml), or the web page Albumora.html; prints each path\n"
+    "  report album|artist|media [the options of export] --pdf FILE\n"
+    "                            lay out the report writer's printed report as a PDF file\n"
     "\n"
     "TABLE is a file name in the data folder (ALBUMS.DBF, tracks.dbf, ...), matched without\n"
     "regard to case. The data folder is DIR, else $ALBUMORA_HOME, else the program's folder when\n"
@@ -620,31 +627,35 @@ int cmdSubmit(const QString& folder, Args& args) {
 
 }  // namespace
 
-int cmdExport(const QString& folder, Args& args) {
+// The report writer's choices, as export and report take them.
+struct ReportChoices {
+    albumora::reports::SelectionRequest request;
+    std::optional<QString> fieldList;
+    bool withTracks = true;
+    QString title;
+};
+
+ReportChoices reportChoices(Args& args) {
     using namespace albumora::reports;
-    const QString kind = args.take().toLower();
-    if (kind != QLatin1String("csv") && kind != QLatin1String("xml") && kind != QLatin1String("html"))
-        fail(QStringLiteral("export needs csv, xml or html"));
-    SelectionRequest request;
+    ReportChoices c;
+    SelectionRequest& request = c.request;
     request.albumsFilter = args.option(QStringLiteral("--albums-filter")).value_or(QString());
     request.tracksFilter = args.option(QStringLiteral("--tracks-filter")).value_or(QString());
     const QString orderName = args.option(QStringLiteral("--order")).value_or(QStringLiteral("Artist"));
     const std::optional<Order> order = OrderNamed(orderName);
     if (!order) fail(QStringLiteral("unknown order \"%1\"; one of Artist Album Label Genre IX Natural").arg(orderName));
     request.order = *order;
-    const std::optional<QString> fieldList = args.option(QStringLiteral("--fields"));
-    const bool withTracks = !args.flag(QStringLiteral("--no-tracks"));
-    const QString title = args.option(QStringLiteral("--title")).value_or(QStringLiteral("My Music Collection"));
-    const QString outDir = QDir(folder).absoluteFilePath(args.option(QStringLiteral("--out")).value_or(folder));
-    args.done();
-    if (!QFileInfo(outDir).isDir()) fail(QStringLiteral("no such folder: %1").arg(outDir));
-    if (kind == QLatin1String("html") && *order != Order::Artist && *order != Order::Album && *order != Order::Natural)
-        fail(kWebPageOrderRefused);
+    c.fieldList = args.option(QStringLiteral("--fields"));
+    c.withTracks = !args.flag(QStringLiteral("--no-tracks"));
+    c.title = args.option(QStringLiteral("--title")).value_or(QStringLiteral("My Music Collection"));
+    return c;
+}
 
-    QStringList fields = fieldList ? fieldList->split(QLatin1Char(','), Qt::SkipEmptyParts) : InitialAlbumFields(withTracks);
-    // What the album field chooser offers, nothing else, spelt as it spells them.
-    const FieldChooser chooser = FieldChooser::forAlbums(
-        kAlbumOutputFields, kind == QLatin1String("csv") ? OutputKind::Csv : OutputKind::Xml, withTracks);
+// The fields asked for, as the album field chooser offers and spells them.
+QStringList chosenFields(const ReportChoices& c, albumora::reports::OutputKind kind) {
+    using namespace albumora::reports;
+    QStringList fields = c.fieldList ? c.fieldList->split(QLatin1Char(','), Qt::SkipEmptyParts) : InitialAlbumFields(c.withTracks);
+    const FieldChooser chooser = FieldChooser::forAlbums(kAlbumOutputFields, kind, c.withTracks);
     const QStringList offered = chooser.output() + chooser.available();
     for (QString& f : fields) {
         qsizetype at = -1;
@@ -654,6 +665,26 @@ int cmdExport(const QString& folder, Args& args) {
         f = offered[at];
     }
     if (fields.isEmpty()) fail(QStringLiteral("No output fields selected"));
+    return fields;
+}
+
+int cmdExport(const QString& folder, Args& args) {
+    using namespace albumora::reports;
+    const QString kind = args.take().toLower();
+    if (kind != QLatin1String("csv") && kind != QLatin1String("xml") && kind != QLatin1String("html"))
+        fail(QStringLiteral("export needs csv, xml or html"));
+    const ReportChoices choices = reportChoices(args);
+    const SelectionRequest& request = choices.request;
+    const std::optional<Order> order = request.order;
+    const bool withTracks = choices.withTracks;
+    const QString& title = choices.title;
+    const QString outDir = QDir(folder).absoluteFilePath(args.option(QStringLiteral("--out")).value_or(folder));
+    args.done();
+    if (!QFileInfo(outDir).isDir()) fail(QStringLiteral("no such folder: %1").arg(outDir));
+    if (kind == QLatin1String("html") && *order != Order::Artist && *order != Order::Album && *order != Order::Natural)
+        fail(kWebPageOrderRefused);
+
+    const QStringList fields = chosenFields(choices, kind == QLatin1String("csv") ? OutputKind::Csv : OutputKind::Xml);
 
     TDM dm(folder);
     check(dm.OpenCollectionTables());
@@ -681,8 +712,59 @@ int cmdExport(const QString& folder, Args& args) {
     return 0;
 }
 
+int cmdReport(const QString& folder, Args& args) {
+    using namespace albumora::reports;
+    const QString kind = args.take().toLower();
+    if (kind != QLatin1String("album") && kind != QLatin1String("artist") && kind != QLatin1String("media"))
+        fail(QStringLiteral("report needs album, artist or media"));
+    const ReportChoices choices = reportChoices(args);
+    const std::optional<QString> pdf = args.option(QStringLiteral("--pdf"));
+    args.done();
+    if (!pdf) fail(QStringLiteral("report needs --pdf FILE"));
+    LayoutInput in;
+    in.title = choices.title;
+    in.withTracks = choices.withTracks;
+    in.albumsFilter = choices.request.albumsFilter;
+    in.fields = kind == QLatin1String("artist") ? QStringList{QStringLiteral("ARTIST")}
+                : kind == QLatin1String("media") ? QStringList{QStringLiteral("LABEL")}
+                                                 : chosenFields(choices, OutputKind::Report);
+    if (kind == QLatin1String("album") && LayoutFor(in.fields) != Layout::Album)
+        fail(QStringLiteral("the fields %1 alone choose another report; ask for it by name").arg(in.fields.join(QLatin1Char(','))));
+    albumora::settings::SettingsFile settingsFile(folder);
+    if (settingsFile.ini().exists())
+        in.mediaList = settingsFile.mediaList();
+    else
+        for (const auto& [key, value] : albumora::settings::firstRunMedia()) in.mediaList << value;
+
+    TDM dm(folder);
+    check(dm.OpenCollectionTables());
+    CliPrompts prompts;
+    PromptsInstalled installed(prompts);
+    Selection selection(dm);
+    // The artist list reads every artist whatever the filters; the others need a selection.
+    if (kind != QLatin1String("artist") && !check(selection.prepare(choices.request)))
+        fail(prompts.said().isEmpty() ? QStringLiteral("no album is selected") : prompts.said());
+    const Document doc = check(ReportFor(selection, dm, in));
+    const QString path = QFileInfo(*pdf).absoluteFilePath();
+    check(WritePdf(doc, path));
+    out(path + QLatin1Char('\n'));
+    return 0;
+}
+
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // Only the printed reports need fonts, and with them the GUI part of Qt (without a screen).
+    bool painting = false;
+    for (int i = 1; i < argc && !painting; ++i) painting = std::strcmp(argv[i], "report") == 0;
+    if (painting && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A session without a desktop has no runtime folder; Qt's note about it is no business of
+    // the command's output.
+    static QtMessageHandler qtHandler = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+        if (qtHandler) qtHandler(type, context, text);
+    });
+    std::unique_ptr<QCoreApplication> application =
+        painting ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("albumora-cli"));
     QStringList raw = app.arguments();
     raw.removeFirst();
@@ -719,6 +801,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
             {QStringLiteral("lookup"), cmdLookup},   {QStringLiteral("add-cd"), cmdAddCd},
             {QStringLiteral("submit"), cmdSubmit},   {QStringLiteral("export"), cmdExport},
+            {QStringLiteral("report"), cmdReport},
         };
         auto it = commands.find(command);
         if (it == commands.end()) fail(QStringLiteral("unknown command \"%1\"; see albumora-cli --help").arg(command));

@@ -26,9 +26,6 @@ struct DataFilesRequest {
     QString folder;          // where the files go
 };
 
-// Progress: albums written so far and how many there are.
-using Progress = std::function<void(qint64 done, qint64 total)>;
-
 // The files written, albums first; an empty field list writes nothing.
 store::Result<QStringList> WriteDataFiles(Selection& selection, const DataFilesRequest& request, const Progress& progress = {});
 // "These files created" and the files, one a line.

@@ -32,6 +32,9 @@ inline const QString kNonePass = QStringLiteral("Sorry, no records pass filter:\
 QString NoneMatchBoth(const QString& albumsFilter, const QString& tracksFilter);
 }  // namespace selectionmsg
 
+// Progress of an output: albums done so far and how many there are.
+using Progress = std::function<void(qint64 done, qint64 total)>;
+
 struct SelectionRequest {
     QString albumsFilter;
     QString tracksFilter;

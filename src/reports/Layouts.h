@@ -1,0 +1,44 @@
+// The printed layouts of the report writer over a prepared selection: the album report, the
+// artist list and the media report, laid out as banded documents for the preview and for PDF.
+#pragma once
+
+#include "Banded.h"
+#include "Selection.h"
+#include "Status.h"
+
+#include <QDate>
+#include <QStringList>
+
+namespace albumora::store {
+class TDM;
+}
+
+namespace albumora::reports {
+
+enum class Layout { Album, Artist, Media };
+// Exactly "LABEL" gives the media report, exactly "ARTIST" the artist list, anything else the
+// album report.
+Layout LayoutFor(const QStringList& fields);
+
+inline const QString kUntimedNote = QStringLiteral("Tracks without timing are estimated at 3 minutes each in calculating time used");
+
+struct LayoutInput {
+    QString title;
+    QStringList fields;
+    bool withTracks = true;
+    QDate date = QDate::currentDate();
+    // The media report: the albums filter box as typed, and the media list of the settings.
+    QString albumsFilter;
+    QStringList mediaList;
+};
+
+store::Result<Document> AlbumReport(Selection& selection, store::TDM& dm, const LayoutInput& in, const Progress& progress = {});
+store::Result<Document> ArtistList(store::TDM& dm, const LayoutInput& in);
+store::Result<Document> MediaReport(Selection& selection, store::TDM& dm, const LayoutInput& in, const Progress& progress = {});
+// The layout the field list chooses.
+store::Result<Document> ReportFor(Selection& selection, store::TDM& dm, const LayoutInput& in, const Progress& progress = {});
+
+// A money total as the summary prints it: two decimals, the system's decimal separator.
+QString MoneyTotal(double value);
+
+}  // namespace albumora::reports
