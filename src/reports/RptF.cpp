@@ -3,6 +3,7 @@
 #include "DMcd.h"
 #include "Export.h"
 #include "HelpKey.h"
+#include "Layouts.h"
 #include "OutFldF.h"
 #include "Prompts.h"
 
@@ -16,6 +17,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -128,6 +133,11 @@ TRpt::TRpt(store::TDM& dm, const QString& browserOrder, Hooks hooks, QWidget* pa
     layout->addWidget(sort);
 
     auto* outputs = new QHBoxLayout;
+    auto* report = new QPushButton(QStringLiteral("Report"), this);
+    report->setObjectName(QStringLiteral("Button1"));
+    report->setToolTip(QStringLiteral("send output to screen, file or printer"));
+    report->setDefault(true);
+    outputs->addWidget(report);
     auto* html = new QPushButton(QStringLiteral("Webpage"), this);
     html->setObjectName(QStringLiteral("HTML"));
     html->setToolTip(QStringLiteral("Generate webpage (HTML) to publish your collection"));
@@ -155,6 +165,7 @@ TRpt::TRpt(store::TDM& dm, const QString& browserOrder, Hooks hooks, QWidget* pa
         PageHead->clear();
         PageHead->setFocus();
     });
+    connect(report, &QPushButton::clicked, this, &TRpt::Button1Click);
     connect(html, &QPushButton::clicked, this, &TRpt::HTMLClick);
     connect(csv, &QPushButton::clicked, this, &TRpt::csvButtonClick);
     connect(xml, &QPushButton::clicked, this, &TRpt::xmlButtonClick);
@@ -237,6 +248,50 @@ void TRpt::writeFiles(bool xml) {
         return;
     }
     if (p) p->message(FilesCreatedMessage(*written));
+}
+
+void TRpt::Button1Click() {
+    if (!prepare()) {
+        setStatus(kReportIdle);
+        return;
+    }
+    const QString before = MyBar->currentMessage();
+    setStatus(QStringLiteral("Choose the fields you want to see in the output"));
+    TFieldsDlg chooser(kAlbumOutputFields, OutputKind::Report, yesTracks->isChecked(), QString(), this);
+    chooser.exec();
+    setStatus(before);
+    if (chooser.fields().isEmpty()) {
+        setStatus(kReportIdle);
+        return;
+    }
+    LayoutInput in;
+    in.title = PageHead->text();
+    in.fields = chooser.fields();
+    in.withTracks = yesTracks->isChecked();
+    in.albumsFilter = ComboBox1->currentText();
+    if (hooks_.mediaList) in.mediaList = hooks_.mediaList();
+    auto doc = ReportFor(*selection_, dm_, in, [this](qint64 done, qint64 total) { progress(QStringLiteral("Laying out"), done, total); });
+    setStatus(kReportIdle);
+    dm_.tblFilter.setFiltered(false);
+    if (!doc) {
+        if (auto* p = prompts()) p->error(doc.error().text());
+        return;
+    }
+    if (hooks_.preview) {
+        hooks_.preview(*doc);
+        return;
+    }
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(doc->jobTitle);
+    printer.setFullPage(true);
+    printer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+    QPrintPreviewDialog preview(&printer, this);
+    preview.setObjectName(QStringLiteral("Preview"));
+    preview.setWindowTitle(doc->jobTitle);
+    const Document& laidOut = *doc;
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [&laidOut](QPrinter* p) { PaintDocument(laidOut, *p); });
+    preview.resize(900, 1000);
+    preview.exec();
 }
 
 void TRpt::csvButtonClick() { writeFiles(false); }

@@ -3,6 +3,7 @@
 // files are Selection's and Export's; the window holds the choices and shows what they say.
 #pragma once
 
+#include "Banded.h"
 #include "FilterHistory.h"
 #include "Selection.h"
 
@@ -31,11 +32,16 @@ class TRpt : public QDialog {
 public:
     struct Hooks {
         std::function<void(const QString&)> openHelpPage;
+        // The settings' media list, for the media report's descriptions.
+        std::function<QStringList()> mediaList;
+        // Shows a laid-out report; the print preview when not set.
+        std::function<void(const Document&)> preview;
     };
     // browserOrder: the albums browser's order name, which presets the order.
     TRpt(store::TDM& dm, const QString& browserOrder, Hooks hooks, QWidget* parent = nullptr);
     ~TRpt() override;
 
+    void Button1Click();  // Report
     void HTMLClick();
     void csvButtonClick();
     void xmlButtonClick();

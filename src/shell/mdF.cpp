@@ -120,7 +120,10 @@ TForm1::TForm1(Session& session, const std::function<disc::DiscServices(Session&
     installEditFormTools();
     installImport();
     setAction(QStringLiteral("RWspeed"), [this] {
-        reports::TRpt writer(dm_, dm_.tblAlbums.order(), {[this](const QString& page) { OpenHelpPage(page); }}, this);
+        reports::TRpt::Hooks hooks;
+        hooks.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
+        hooks.mediaList = [this] { return settingsFile_.mediaList(); };
+        reports::TRpt writer(dm_, dm_.tblAlbums.order(), hooks, this);
         writer.exec();
         RefreshAlbumStatus();
     });

@@ -1,6 +1,7 @@
 // The report writer and the field choosers driven through their controls (offscreen), over a
 // real collection, with the scripted prompts.
 #include "DMcd.h"
+#include "Banded.h"
 #include "Export.h"
 #include "FakeDesktop.h"
 #include "Modal.h"
@@ -201,6 +202,54 @@ TEST_F(ReportWriterTest, FilterFailuresAndTheHistoriesWrittenOnClose) {
     EXPECT_EQ(dm->tblFilter.tablePath(), dm->tablePath(S("ALBUMS.DBF")));
     EXPECT_FALSE(dm->tblFilter.filtered());
     EXPECT_EQ(dm->tblCD.master(), nullptr);
+}
+
+TEST_F(ReportWriterTest, TheReportIsLaidOutAndPreviewed) {
+    // The layout the chooser's fields choose, handed to the preview.
+    std::optional<Document> shown;
+    window = std::make_unique<TRpt>(*dm, S("Artist"), TRpt::Hooks{{}, {}, [&](const Document& d) { shown = d; }});
+    window->show();
+    {
+        OnNextModal chooser([](QWidget* w) { child<QPushButton>(w, S("OKBtn"))->click(); });
+        find<QPushButton>("Button1")->click();
+    }
+    ASSERT_TRUE(shown.has_value());
+    EXPECT_EQ(shown->jobTitle, S("Albumora"));
+    const QStringList text = shown->text();
+    EXPECT_EQ(text.mid(0, 5), (QStringList{"My Music Collection Page 1", "ID: 0a000001", "Artist: Abba", "Album: Album 1", "1 Song"}));
+    EXPECT_TRUE(text.contains(S("Albums printed: 3")));
+    EXPECT_EQ(status(), kReportIdle);
+
+    // Only ARTIST: the artist list.
+    shown.reset();
+    {
+        OnNextModal chooser([](QWidget* w) {
+            child<QPushButton>(w, S("ExAllBtn"))->click();
+            auto* src = child<QListWidget>(w, S("SrcList"));
+            for (int i = 0; i < src->count(); ++i) src->item(i)->setSelected(src->item(i)->text() == S("ARTIST"));
+            child<QPushButton>(w, S("IncludeBtn"))->click();
+            child<QPushButton>(w, S("OKBtn"))->click();
+        });
+        find<QPushButton>("Button1")->click();
+    }
+    ASSERT_TRUE(shown.has_value());
+    EXPECT_EQ(shown->jobTitle, S("Albumora - Artist List"));
+
+    // Without a preview hook the print preview opens over the layout.
+    open();
+    std::unique_ptr<OnNextModal> preview;
+    QString previewed;
+    OnNextModal chooser([&](QWidget* w) {
+        preview = std::make_unique<OnNextModal>(
+            [&](QWidget* p) {
+                previewed = p->objectName();
+                p->close();
+            },
+            w);
+        child<QPushButton>(w, S("OKBtn"))->click();
+    });
+    find<QPushButton>("Button1")->click();
+    EXPECT_EQ(previewed, S("Preview"));
 }
 
 }  // namespace
