@@ -15,11 +15,15 @@
 
 #include "Codepage.h"
 #include "DMcd.h"
+#include "Export.h"
+#include "Layouts.h"
+#include "Pdf.h"
+#include "Selection.h"
 #include "File.h"
 #include "NotesTags.h"
 #include "Table.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -41,6 +45,9 @@
 
 using namespace albumora::store;
 namespace gen = albumora::bench;
+namespace reports = albumora::reports;
+namespace notes = albumora::notes;
+namespace store = albumora::store;
 
 namespace {
 
@@ -540,8 +547,107 @@ std::vector<int> sizes() {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------------
+// The report writer's outputs against the engine reading the same rows in the same order.
+
+const QStringList kExportFields = {QStringLiteral("ALBUM"), QStringLiteral("ARTIST"), QStringLiteral("ID"), QStringLiteral("GENRE"),
+                                   QStringLiteral("YR"),    QStringLiteral("LABEL"),  QStringLiteral("COST"), QStringLiteral("VALUE")};
+
+// Every selected album's exported fields (the notes for COST and VALUE), its tracks and its
+// playlist rows, read through the selection as the export reads them, written nowhere.
+void ReadForExport(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    qint64 rows = 0;
+    for (auto _ : state) {
+        TDM dm(collection);
+        must(dm.OpenCollectionTables(), QStringLiteral("opening the collection"));
+        reports::Selection s(dm);
+        must(s.prepare({{}, {}, reports::Order::Artist, {}}), QStringLiteral("selecting"));
+        store::Cursor& a = s.albums();
+        std::size_t bytes = 0;
+        rows = 0;
+        must(a.first(), QStringLiteral("first"));
+        while (!a.isEmpty()) {
+            for (const QString& f : kExportFields) {
+                if (f == QLatin1String("COST") || f == QLatin1String("VALUE")) {
+                    const QString text = must(a.readText(QStringLiteral("Notes")), QStringLiteral("notes"));
+                    bytes += size_t(notes::FindAmount(notes::SplitLines(text), notes::AmountKind::Cost).value.size());
+                } else {
+                    bytes += size_t(must(a.readText(f), QStringLiteral("field")).size());
+                }
+            }
+            must(s.forEachTrack([&](const store::Cursor& t) -> Status {
+                bytes += size_t(t.text(QStringLiteral("ID")).size() + t.text(QStringLiteral("NR")).size() + t.text(QStringLiteral("Track")).size());
+                ++rows;
+                return {};
+            }),
+                 QStringLiteral("tracks"));
+            must(s.forEachPlaylistEntry([&](const store::Cursor& p) -> Status {
+                bytes += size_t(p.text(QStringLiteral("NR")).size());
+                return {};
+            }),
+                 QStringLiteral("playlist"));
+            ++rows;
+            must(a.next(), QStringLiteral("next"));
+            if (a.eof()) break;
+        }
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.counters["rows"] = double(rows);
+}
+
+void Export(benchmark::State& state, int albums, reports::FileKind kind) {
+    const QString& collection = Collections::get().folder(albums);
+    Scratch out;
+    for (auto _ : state) {
+        TDM dm(collection);
+        must(dm.OpenCollectionTables(), QStringLiteral("opening the collection"));
+        reports::Selection s(dm);
+        must(s.prepare({{}, {}, reports::Order::Artist, {}}), QStringLiteral("selecting"));
+        must(reports::WriteDataFiles(s, {kind, kExportFields, true, out.dir()}), QStringLiteral("exporting"));
+    }
+    qint64 bytes = 0;
+    for (const QFileInfo& f : QDir(out.dir()).entryInfoList(QDir::Files)) bytes += f.size();
+    state.counters["MiB"] = double(bytes) / (1 << 20);
+}
+
+// The album report of the whole collection laid out and written as PDF; pages per second, and
+// the longest stretch of the layout without a progress report (the window's longest freeze).
+void AlbumReportPdf(benchmark::State& state, int albums) {
+    const QString& collection = Collections::get().folder(albums);
+    Scratch out;
+    std::size_t pages = 0;
+    double layoutSeconds = 0, longestGap = 0;
+    for (auto _ : state) {
+        TDM dm(collection);
+        must(dm.OpenCollectionTables(), QStringLiteral("opening the collection"));
+        reports::Selection s(dm);
+        must(s.prepare({{}, {}, reports::Order::Artist, {}}), QStringLiteral("selecting"));
+        reports::LayoutInput in;
+        in.title = QStringLiteral("My Music Collection");
+        in.fields = kExportFields;
+        QElapsedTimer layout, gap;
+        layout.start();
+        gap.start();
+        const reports::Document doc = must(reports::AlbumReport(s, dm, in, [&](qint64, qint64) {
+            longestGap = std::max(longestGap, gap.nsecsElapsed() / 1e9);
+            gap.restart();
+        }),
+                                           QStringLiteral("laying out"));
+        layoutSeconds = layout.nsecsElapsed() / 1e9;
+        pages = doc.pages.size();
+        must(reports::WritePdf(doc, out.file(QStringLiteral("report.pdf"))), QStringLiteral("writing the PDF"));
+    }
+    state.counters["pages"] = double(pages);
+    state.counters["pages/s"] = benchmark::Counter(double(pages) * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["layout_s"] = layoutSeconds;
+    state.counters["longest_gap_ms"] = longestGap * 1000;
+}
+
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // The PDF benchmark paints text: the GUI part of Qt, without a screen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
@@ -556,6 +662,19 @@ int main(int argc, char** argv) {
                 ->Iterations(big ? 3 : 5)
                 ->Unit(benchmark::kMillisecond);
         }
+        benchmark::RegisterBenchmark(("ReadForExport" + suffix).c_str(), [n](benchmark::State& s) { ReadForExport(s, n); })
+            ->Iterations(big ? 2 : 3)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("ExportCsv" + suffix).c_str(), [n](benchmark::State& s) { Export(s, n, reports::FileKind::Csv); })
+            ->Iterations(big ? 2 : 3)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("ExportXml" + suffix).c_str(), [n](benchmark::State& s) { Export(s, n, reports::FileKind::Xml); })
+            ->Iterations(big ? 2 : 3)
+            ->Unit(benchmark::kMillisecond);
+        if (!big)
+            benchmark::RegisterBenchmark(("AlbumReportPdf" + suffix).c_str(), [n](benchmark::State& s) { AlbumReportPdf(s, n); })
+                ->Iterations(1)
+                ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("OpenCollection" + suffix).c_str(), [n](benchmark::State& s) { OpenCollection(s, n); })
             ->Iterations(200)
             ->Unit(benchmark::kMillisecond);
