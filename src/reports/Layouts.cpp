@@ -258,6 +258,50 @@ Result<Document> MediaReport(Selection& s, store::TDM& dm, const LayoutInput& in
     return report.finish();
 }
 
+Result<Document> TrackReport(Cursor& source, const QStringList& fields, const Progress& progress) {
+    PageSetup setup;
+    setup.margins.setRight(7.2);  // 2.54 mm
+    BandedReport report(QStringLiteral("Albumora - Tracks Report"), setup);
+    struct Column {
+        int field;
+        TextItem item;
+    };
+    std::vector<Column> columns;
+    Line headings;
+    double x = 0;
+    for (const QString& name : fields) {
+        const int index = source.fieldIndex(name);
+        if (index < 0) return Status(store::ErrorKind::InvalidArgument, QStringLiteral("The tracks view has no field %1").arg(name));
+        double width = double(source.fieldWidth(index)) * 10 + (name.compare(QLatin1String("MC"), Qt::CaseInsensitive) == 0 ? 8 : 0);
+        const bool right = name.compare(QLatin1String("sec"), Qt::CaseInsensitive) == 0 || name.compare(QLatin1String("INDEX"), Qt::CaseInsensitive) == 0;
+        // Columns past the right margin are cut there.
+        const double left = x * kTrackUnit;
+        const double room = std::max(0.0, setup.contentWidth() - left);
+        columns.push_back({index, {left, std::min(width * kTrackUnit, room), QString(), right}});
+        const double heading = (name.compare(QLatin1String("Time"), Qt::CaseInsensitive) == 0 ? x + 1 : x) * kTrackUnit;
+        headings.items.push_back({heading, std::min(width * kTrackUnit, std::max(0.0, setup.contentWidth() - heading)), name, false});
+        x += width + 10;
+    }
+    report.add(Band{{headings}});
+    ALB_ASSIGN_OR_RETURN(const qint64 count, source.recordCount());
+    qint64 done = 0;
+    ALB_TRY(eachRecord(source, [&]() -> Status {
+        Line row;
+        for (const Column& c : columns) {
+            TextItem item = c.item;
+            item.text = source.text(c.field);
+            if (item.width > 0) row.items.push_back(item);
+        }
+        report.add(Band{{row}});
+        ++done;
+        if (progress && (done % 1024 == 0 || done == count)) progress(done, count);
+        return {};
+    }));
+    report.add(Band{{Line{}, Line{at(0, QStringLiteral("Total number of tracks in this report: ") + QString::number(count))},
+                     Line{at(0, QStringLiteral("Filter Expression (if any):")), at(150, source.filtered() ? source.filter() : QString())}}});
+    return report.finish();
+}
+
 Result<Document> ReportFor(Selection& s, store::TDM& dm, const LayoutInput& in, const Progress& progress) {
     switch (LayoutFor(in.fields)) {
     case Layout::Artist: return ArtistList(dm, in);

@@ -35,6 +35,12 @@ struct LayoutInput {
 store::Result<Document> AlbumReport(Selection& selection, store::TDM& dm, const LayoutInput& in, const Progress& progress = {});
 store::Result<Document> ArtistList(store::TDM& dm, const LayoutInput& in);
 store::Result<Document> MediaReport(Selection& selection, store::TDM& dm, const LayoutInput& in, const Progress& progress = {});
+// The track report over the tracks view's rows (its order and filter) with the tracks chooser's
+// fields.
+store::Result<Document> TrackReport(store::Cursor& source, const QStringList& fields, const Progress& progress = {});
+// A column unit of the track report, in points: ten units a character of the field's width.
+inline constexpr double kTrackUnit = 0.44;
+
 // The layout the field list chooses.
 store::Result<Document> ReportFor(Selection& selection, store::TDM& dm, const LayoutInput& in, const Progress& progress = {});
 

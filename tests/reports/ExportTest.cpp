@@ -5,11 +5,15 @@
 #include "ExportFormat.h"
 #include "FakeDesktop.h"
 #include "FilterHistory.h"
+#include "Layouts.h"
 #include "Selection.h"
+#include "Table.h"
 #include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+
+#include <tuple>
 
 using namespace albumora;
 using namespace albumora::reports;
@@ -258,6 +262,47 @@ for r in p.rows: print('|'.join(r))
                      "#FFF09E|Björk|Homogenic|Jóga\n#FFF09E|||Bachelorette\n#FFF09E|||Love Song\n"
                      "#DIDF9C|Simon & Garfunkel|Bridge \"Over\" Water|Bridge\n#DIDF9C|||El Condor Pasa\n#DIDF9C|||Cecilia \"live\"\n"));
     EXPECT_TRUE(test::fileBytes(page).contains("<p>Total albums displayed: 4\r\n"));
+}
+
+// The track report's columns: ten units a character of each field's width, MC 8 more, sec and
+// INDEX right-aligned, the Time heading one unit further right; the looked-up and computed
+// fields as the tracks view shows them.
+TEST_F(ExportTest, TheTrackReportLaysOutItsColumns) {
+    const QString tview = dm->tablePath(QStringLiteral("TVIEW.DBF"));
+    ASSERT_TRUE(store::Table::create(tview, *store::parseFieldList(store::TDM::kTViewFields)).isOk());
+    store::Cursor& v = dm->tblTView;
+    v.setTablePath(tview);
+    ASSERT_TRUE(v.open().isOk());
+    for (const auto& [id, title, secs, marked] : std::vector<std::tuple<QString, QString, QString, bool>>{
+             {S("0a000002"), S("Dancing Queen"), S("230"), true}, {S("0a000003"), S("Jóga"), S("305"), false}}) {
+        ASSERT_TRUE(v.append().isOk());
+        ASSERT_TRUE(v.setText(QStringLiteral("ID"), id).isOk());
+        ASSERT_TRUE(v.setText(QStringLiteral("Track"), title).isOk());
+        ASSERT_TRUE(v.setText(QStringLiteral("sec"), secs).isOk());
+        ASSERT_TRUE(v.setBoolean(QStringLiteral("marked"), marked).isOk());
+        ASSERT_TRUE(v.post().isOk());
+    }
+    ASSERT_TRUE(v.flush().isOk());
+    ASSERT_TRUE(dm->tblFilter.setOrder(QStringLiteral("ID")).isOk());
+    ASSERT_TRUE(dm->tblFilter.open().isOk());
+    auto doc = TrackReport(v, {"x", "TRACK", "MC", "INDEX", "sec", "Time"});
+    ASSERT_TRUE(doc.isOk()) << doc.error().text().toStdString();
+    EXPECT_EQ(doc->jobTitle, S("Albumora - Tracks Report"));
+    EXPECT_EQ(doc->setup.margins.right(), 7.2);
+    const QStringList text = doc->text();
+    EXPECT_EQ(text, (QStringList{"x TRACK MC INDEX sec Time", "x Dancing Queen 1 230  3:50", "  Jóga 10 305  5:05", "",
+                                 "Total number of tracks in this report: 2", "Filter Expression (if any):"}));
+    const Line& headings = doc->pages[0].lines[0].line;
+    const std::vector<double> starts = {0, 20, 410, 448, 518, 568};  // units: x 1, TRACK 38, MC 2+8/10, INDEX 6, sec 4, Time
+    ASSERT_EQ(headings.items.size(), starts.size());
+    for (size_t i = 0; i < starts.size(); ++i)
+        EXPECT_DOUBLE_EQ(headings.items[i].x, (starts[i] + (i == 5 ? 1 : 0)) * kTrackUnit) << i;
+    const Line& row = doc->pages[0].lines[1].line;
+    EXPECT_TRUE(row.items[3].right);  // INDEX
+    EXPECT_TRUE(row.items[4].right);  // sec
+    EXPECT_FALSE(row.items[1].right);
+    EXPECT_DOUBLE_EQ(row.items[2].width, 28 * kTrackUnit);  // MC
+    EXPECT_DOUBLE_EQ(row.items[5].x, 568 * kTrackUnit);   // Time's data column without the heading's extra unit
 }
 
 TEST(ExportFormat, TheSharedConventions) {
