@@ -75,7 +75,7 @@ void PaintPage(const Document& doc, int page, QPainter& painter, double scale) {
     painter.restore();
 }
 
-void PaintDocument(const Document& doc, QPagedPaintDevice& device) {
+void PaintDocument(const Document& doc, QPagedPaintDevice& device, const std::function<bool(int, int)>& pageDone) {
     QPainter painter(&device);
     // Points to device pixels: the device's resolution over 72.
     const double scale = double(device.logicalDpiX()) / 72.0;
@@ -87,6 +87,7 @@ void PaintDocument(const Document& doc, QPagedPaintDevice& device) {
         painter.translate(-m.left() * scale, -m.top() * scale);
         PaintPage(doc, i, painter, scale);
         painter.restore();
+        if (pageDone && !pageDone(i + 1, int(doc.pages.size()))) break;
     }
 }
 

@@ -79,8 +79,9 @@ private:
     bool started_ = false;
 };
 
-// Paints every page on a printer or PDF writer (the device's page size is set beforehand).
-void PaintDocument(const Document& doc, QPagedPaintDevice& device);
+// Paints every page on a printer or PDF writer (the device's page size is set beforehand);
+// pageDone is told after each page and may stop the run by answering false.
+void PaintDocument(const Document& doc, QPagedPaintDevice& device, const std::function<bool(int done, int total)>& pageDone = {});
 // Paints one page, scaled to the painter's device, for previews and pictures.
 void PaintPage(const Document& doc, int page, QPainter& painter, double scale);
 

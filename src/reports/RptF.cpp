@@ -5,6 +5,7 @@
 #include "HelpKey.h"
 #include "Layouts.h"
 #include "OutFldF.h"
+#include "PreviewF.h"
 #include "Prompts.h"
 
 #include <QApplication>
@@ -17,10 +18,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPageLayout>
-#include <QPageSize>
-#include <QPrintPreviewDialog>
-#include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -281,16 +278,7 @@ void TRpt::Button1Click() {
         hooks_.preview(*doc);
         return;
     }
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(doc->jobTitle);
-    printer.setFullPage(true);
-    printer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
-    QPrintPreviewDialog preview(&printer, this);
-    preview.setObjectName(QStringLiteral("Preview"));
-    preview.setWindowTitle(doc->jobTitle);
-    const Document& laidOut = *doc;
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [&laidOut](QPrinter* p) { PaintDocument(laidOut, *p); });
-    preview.resize(900, 1000);
+    ReportPreview preview(*doc, this);
     preview.exec();
 }
 

@@ -11,6 +11,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QLabel>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -238,18 +239,27 @@ TEST_F(ReportWriterTest, TheReportIsLaidOutAndPreviewed) {
     // Without a preview hook the print preview opens over the layout.
     open();
     std::unique_ptr<OnNextModal> preview;
-    QString previewed;
+    QString previewed, pages;
+    const QString pdf = dir.file(S("saved.pdf"));
     OnNextModal chooser([&](QWidget* w) {
         preview = std::make_unique<OnNextModal>(
             [&](QWidget* p) {
                 previewed = p->objectName();
-                p->close();
+                pages = child<QLabel>(p, S("PageLabel"))->text();
+                child<QPushButton>(p, S("ZoomIn"))->click();
+                desk.prompts.answer(std::optional<QString>(pdf));
+                child<QPushButton>(p, S("PdfButton"))->click();
+                child<QPushButton>(p, S("CloseButton"))->click();
             },
             w);
         child<QPushButton>(w, S("OKBtn"))->click();
     });
     find<QPushButton>("Button1")->click();
     EXPECT_EQ(previewed, S("Preview"));
+    EXPECT_EQ(pages, S("Page 1 of 1"));
+    const auto saved = test::runProcess(S("pdftotext"), {pdf, S("-")});
+    EXPECT_EQ(saved.exitCode, 0) << saved.err.toStdString();
+    EXPECT_TRUE(saved.out.contains(S("Albums printed:"))) << saved.out.toStdString();
 }
 
 }  // namespace
