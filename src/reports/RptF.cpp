@@ -202,7 +202,10 @@ SelectionRequest TRpt::request() const {
 
 bool TRpt::prepare() {
     if (!selection_) selection_ = std::make_unique<Selection>(dm_);
-    auto ok = selection_->prepare(request(), &albumsHistory_, &tracksHistory_, [this](const QString& t) { setStatus(t); });
+    auto ok = selection_->prepare(request(), &albumsHistory_, &tracksHistory_, [this](const QString& t) {
+        setStatus(t);
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
     // The histories' new tops show in the lists at once.
     for (auto [combo, history] : {std::pair{ComboBox1, &albumsHistory_}, std::pair{ComboBox2, &tracksHistory_}}) {
         const QString text = combo->currentText();

@@ -116,8 +116,7 @@ Result<bool> Selection::prepare(const SelectionRequest& request, FilterHistory* 
     if (tracksHistory && !tracksFilter.isEmpty()) tracksHistory->add(request.tracksFilter);
 
     if (!tracksFilter.isEmpty()) {
-        if (status) status(QStringLiteral("Finding the albums of the tracks that pass the filter ..."));
-        ALB_ASSIGN_OR_RETURN(const bool any, copyAlbumsWithPassingTracks());
+        ALB_ASSIGN_OR_RETURN(const bool any, copyAlbumsWithPassingTracks(status));
         if (!albumsFilter.isEmpty()) {
             ALB_TRY(f.setFilter(albumsFilter));
             f.setFiltered(true);
@@ -152,7 +151,7 @@ Result<bool> Selection::prepare(const SelectionRequest& request, FilterHistory* 
     return !f.isEmpty();
 }
 
-Result<bool> Selection::copyAlbumsWithPassingTracks() {
+Result<bool> Selection::copyAlbumsWithPassingTracks(const std::function<void(const QString&)>& status) {
     Cursor& f = dm_.tblFilter;
     Cursor& cd = dm_.tblCD;
     const QString temp = tempTablePath();
@@ -173,8 +172,14 @@ Result<bool> Selection::copyAlbumsWithPassingTracks() {
     if (!notes_.isOpen()) ALB_TRY(notes_.open());
     const int idField = cd.fieldIndex(QStringLiteral("ID"));
     QSet<QString> copied;
+    qint64 walked = 0;
+    const auto tell = [&] {
+        if (status)
+            status(QStringLiteral("Preparing your report ... %1 tracks passed the filter, %2 albums").arg(walked).arg(copied.size()));
+    };
     ALB_TRY(cd.first());
     while (!cd.isEmpty()) {
+        if (++walked % 2048 == 0) tell();
         const QString id = cd.text(idField);
         if (!copied.contains(id)) {
             copied.insert(id);
@@ -192,6 +197,7 @@ Result<bool> Selection::copyAlbumsWithPassingTracks() {
         ALB_TRY(cd.next());
         if (cd.eof()) break;
     }
+    tell();
     ALB_TRY(f.flush());
     return !copied.isEmpty();
 }

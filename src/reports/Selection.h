@@ -68,7 +68,7 @@ public:
 private:
     store::Result<bool> check(store::Cursor& c, const QString& expression);
     store::Status reset();
-    store::Result<bool> copyAlbumsWithPassingTracks();
+    store::Result<bool> copyAlbumsWithPassingTracks(const std::function<void(const QString&)>& status);
     QString ixIndexPath() const;
     QString tempTablePath() const;
 
