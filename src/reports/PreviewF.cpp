@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace albumora::reports {
@@ -107,6 +108,16 @@ void ReportPreview::setZoom(double zoom) {
     w->resizeToPages();
     area_->verticalScrollBar()->setValue((page - 1) * (w->pageHeight() + kGap));
     updatePageLabel();
+}
+
+void ReportPreview::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (fitted_) return;
+    fitted_ = true;
+    // The first look shows the whole width of a page.
+    const double pageWidth = doc_.setup.size.width() * logicalDpiX() / 72.0 + 2 * kGap;
+    const double room = area_->viewport()->width();
+    if (pageWidth > room) setZoom(room / pageWidth);
 }
 
 int ReportPreview::currentPage() const {

@@ -24,8 +24,12 @@ public:
     // The page at the top of the view, counted from 1.
     int currentPage() const;
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
     void updatePageLabel();
+    bool fitted_ = false;
     const Document& doc_;
     double zoom_ = 1.0;
     QScrollArea* area_ = nullptr;

@@ -109,6 +109,29 @@ TEST_F(Screenshots, MainImportAndOptionsWindows) {
     });
     test::child<QPushButton>(form.get(), QStringLiteral("AddOtherButton"))->click();
     EXPECT_TRUE(import.fired());
+
+    // The report writer, its field chooser and the preview of the album report.
+    std::unique_ptr<OnNextModal> chooser, preview;
+    OnNextModal writer([&](QWidget* w) {
+        save(w, QStringLiteral("report-writer"));
+        chooser = std::make_unique<OnNextModal>(
+            [&](QWidget* c) {
+                save(c, QStringLiteral("field-chooser"));
+                preview = std::make_unique<OnNextModal>(
+                    [&](QWidget* p) {
+                        save(p, QStringLiteral("report-preview"));
+                        test::child<QPushButton>(p, QStringLiteral("CloseButton"))->click();
+                    },
+                    c);
+                test::child<QPushButton>(c, QStringLiteral("OKBtn"))->click();
+            },
+            w);
+        test::child<QPushButton>(w, QStringLiteral("Button1"))->click();
+        test::child<QPushButton>(w, QStringLiteral("BitBtn2"))->click();
+    });
+    test::child<QToolButton>(form.get(), QStringLiteral("RWspeed"))->click();
+    EXPECT_TRUE(writer.fired());
+    ASSERT_TRUE(preview);
 }
 
 }  // namespace
