@@ -49,6 +49,17 @@ Status openShared(Cursor& c, const QString& order) {
     return c.open(store::OpenMode::Shared);
 }
 
+// Steps that each run whatever the ones before them did: the first failure is the one told.
+void keepFirst(Status& first, const Status& next) {
+    if (first && !next) first = next;
+}
+
+// Work after a write has landed never undoes it; what fails there is shown instead.
+void tell(const Status& st) {
+    if (!st)
+        if (auto* prompts = platform::desktop().prompts) prompts->error(st.text());
+}
+
 }  // namespace
 
 AlbumEditor::AlbumEditor(store::TDM& dm, settings::RunSettings& settings, settings::SettingsFile& file, QStringList& genreList,
@@ -179,7 +190,8 @@ store::Result<bool> AlbumEditor::Save() {
             if (!armed) return;
             tx.abort();
             for (Cursor* c : {&e.dm_.tblAlbums, &e.dm_.tblCD, &e.dm_.tblArtists}) c->cancel();
-            if (!before.valid() || !e.dm_.tblAlbums.gotoBookmark(before)) e.dm_.tblAlbums.first();
+            // Best effort: the failure that armed this is the one returned.
+            if (!before.valid() || !e.dm_.tblAlbums.gotoBookmark(before)) (void)e.dm_.tblAlbums.first();
         }
     } undo{*this, tx, before};
     QString id;
@@ -251,8 +263,9 @@ store::Result<bool> AlbumEditor::Save() {
     // Housekeeping once the album is stored: the tracks view is built again from the tables
     // next time it opens, and the artist rows the save replaced are packed away.
     dm_.tblTView.close();
-    store::removeFile(dm_.tablePath(QStringLiteral("TVIEW.DBF")));
-    if (artistsDeleted) packIfFree(dm_.tblArtists, QStringLiteral("ID"));
+    Status after = store::removeFile(dm_.tablePath(QStringLiteral("TVIEW.DBF")));
+    if (artistsDeleted) keepFirst(after, packIfFree(dm_.tblArtists, QStringLiteral("ID")));
+    tell(after);
 
     if (!genres_.contains(genre)) {
         genres_ << genre;
@@ -313,10 +326,12 @@ Status AlbumEditor::packTable(Cursor& cursor, const QString& order) {
 }
 
 // Deleted rows are hidden from every reader already; packing them away needs the table to
-// itself. While another program has it open the rows wait for the next pack.
-void AlbumEditor::packIfFree(Cursor& cursor, const QString& order) {
+// itself. While another program has it open the rows wait for the next pack. The error is that
+// of a cursor that did not open again.
+Status AlbumEditor::packIfFree(Cursor& cursor, const QString& order) {
     Status st = packTable(cursor, order);
-    if (!st && !cursor.isOpen()) openShared(cursor, order);
+    if (!st && !cursor.isOpen()) return openShared(cursor, order);
+    return {};
 }
 
 Status AlbumEditor::saveArtists(const QString& id, bool& deleted) {
@@ -358,7 +373,7 @@ void AlbumEditor::writeClipsFolder() {
 
 void AlbumEditor::AfterClose() {
     pending_.runningSeconds = 0;
-    if (!dm_.tblTracks.isOpen()) openShared(dm_.tblTracks, QStringLiteral("Tracks"));
+    Status st = dm_.tblTracks.isOpen() ? Status() : openShared(dm_.tblTracks, QStringLiteral("Tracks"));
     if (frozen_) {
         dm_.tblAlbums.enableControls();
         dm_.tblTracks.enableControls();
@@ -366,10 +381,11 @@ void AlbumEditor::AfterClose() {
         frozen_ = false;
     }
     const QString id = dm_.tblAlbums.text(QStringLiteral("ID"));
-    if (dm_.tblCD.isOpen() && !dm_.tblCD.order().isEmpty()) dm_.tblCD.findPartial(id);
-    if (dm_.tblPlayList.isOpen() && !dm_.tblPlayList.order().isEmpty()) dm_.tblPlayList.findPartial(id);
+    if (dm_.tblCD.isOpen() && !dm_.tblCD.order().isEmpty()) keepFirst(st, dm_.tblCD.findPartial(id).status());
+    if (dm_.tblPlayList.isOpen() && !dm_.tblPlayList.order().isEmpty()) keepFirst(st, dm_.tblPlayList.findPartial(id).status());
     dm_.tblTracks.refresh();
     dm_.tblAlbums.refresh();
+    tell(st);
 }
 
 store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(const QString&)>& status) {
@@ -431,7 +447,7 @@ store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(con
     if (!st) {
         tx.abort();
         for (Cursor* c : {&dm_.tblTracks, &dm_.tblPlayList, &dm_.tblArtists, &a}) releaseAlbum(*c);
-        if (!a.gotoBookmark(current)) a.first();
+        if (!a.gotoBookmark(current)) (void)a.first();  // best effort: st is what is returned
         return st;
     }
 
@@ -439,26 +455,30 @@ store::Result<bool> AlbumEditor::DeleteCurrentAlbum(const std::function<void(con
     // each is packed that no other program holds open at the moment.
     dm_.tblCD.close();
     dm_.tblFilter.close();
-    packIfFree(dm_.tblTracks, QStringLiteral("Tracks"));
-    packIfFree(dm_.tblPlayList, QStringLiteral("Playlist"));
-    packIfFree(dm_.tblArtists, QStringLiteral("ID"));
+    Status after = packIfFree(dm_.tblTracks, QStringLiteral("Tracks"));
+    keepFirst(after, packIfFree(dm_.tblPlayList, QStringLiteral("Playlist")));
+    keepFirst(after, packIfFree(dm_.tblArtists, QStringLiteral("ID")));
     if (tviewIndexed) {
-        packIfFree(tv, QStringLiteral("Track"));
+        keepFirst(after, packIfFree(tv, QStringLiteral("Track")));
         tv.close();
     } else {
         tv.close();
-        store::removeFile(tviewPath);
+        keepFirst(after, store::removeFile(tviewPath));
     }
     a.close();
     {
         auto table = store::Table::open(a.tablePath(), store::OpenMode::Exclusive);
-        if (table) (*table)->pack();
+        // As in packIfFree(): a pack that cannot run now leaves the hidden rows to the next one.
+        if (table) (void)(*table)->pack();
     }
     // The delete has landed; a failure from here on (the disk just filled) must not report it
-    // as failed. The cursors open again when they can.
-    a.setOrder(albumOrder);
-    if (a.open()) dm_.tblTracks.first();
-    openShared(dm_.tblCD, QStringLiteral("Tracks"));
+    // as failed, only be shown. The cursors open again when they can.
+    keepFirst(after, a.setOrder(albumOrder));
+    const Status reopened = a.open();
+    keepFirst(after, reopened);
+    if (reopened) keepFirst(after, dm_.tblTracks.first());
+    keepFirst(after, openShared(dm_.tblCD, QStringLiteral("Tracks")));
+    tell(after);
     return true;
 }
 

@@ -56,7 +56,7 @@ public:
 private:
     store::Status saveTracks(const QString& id);
     store::Status saveArtists(const QString& id, bool& deleted);
-    void packIfFree(store::Cursor& cursor, const QString& order);
+    store::Status packIfFree(store::Cursor& cursor, const QString& order);
     store::Status packTable(store::Cursor& cursor, const QString& order);
 
     store::TDM& dm_;

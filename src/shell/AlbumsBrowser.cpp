@@ -15,6 +15,13 @@ namespace albumora::shell {
 using store::Cursor;
 using store::Status;
 
+namespace {
+void showError(const Status& st) {
+    if (!st)
+        if (auto* prompts = platform::desktop().prompts) prompts->error(st.text());
+}
+}  // namespace
+
 Status ColumnSort::click(Cursor& cursor, const QString& field, QString& indicator) {
     if (indicator.compare(field, Qt::CaseInsensitive) == 0) {
         // Jump to the next group: the first row whose value differs exactly, or the last row.
@@ -49,7 +56,7 @@ Status AlbumsBrowser::columnTitleClick(const QString& field) {
 }
 
 void AlbumsBrowser::naturalOrder() {
-    dm_.tblAlbums.setOrder(QString());
+    showError(dm_.tblAlbums.setOrder(QString()));
     naturalEnabled_ = false;
     indicator_.clear();
     emit orderChanged();
@@ -97,7 +104,7 @@ void AlbumsBrowser::filterSet() {
 
 void AlbumsBrowser::cancelFilter() {
     dm_.tblAlbums.setFiltered(false);
-    dm_.tblAlbums.first();
+    showError(dm_.tblAlbums.first());
     filterOn_ = false;
     emit filterChanged(false);
     refreshAlbumStatus();
@@ -201,7 +208,7 @@ void AlbumsBrowser::quickSearch(SearchField field, const QString& text, const Sh
             dm_.tblTracks.enableControls();
             dm_.tblPlayList.enableControls();
             dm_.tblTracks.refresh();
-            if (dm_.tblPlayList.isOpen()) dm_.tblPlayList.findNearest(dm_.tblAlbums.text(QStringLiteral("ID")));
+            if (dm_.tblPlayList.isOpen()) showError(dm_.tblPlayList.findNearest(dm_.tblAlbums.text(QStringLiteral("ID"))));
             break;
         }
     }
@@ -214,10 +221,13 @@ void AlbumsBrowser::goToAlbum(const QString& id) {
     Cursor& a = dm_.tblAlbums;
     const QString order = a.order();
     a.disableControls();
-    if (a.setOrder(QStringLiteral("id"))) a.findKey({id});
-    a.setOrder(order);
+    Status st = a.setOrder(QStringLiteral("id"));
+    if (st) st = a.findKey({id}).status();
+    const Status back = a.setOrder(order);
+    if (st) st = back;
     a.enableControls();
     a.refresh();
+    showError(st);
     emit refreshGrids();
 }
 

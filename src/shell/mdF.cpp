@@ -195,7 +195,10 @@ void TForm1::buildWidgets() {
             [this](const QModelIndex& now) {
                 if (!now.isValid()) return;
                 const std::uint32_t recno = albumsModel_->recnoAt(now.row());
-                if (recno && recno != dm_.tblAlbums.recNo()) dm_.tblAlbums.gotoBookmark({recno});
+                if (!recno || recno == dm_.tblAlbums.recNo()) return;
+                // Moving through the grid asks nothing of the user: a row it cannot go to is told
+                // in the status bar, as rows the grid cannot list are.
+                if (const store::Status st = dm_.tblAlbums.gotoBookmark({recno}); !st) setStatus(st.text());
             });
     // The grid lists nothing when its rows cannot be read; the status bar says why.
     connect(albumsModel_, &views::CursorModel::loadFailed, this, &TForm1::setStatus);
@@ -483,8 +486,12 @@ void TForm1::OpenCollection() {
             auto f = a.findKey({disc_.currentDiscId ? disc_.currentDiscId() : QString()});
             found = f && *f;
         }
-        a.setOrder(QStringLiteral("Artist"));
-        if (!found) a.first();
+        st = a.setOrder(QStringLiteral("Artist"));
+        if (!found) {
+            const store::Status first = a.first();
+            if (st) st = first;
+        }
+        if (!st && prompts) prompts->error(st.text());
     }
     browser_->startOrder();
     albumsModel_->reload();

@@ -435,10 +435,10 @@ Status Cursor::openIndexFile(const QString& path) {
     return setOrder(path);
 }
 
-void Cursor::closeIndexFile(const QString& path) {
-    if (!table_) return;
+Status Cursor::closeIndexFile(const QString& path) {
+    if (!table_) return {};
     if (order_ == path) order_.clear();
-    table_->closeIndexFile(path);
+    return table_->closeIndexFile(path);
 }
 
 Status Cursor::validate(const QString& expression) const {
@@ -1056,7 +1056,9 @@ void Cursor::followMaster() {
     detailNone_ = false;
     scope_ = Scope{value, value};
     touchView();
-    first();
+    // A signal has nobody to take a failure: the detail's views read the new album's rows
+    // themselves and show what stops them.
+    (void)first();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1245,7 +1247,8 @@ void Cursor::notify() {
 }
 
 void Cursor::refresh() {
-    catchUp();
+    // Every move and search catches up first and returns what stops it; this only redraws.
+    (void)catchUp();
     if (table_ && recno_) {
         std::string fresh;
         if (table_->readRecord(recno_, fresh)) {

@@ -80,7 +80,7 @@ public:
     Status createTag(const QString& name, const QString& keyExpr);
     Status createIndexFile(const QString& path, const QString& keyExpr);  // and order by it
     Status openIndexFile(const QString& path);                            // and order by it
-    void closeIndexFile(const QString& path);
+    Status closeIndexFile(const QString& path);
 
     // Navigation.
     Status first();

@@ -344,7 +344,7 @@ Status writeFileAtomically(const QString& path, const std::string& bytes, bool s
         if (st && sync) st = f.sync();
         if (!st) {
             f.close();
-            removeFile(tmp);
+            (void)removeFile(tmp);  // st is the failure to return; the temporary is only clutter
             return st;
         }
     }
@@ -353,7 +353,7 @@ Status writeFileAtomically(const QString& path, const std::string& bytes, bool s
     Status st = err == 0 && ::rename(a.constData(), b.constData()) == 0
                     ? (sync ? syncFolderOf(path) : Status())
                     : ioError(QStringLiteral("Cannot rename %1 to").arg(tmp), path, err ? err : errno);
-    if (!st) removeFile(tmp);
+    if (!st) (void)removeFile(tmp);  // as above
     return st;
 }
 

@@ -921,12 +921,12 @@ Status IndexFile::createSingle(const QString& path, const std::string& keyExpr, 
         }
         if (st) st = x->sync();
         if (!st) {
-            removeFile(tmp);
+            (void)removeFile(tmp);  // st is the failure to return; the temporary is only clutter
             return st;
         }
     }
     Status st = renameFile(tmp, path);
-    if (!st) removeFile(tmp);
+    if (!st) (void)removeFile(tmp);  // as above
     return st;
 }
 

@@ -205,7 +205,9 @@ std::shared_ptr<Folder> Folder::of(const QString& folderPath) {
     if (auto it = reg.find(path); it != reg.end())
         if (auto live = it->second.lock()) return live;
     std::shared_ptr<Folder> f(new Folder(path));
-    f->openLockFile();
+    // A lock file that cannot be opened leaves the folder uncoordinated: reads go on and lock()
+    // refuses writes saying why. One that cannot be read fails again in refresh().
+    (void)f->openLockFile();
     reg[path] = f;
     return f;
 }
@@ -287,7 +289,7 @@ Status Folder::lock(int waitMs) {
 
 void Folder::unlock() {
     if (!locked_) return;
-    lockFile_.lock(File::Lock::None);
+    (void)lockFile_.lock(File::Lock::None);  // unlocking an open descriptor has nothing to refuse
     locked_ = false;
 }
 
@@ -475,8 +477,10 @@ void Folder::abort() {
     for (Table* t : touched)
         for (File* f : t->journaledFiles()) f->dropOverlay();
     enlisted_.clear();
-    // Back to what the disk holds: headers, memo pointers, index pages.
-    for (Table* t : touched) t->reloadFromDisk();
+    // Back to what the disk holds: headers, memo pointers, index pages. Callers return the
+    // write's own outcome; a table that cannot be read back is told besides.
+    for (Table* t : touched)
+        if (const Status st = t->reloadFromDisk(); !st) Table::reportStatus(st.text());
     endWrite();
 }
 
@@ -525,7 +529,9 @@ Status Folder::commit() {
         st = journal.writeAt(0, bytes.data(), bytes.size());
         if (st) st = journal.truncate(std::int64_t(bytes.size()));
         if (st) st = journal.sync();
-        if (!st && journal.isOpen()) journal.truncate(0);
+        // st is the failure to return. A journal left whole is undone by the next writer, back
+        // to the bytes the tables still hold.
+        if (!st && journal.isOpen()) (void)journal.truncate(0);
     }
     if (!st) {
         abort();
@@ -545,8 +551,9 @@ Status Folder::commit() {
             for (const auto& f : j.files) ++slotCounts[size_t(slotOf(f.name))];
             undone = writeCounts(j.count + 1, slotCounts);
             if (undone) {
-                journal.truncate(0);
-                journal.sync();
+                // The count has passed the journal: left whole, it is stale and cleared later.
+                (void)journal.truncate(0);
+                (void)journal.sync();
             }
         }
         abort();
@@ -559,7 +566,8 @@ Status Folder::commit() {
     Status emptied = journal.truncate(0);
     if (emptied) emptied = journal.sync();
     if (!counted && !emptied) {
-        undo(path_, j);
+        // Should this fail too, the journal stays for the next program, which undoes it.
+        (void)undo(path_, j);
         abort();
         return counted;
     }
@@ -603,7 +611,7 @@ void Folder::removeLeftovers() {
         const long pid = parts[parts.size() - 2].toLong(&ok);
         if (!ok || pid <= 0 || pid == long(::getpid())) continue;
         if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
-        removeFile(dir.filePath(f));
+        (void)removeFile(dir.filePath(f));  // only clutter: the next rebuild tries again
     }
 }
 
@@ -643,7 +651,7 @@ void Transaction::abort() {
     if (!folder_) return;
     auto f = std::move(folder_);
     folder_.reset();
-    f->endExplicit(false);
+    (void)f->endExplicit(false);  // its error only says the write was abandoned, as asked
 }
 
 }  // namespace albumora::store

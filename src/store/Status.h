@@ -24,7 +24,7 @@ enum class ErrorKind {
     Unsupported,      // a valid file feature this engine does not handle
 };
 
-class Status {
+class [[nodiscard]] Status {
 public:
     Status() = default;
     Status(ErrorKind kind, QString message, QString file = {}, std::int64_t offset = -1)
@@ -57,7 +57,7 @@ private:
 
 // A value or the error that prevented it.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
 public:
     Result(T value) : v_(std::move(value)) {}
     Result(Status error) : v_(std::move(error)) {}

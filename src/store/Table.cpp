@@ -150,14 +150,17 @@ Result<std::vector<FieldDef>> parseFieldList(const QString& text) {
 // ---------------------------------------------------------------------------------------------
 
 Table::~Table() {
+    Status st;
     if (folder_) {
         // A change whose flush never came is committed as the table closes, as it always was
         // written by then; inside an explicit write the table is kept open until its end.
-        if (folder_->enlisted(this) && !folder_->explicitWrite()) folder_->commitImplicit();
+        if (folder_->enlisted(this) && !folder_->explicitWrite()) st = folder_->commitImplicit();
         folder_->detach(this);
     } else if (dbf_ && dbf_->writable() && dirty_) {
-        flush();
+        st = flush();
     }
+    // Nobody is left to return a change that did not land to; the user is told instead.
+    if (!st) reportStatus(st.text());
     registry().erase(path_);
 }
 
@@ -202,9 +205,10 @@ Status Table::openFiles() {
     // A pack that died before its journal left incomplete new files; with the table locked and
     // no journal, nobody is writing them.
     if (dbf_->writable() && !fileExists(journalPath(path_))) {
-        removeFile(packTemp(path_));
-        removeFile(packTemp(memoPathFor(path_)));
-        removeFile(packTemp(indexPathFor(path_)));
+        // Leftovers only take room; one that cannot go now is tried again at the next open.
+        (void)removeFile(packTemp(path_));
+        (void)removeFile(packTemp(memoPathFor(path_)));
+        (void)removeFile(packTemp(indexPathFor(path_)));
     }
     if (dbf_->hasMemoFields()) {
         const QString mp = memoPathFor(path_);
@@ -638,7 +642,10 @@ struct ExclusiveWhile {
         if (mode == OpenMode::Shared) status = dbf.lock(File::Lock::Exclusive);
     }
     ~ExclusiveWhile() {
-        if (mode == OpenMode::Shared) dbf.lock(File::Lock::Shared);
+        if (mode != OpenMode::Shared) return;
+        // flock() lets go of the old lock before it takes the new one: another program may slip
+        // in between and leave the table unlocked, which a destructor can only tell.
+        if (Status st = dbf.lock(File::Lock::Shared); !st) Table::reportStatus(st.text());
     }
 };
 }  // namespace
@@ -687,8 +694,9 @@ Status Table::createTag(const QString& tagName, const QString& keyExpr, const QS
         st = renameFile(tmp, ip);
     }
     if (!st) {
-        removeFile(tmp);
-        loadTags();
+        // st is the failure to return; loadTags() keeps its own trouble in indexProblem_.
+        (void)removeFile(tmp);
+        (void)loadTags();
         return st;
     }
     indexProblem_ = Status();
@@ -737,8 +745,9 @@ Status Table::createTags(const std::vector<std::pair<QString, QString>>& defs) {
             st = renameFile(tmp, ip);
         }
         if (!st) {
-            removeFile(tmp);
-            loadTags();
+            // st is the failure to return; loadTags() keeps its own trouble in indexProblem_.
+            (void)removeFile(tmp);
+            (void)loadTags();
             return st;
         }
         indexProblem_ = Status();
@@ -766,8 +775,9 @@ Status Table::createTags(const std::vector<std::pair<QString, QString>>& defs) {
         st = renameFile(tmp, ip);
     }
     if (!st) {
-        removeFile(tmp);
-        loadTags();
+        // st is the failure to return; loadTags() keeps its own trouble in indexProblem_.
+        (void)removeFile(tmp);
+        (void)loadTags();
         return st;
     }
     indexProblem_ = Status();
@@ -797,8 +807,9 @@ Status Table::dropTag(const QString& tagName) {
         st = renameFile(tmp, ip);
     }
     if (!st) {
-        removeFile(tmp);
-        loadTags();
+        // st is the failure to return; loadTags() keeps its own trouble in indexProblem_.
+        (void)removeFile(tmp);
+        (void)loadTags();
         return st;
     }
     return reopenAfterReplace();
@@ -820,8 +831,9 @@ Status Table::recreateIndex(const std::vector<std::pair<QString, QString>>& defs
         st = renameFile(tmp, ip);
     }
     if (!st) {
-        removeFile(tmp);
-        loadTags();
+        // st is the failure to return; loadTags() keeps its own trouble in indexProblem_.
+        (void)removeFile(tmp);
+        (void)loadTags();
         return st;
     }
     return reopenAfterReplace();
@@ -853,8 +865,9 @@ Status Table::reindex() {
         st = renameFile(tmp, ip);
     }
     if (!st) {
-        removeFile(tmp);
-        loadTags();
+        // st is the failure to return; loadTags() keeps its own trouble in indexProblem_.
+        (void)removeFile(tmp);
+        (void)loadTags();
         return st;
     }
     indexProblem_ = Status();
@@ -1040,8 +1053,10 @@ Status Table::pack() {
         if (st && moveMemos) st = writeNextFree(*memo_, copyBase + liveBlocks);
     }
     if (!st) {
-        removeFile(dbfTmp);
-        if (memo_) memo_->reload();
+        // st is the failure to return; openFiles() clears pack leftovers next time.
+        (void)removeFile(dbfTmp);
+        // Best effort too: a memo file that cannot be read now fails again at its next read.
+        if (memo_) (void)memo_->reload();
         return st;
     }
 
@@ -1070,8 +1085,9 @@ Status Table::pack() {
         packed.dbf_.reset();
     }
     if (!st) {
-        removeFile(dbfTmp);
-        removeFile(cdxTmp);
+        // st is the failure to return; openFiles() clears pack leftovers next time.
+        (void)removeFile(dbfTmp);
+        (void)removeFile(cdxTmp);
         return st;
     }
 
@@ -1089,9 +1105,11 @@ Status Table::pack() {
     if (st) st = jf.sync();
     if (st) st = renameFile(jtmp, jp);
     if (!st) {
-        removeFile(jtmp);
-        removeFile(dbfTmp);
-        removeFile(cdxTmp);
+        // st is the failure to return; what stays behind is cleared by the next open (the pack
+        // files) or by a later rebuild once this process is gone (the journal's temporary).
+        (void)removeFile(jtmp);
+        (void)removeFile(dbfTmp);
+        (void)removeFile(cdxTmp);
         return st;
     }
     closeFiles();
@@ -1175,7 +1193,8 @@ Status Table::compactMemosToFront(std::uint32_t from, std::uint32_t to, std::uin
         if (st) st = reopened;
         ++changeStamp_;
     }
-    if (!st) removeFile(dbfTmp);
+    // st is the failure to return; openFiles() clears pack leftovers next time.
+    if (!st) (void)removeFile(dbfTmp);
     return st;
 }
 
@@ -1239,7 +1258,7 @@ Status Table::repairIndex(const Status& damage) {
 Status Table::createIndexFile(const QString& idxPath, const QString& keyExpr) {
     ALB_ASSIGN_OR_RETURN(Expression key, compile(keyExpr));
     ALB_TRY(checkKeyExpression(key, keyExpr, idxPath));
-    closeIndexFile(idxPath);
+    ALB_TRY(closeIndexFile(idxPath));
     std::vector<KeyJob> jobs{{&key, nullptr, {}}};
     jobs[0].keys.keyLength = key.keyLength();
     ALB_TRY(collectKeys(*dbf_, memoReader(), jobs));
@@ -1280,8 +1299,9 @@ Result<const Table::Tag*> Table::openIndexFile(const QString& idxPath) {
     return singles_.back().tag.get();
 }
 
-void Table::closeIndexFile(const QString& idxPath) {
-    if (folder_ && folder_->enlisted(this) && !folder_->explicitWrite()) flush();
+Status Table::closeIndexFile(const QString& idxPath) {
+    Status st;
+    if (folder_ && folder_->enlisted(this) && !folder_->explicitWrite()) st = flush();
     for (auto it = singles_.begin(); it != singles_.end();) {
         if (it->path != idxPath) {
             ++it;
@@ -1293,6 +1313,7 @@ void Table::closeIndexFile(const QString& idxPath) {
     }
     ++changeStamp_;
     tagsStamp_ = nextTagsStamp();
+    return st;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -130,7 +130,8 @@ public:
     // A separate single-order index file, kept current while it is open.
     Status createIndexFile(const QString& path, const QString& keyExpr);
     Result<const Tag*> openIndexFile(const QString& path);
-    void closeIndexFile(const QString& path);
+    // Closed in any case; the error is that of the pending write it had to land first.
+    Status closeIndexFile(const QString& path);
 
     // Copies: an empty table of the same structure, or one holding the given rows.
     Status copyStructure(const QString& destPath) const;

@@ -30,7 +30,7 @@ bool AlbumFilter::apply(const QString& text) {
     }
     if (prompts) prompts->error(st && count ? QStringLiteral("Sorry, no records pass filter: \r") + text : (st ? count.error() : st).text());
     albums_.setFiltered(false);
-    albums_.first();
+    (void)albums_.first();  // best effort back to the top: the refusal above is what is told
     return false;
 }
 

@@ -58,7 +58,11 @@ ResultWindow::ResultWindow(const QString& objectName, store::Cursor& cursor, QLi
 void ResultWindow::showLoadError() {
     if (model_->loadError().isOk()) return;
     // The rows could not be listed: an empty grid alone would read as "nothing found".
-    error_->setText(model_->loadError().text());
+    showError(model_->loadError());
+}
+
+void ResultWindow::showError(const store::Status& st) {
+    error_->setText(st.text());
     error_->setVisible(true);
 }
 
@@ -71,18 +75,27 @@ void ResultWindow::Button1Click() {
     accept();
 }
 
+namespace {
+// The looked-up album columns resolve through the search cursor's ID order.
+store::Status resolveAlbumsThrough(store::Cursor& filter) {
+    const store::Status opened = filter.isOpen() ? store::Status() : filter.open();
+    const store::Status ordered = filter.setOrder(QStringLiteral("ID"));
+    return opened ? ordered : opened;
+}
+}  // namespace
+
 TArtSet::TArtSet(store::Cursor& artists, store::Cursor& filter, GoToAlbum goToAlbum, QWidget* parent)
+    : TArtSet(artists, resolveAlbumsThrough(filter), std::move(goToAlbum), parent) {}
+
+TArtSet::TArtSet(store::Cursor& artists, const store::Status& lookups, GoToAlbum goToAlbum, QWidget* parent)
     : ResultWindow(QStringLiteral("ArtSet"), artists,
-                   [&filter]() {
-                       // The looked-up album columns resolve through the search cursor's ID order.
-                       if (!filter.isOpen()) filter.open();
-                       filter.setOrder(QStringLiteral("ID"));
-                       return QList<CursorModel::Column>{{QStringLiteral("NR"), QStringLiteral("#")},
-                                                         {QStringLiteral("ARTIST"), QStringLiteral("Artist")},
-                                                         {QStringLiteral("Album"), QStringLiteral("Album")},
-                                                         {QStringLiteral("Label"), QStringLiteral("Label")}};
-                   }(),
+                   {{QStringLiteral("NR"), QStringLiteral("#")},
+                    {QStringLiteral("ARTIST"), QStringLiteral("Artist")},
+                    {QStringLiteral("Album"), QStringLiteral("Album")},
+                    {QStringLiteral("Label"), QStringLiteral("Label")}},
                    QStringLiteral("Go to Album on selected row"), std::move(goToAlbum), parent) {
+    // Empty album columns alone would read as albums without names; the rows' own error wins.
+    if (!lookups && model()->loadError().isOk()) showError(lookups);
     note_->setText(QStringLiteral(" A number in the # column means this artist has that track on a multi-artist CD"));
     note_->setObjectName(QStringLiteral("Label1"));
     note_->setVisible(true);

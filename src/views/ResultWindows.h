@@ -29,6 +29,7 @@ public:
 
 protected:
     void showLoadError();
+    void showError(const store::Status& st);
 
     QLabel* note_ = nullptr;
 
@@ -46,6 +47,9 @@ class TArtSet : public ResultWindow {
     Q_OBJECT
 public:
     TArtSet(store::Cursor& artists, store::Cursor& filter, GoToAlbum goToAlbum, QWidget* parent = nullptr);
+
+private:
+    TArtSet(store::Cursor& artists, const store::Status& lookups, GoToAlbum goToAlbum, QWidget* parent);
 };
 
 class TAlbumSet : public ResultWindow {

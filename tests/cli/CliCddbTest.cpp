@@ -58,11 +58,13 @@ protected:
         c.setTablePath(data.file(QStringLiteral("ALBUMS.DBF")));
         EXPECT_TRUE(c.open().isOk());
         QStringList out;
-        for (c.first(); !c.isEmpty() && !c.eof(); c.next()) {
+        albumora::store::Status st;
+        for (st = c.first(); st && !c.isEmpty() && !c.eof(); st = c.next()) {
             QStringList values;
             for (const QString& f : fields.split(QLatin1Char(','))) values << c.text(f).trimmed();
             out << values.join(QLatin1Char('|'));
         }
+        EXPECT_TRUE(st.isOk()) << st.text().toStdString();
         return out;
     }
     int trackRows() const {

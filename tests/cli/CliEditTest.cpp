@@ -34,18 +34,22 @@ protected:
                      const QString& filter = {}) const {
         Cursor c;
         c.setTablePath(dir.file(table));
-        if (!order.isEmpty()) c.setOrder(order);
+        if (!order.isEmpty()) {
+            EXPECT_TRUE(c.setOrder(order).isOk()) << order.toStdString();
+        }
         EXPECT_TRUE(c.open().isOk()) << table.toStdString();
         if (!filter.isEmpty()) {
             c.setFiltered(true);
             EXPECT_TRUE(c.setFilter(filter).isOk());
         }
         QStringList out;
-        for (c.first(); !c.isEmpty() && !c.eof(); c.next()) {
+        albumora::store::Status st;
+        for (st = c.first(); st && !c.isEmpty() && !c.eof(); st = c.next()) {
             QStringList values;
             for (const QString& f : fields) values << c.text(f).trimmed();
             out << values.join(QLatin1Char('|'));
         }
+        EXPECT_TRUE(st.isOk()) << table.toStdString() << ": " << st.text().toStdString();
         return out;
     }
     int count(const QString& table) const { return int(rows(table, {}, {QStringLiteral("ID")}).size()); }

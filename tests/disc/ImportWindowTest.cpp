@@ -81,10 +81,10 @@ protected:
     void addAlbum(const QString& id, const QString& artist, const QString& title) {
         store::Cursor& c = dm->tblAlbums;
         ASSERT_TRUE(c.append().isOk());
-        c.setText(QStringLiteral("ID"), id);
-        c.setText(QStringLiteral("Artist"), artist);
-        c.setText(QStringLiteral("Album"), title);
-        c.setText(QStringLiteral("Genre"), QStringLiteral("folk"));
+        ASSERT_TRUE(c.setText(QStringLiteral("ID"), id).isOk());
+        ASSERT_TRUE(c.setText(QStringLiteral("Artist"), artist).isOk());
+        ASSERT_TRUE(c.setText(QStringLiteral("Album"), title).isOk());
+        ASSERT_TRUE(c.setText(QStringLiteral("Genre"), QStringLiteral("folk")).isOk());
         ASSERT_TRUE(c.post().isOk());
     }
 

@@ -82,21 +82,23 @@ protected:
     QString albumField(const QString& field) {
         store::Cursor c;
         c.setTablePath(data.file(QStringLiteral("ALBUMS.DBF")));
-        c.setOrder(QStringLiteral("ID"));
+        EXPECT_TRUE(c.setOrder(QStringLiteral("ID")).isOk());
         EXPECT_TRUE(c.open().isOk());
         return *c.findKey({QStringLiteral("840e160b")}) ? c.text(field) : QStringLiteral("<no album>");
     }
     QStringList tracks() {
         store::Cursor c;
         c.setTablePath(data.file(QStringLiteral("TRACKS.DBF")));
-        c.setOrder(QStringLiteral("Tracks"));
+        EXPECT_TRUE(c.setOrder(QStringLiteral("Tracks")).isOk());
         EXPECT_TRUE(c.open().isOk());
         c.setFiltered(true);
-        c.setFilter(QStringLiteral("ID=\"840e160b\""));
+        EXPECT_TRUE(c.setFilter(QStringLiteral("ID=\"840e160b\"")).isOk());
         QStringList out;
-        for (c.first(); !c.isEmpty() && !c.eof(); c.next())
+        store::Status st;
+        for (st = c.first(); st && !c.isEmpty() && !c.eof(); st = c.next())
             out << c.text(QStringLiteral("NR")) + QLatin1Char('|') + c.text(QStringLiteral("Secs")) + QLatin1Char('|') +
                        c.text(QStringLiteral("TRACK")).trimmed();
+        EXPECT_TRUE(st.isOk()) << st.text().toStdString();
         return out;
     }
     void clickAddCd() { child<QPushButton>(form.get(), QStringLiteral("AddCDbutton"))->click(); }

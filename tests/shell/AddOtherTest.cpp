@@ -77,18 +77,20 @@ protected:
         std::vector<Track> out;
         store::Cursor c;
         c.setTablePath(dir.file(QStringLiteral("TRACKS.DBF")));
-        c.setOrder(QStringLiteral("Tracks"));
+        EXPECT_TRUE(c.setOrder(QStringLiteral("Tracks")).isOk());
         EXPECT_TRUE(c.open().isOk());
         c.setFiltered(true);
-        c.setFilter(QStringLiteral("ID=\"") + id + QLatin1Char('"'));
-        for (c.first(); !c.isEmpty() && !c.eof(); c.next())
+        EXPECT_TRUE(c.setFilter(QStringLiteral("ID=\"") + id + QLatin1Char('"')).isOk());
+        store::Status st;
+        for (st = c.first(); st && !c.isEmpty() && !c.eof(); st = c.next())
             out.push_back({c.text(QStringLiteral("NR")), c.text(QStringLiteral("TRACK")), c.text(QStringLiteral("Secs"))});
+        EXPECT_TRUE(st.isOk()) << st.text().toStdString();
         return out;
     }
     QString albumField(const QString& id, const QString& field) {
         store::Cursor c;
         c.setTablePath(dir.file(QStringLiteral("ALBUMS.DBF")));
-        c.setOrder(QStringLiteral("ID"));
+        EXPECT_TRUE(c.setOrder(QStringLiteral("ID")).isOk());
         EXPECT_TRUE(c.open().isOk());
         return *c.findKey({id}) ? c.text(field) : QStringLiteral("<no album>");
     }
@@ -188,7 +190,7 @@ TEST_F(AddOtherTest, ManualAndPlaylists) {
     artists.setTablePath(dir.file(QStringLiteral("ARTISTS.DBF")));
     ASSERT_TRUE(artists.open().isOk());
     artists.setFiltered(true);
-    artists.setFilter(QStringLiteral("ID=\"z0000003\""));
+    ASSERT_TRUE(artists.setFilter(QStringLiteral("ID=\"z0000003\"")).isOk());
     EXPECT_EQ(*artists.recordCount(), 2);
 }
 

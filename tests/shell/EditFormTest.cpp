@@ -4,6 +4,7 @@
 #include "Check.h"
 #include "DMcd.h"
 #include "FakeDesktop.h"
+#include "File.h"
 #include "MainWindowFixture.h"
 #include "Modal.h"
 #include "TestSupport.h"
@@ -18,6 +19,7 @@
 #include <QTableWidget>
 #include <QtTest/QTest>
 
+#include <cerrno>
 #include <map>
 
 using namespace albumora;
@@ -38,9 +40,11 @@ std::vector<Row> rows(const QString& folder, const QString& table, const QString
     c.setTablePath(QDir(folder).filePath(table));
     EXPECT_TRUE(c.open().isOk());
     std::vector<Row> out;
-    for (c.first(); !c.isEmpty() && !c.eof(); c.next())
+    store::Status st;
+    for (st = c.first(); st && !c.isEmpty() && !c.eof(); st = c.next())
         out.push_back({c.text(QStringLiteral("ID")), c.text(QStringLiteral("NR")), c.text(textField),
                        c.fieldIndex(QStringLiteral("Secs")) >= 0 ? c.text(QStringLiteral("Secs")) : QString()});
+    EXPECT_TRUE(st.isOk()) << table.toStdString() << ": " << st.text().toStdString();
     return out;
 }
 
@@ -265,8 +269,8 @@ TEST_F(EditFormTest, DeleteRemovesTheAlbumFromEveryTableAndPacks) {
     // A mark for a track of each.
     for (const char* id : {"z0000001", "z0000002"}) {
         ASSERT_TRUE(dm->tblPlayList.append().isOk());
-        dm->tblPlayList.setText(QStringLiteral("ID"), QString::fromLatin1(id));
-        dm->tblPlayList.setText(QStringLiteral("NR"), QStringLiteral("  1"));
+        ASSERT_TRUE(dm->tblPlayList.setText(QStringLiteral("ID"), QString::fromLatin1(id)).isOk());
+        ASSERT_TRUE(dm->tblPlayList.setText(QStringLiteral("NR"), QStringLiteral("  1")).isOk());
         ASSERT_TRUE(dm->tblPlayList.post().isOk());
     }
     ASSERT_TRUE(dm->FlushCollection().isOk());
@@ -293,6 +297,38 @@ TEST_F(EditFormTest, DeleteRemovesTheAlbumFromEveryTableAndPacks) {
     EXPECT_TRUE(store::CheckFolder(dir.path()).isEmpty());
     EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("ALBUM")), QStringLiteral("Keep"));
     EXPECT_EQ(*dm->tblTracks.recordCount(), 2);
+}
+
+// After the delete has landed nothing undoes it, but what fails then is still shown.
+TEST_F(EditFormTest, AFailureAfterTheDeleteLandedIsShownAndTheDeleteStands) {
+    for (const char* title : {"Keep", "Drop"}) {
+        PendingAlbum& p = newAlbum();
+        p.artist = QString::fromLatin1(title);
+        p.title = QString::fromLatin1(title);
+        p.genre = QStringLiteral("rock");
+        ASSERT_TRUE(save());
+    }
+    // A tracks view without its index is deleted with the album, and here it cannot be.
+    {
+        QFile tview(dir.file(QStringLiteral("TVIEW.DBF")));
+        ASSERT_TRUE(tview.open(QIODevice::WriteOnly));
+        tview.write("stale");
+    }
+    store::setFileFaultHook([](store::FileOp op, const QString& p) {
+        return op == store::FileOp::Remove && p.endsWith(QLatin1String("TVIEW.DBF")) ? EACCES : 0;
+    });
+    form->RefreshAlbumStatus();
+    form->GoToAlbum(QStringLiteral("z0000002"));
+    ASSERT_EQ(dm->tblAlbums.text(QStringLiteral("ALBUM")), QStringLiteral("Drop"));
+    desk.prompts.answer(true);
+    test::child<QPushButton>(form.get(), QStringLiteral("DelButton"))->click();
+    store::setFileFaultHook(nullptr);
+    const QStringList errors = desk.prompts.texts(QStringLiteral("error"));
+    ASSERT_EQ(errors.size(), 1) << errors.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(errors.first().startsWith(QStringLiteral("Cannot delete ")) && errors.first().contains(QStringLiteral("TVIEW.DBF")))
+        << errors.first().toStdString();
+    EXPECT_EQ(rows(dir.path(), QStringLiteral("ALBUMS.DBF"), QStringLiteral("ALBUM")), (std::vector<Row>{{"z0000001", "", "Keep", ""}}));
+    EXPECT_EQ(dm->tblAlbums.text(QStringLiteral("ALBUM")), QStringLiteral("Keep"));
 }
 
 // The desktop program and the command-line companion store albums into one folder at the same

@@ -54,27 +54,27 @@ void writeCollection(const QString& folder, const std::vector<Album>& albums) {
     for (const Album& a : albums) {
         store::Cursor& c = dm.tblAlbums;
         ASSERT_TRUE(c.append().isOk());
-        c.setText(QStringLiteral("ID"), QString::fromLatin1(a.id));
-        c.setText(QStringLiteral("Artist"), QString::fromUtf8(a.artist));
-        c.setText(QStringLiteral("Album"), QString::fromUtf8(a.album));
-        c.setText(QStringLiteral("Genre"), QString::fromLatin1(a.genre));
-        c.setText(QStringLiteral("YR"), QString::fromLatin1(a.yr));
-        c.setText(QStringLiteral("Label"), QString::fromUtf8(a.label));
-        c.setText(QStringLiteral("Notes"), QString::fromUtf8(a.notes));
+        ASSERT_TRUE(c.setText(QStringLiteral("ID"), QString::fromLatin1(a.id)).isOk());
+        ASSERT_TRUE(c.setText(QStringLiteral("Artist"), QString::fromUtf8(a.artist)).isOk());
+        ASSERT_TRUE(c.setText(QStringLiteral("Album"), QString::fromUtf8(a.album)).isOk());
+        ASSERT_TRUE(c.setText(QStringLiteral("Genre"), QString::fromLatin1(a.genre)).isOk());
+        ASSERT_TRUE(c.setText(QStringLiteral("YR"), QString::fromLatin1(a.yr)).isOk());
+        ASSERT_TRUE(c.setText(QStringLiteral("Label"), QString::fromUtf8(a.label)).isOk());
+        ASSERT_TRUE(c.setText(QStringLiteral("Notes"), QString::fromUtf8(a.notes)).isOk());
         ASSERT_TRUE(c.post().isOk());
         int nr = 0;
         for (const char* t : a.tracks) {
             ++nr;
             ASSERT_TRUE(dm.tblCD.append().isOk());
-            dm.tblCD.setText(QStringLiteral("ID"), QString::fromLatin1(a.id));
-            dm.tblCD.setText(QStringLiteral("NR"), store::TDM::PadNumber(nr, 3));
-            dm.tblCD.setText(QStringLiteral("Track"), QString::fromUtf8(t));
-            dm.tblCD.setText(QStringLiteral("Secs"), QStringLiteral("200"));
+            ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("ID"), QString::fromLatin1(a.id)).isOk());
+            ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("NR"), store::TDM::PadNumber(nr, 3)).isOk());
+            ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("Track"), QString::fromUtf8(t)).isOk());
+            ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("Secs"), QStringLiteral("200")).isOk());
             ASSERT_TRUE(dm.tblCD.post().isOk());
         }
         ASSERT_TRUE(dm.tblArtists.append().isOk());
-        dm.tblArtists.setText(QStringLiteral("ID"), QString::fromLatin1(a.id));
-        dm.tblArtists.setText(QStringLiteral("Artist"), QString::fromUtf8(a.artist));
+        ASSERT_TRUE(dm.tblArtists.setText(QStringLiteral("ID"), QString::fromLatin1(a.id)).isOk());
+        ASSERT_TRUE(dm.tblArtists.setText(QStringLiteral("Artist"), QString::fromUtf8(a.artist)).isOk());
         ASSERT_TRUE(dm.tblArtists.post().isOk());
     }
     ASSERT_TRUE(dm.FlushCollection().isOk());
@@ -401,9 +401,10 @@ TEST_F(MainWindowTest, ADamagedMemoAfterTheFirstMatchIsAnErrorNotAnEmptyResult) 
 TEST_F(MainWindowTest, AlbumFilterWindow) {
     writeCollection(dir.path(), kSample);
     start();
-    dm->tblAlbums.setOrder(QStringLiteral("ID"));
-    dm->tblAlbums.findKey({QStringLiteral("0a000001")});
-    dm->tblAlbums.setOrder(QStringLiteral("Artist"));
+    ASSERT_TRUE(dm->tblAlbums.setOrder(QStringLiteral("ID")).isOk());
+    const auto found = dm->tblAlbums.findKey({QStringLiteral("0a000001")});
+    ASSERT_TRUE(found.isOk() && *found);
+    ASSERT_TRUE(dm->tblAlbums.setOrder(QStringLiteral("Artist")).isOk());
     auto open = [&](const QString& text, bool ok) {
         QString preset;
         OnNextModal handler([&](QWidget* w) {
@@ -623,9 +624,9 @@ TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
         store::TDM w(dir.path());
         ASSERT_TRUE(w.OpenCollectionTables().isOk());
         ASSERT_TRUE(w.tblAlbums.append().isOk());
-        w.tblAlbums.setText(QStringLiteral("ID"), id);
-        w.tblAlbums.setText(QStringLiteral("Artist"), QStringLiteral("Zz Top"));
-        w.tblAlbums.setText(QStringLiteral("Album"), QStringLiteral("The Disc In The Drive"));
+        ASSERT_TRUE(w.tblAlbums.setText(QStringLiteral("ID"), id).isOk());
+        ASSERT_TRUE(w.tblAlbums.setText(QStringLiteral("Artist"), QStringLiteral("Zz Top")).isOk());
+        ASSERT_TRUE(w.tblAlbums.setText(QStringLiteral("Album"), QStringLiteral("The Disc In The Drive")).isOk());
         ASSERT_TRUE(w.tblAlbums.post().isOk());
         ASSERT_TRUE(w.FlushCollection().isOk());
     }

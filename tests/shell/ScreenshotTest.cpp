@@ -48,18 +48,18 @@ void addAlbums(const QString& folder) {
                                      {"0a000005", "Björk", "Homogenic", "electronic", "1997"}};
     for (const auto& a : albums) {
         ASSERT_TRUE(dm.tblAlbums.append().isOk());
-        dm.tblAlbums.setText(QStringLiteral("ID"), QString::fromUtf8(a[0]));
-        dm.tblAlbums.setText(QStringLiteral("Artist"), QString::fromUtf8(a[1]));
-        dm.tblAlbums.setText(QStringLiteral("Album"), QString::fromUtf8(a[2]));
-        dm.tblAlbums.setText(QStringLiteral("Genre"), QString::fromUtf8(a[3]));
-        dm.tblAlbums.setText(QStringLiteral("YR"), QString::fromUtf8(a[4]));
+        ASSERT_TRUE(dm.tblAlbums.setText(QStringLiteral("ID"), QString::fromUtf8(a[0])).isOk());
+        ASSERT_TRUE(dm.tblAlbums.setText(QStringLiteral("Artist"), QString::fromUtf8(a[1])).isOk());
+        ASSERT_TRUE(dm.tblAlbums.setText(QStringLiteral("Album"), QString::fromUtf8(a[2])).isOk());
+        ASSERT_TRUE(dm.tblAlbums.setText(QStringLiteral("Genre"), QString::fromUtf8(a[3])).isOk());
+        ASSERT_TRUE(dm.tblAlbums.setText(QStringLiteral("YR"), QString::fromUtf8(a[4])).isOk());
         ASSERT_TRUE(dm.tblAlbums.post().isOk());
         for (int t = 1; t <= 4; ++t) {
             ASSERT_TRUE(dm.tblCD.append().isOk());
-            dm.tblCD.setText(QStringLiteral("ID"), QString::fromUtf8(a[0]));
-            dm.tblCD.setText(QStringLiteral("NR"), store::TDM::PadNumber(t, 3));
-            dm.tblCD.setText(QStringLiteral("Track"), QStringLiteral("Track number %1").arg(t));
-            dm.tblCD.setText(QStringLiteral("Secs"), QString::number(180 + 17 * t));
+            ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("ID"), QString::fromUtf8(a[0])).isOk());
+            ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("NR"), store::TDM::PadNumber(t, 3)).isOk());
+            ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("Track"), QStringLiteral("Track number %1").arg(t)).isOk());
+            ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("Secs"), QString::number(180 + 17 * t)).isOk());
             ASSERT_TRUE(dm.tblCD.post().isOk());
         }
     }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <random>
 
 using namespace albumora::store;
@@ -342,7 +343,7 @@ TEST_F(CursorTest, SeparateIndexFileIsKeptCurrentWhileOpen) {
     EXPECT_EQ(all(c).first(), QStringLiteral("delta"));  // "1     delta"
     add(c, QStringLiteral("zulu"), 0);
     EXPECT_EQ(all(c).first(), QStringLiteral("zulu"));  // "0     zulu"
-    c.closeIndexFile(idx);
+    OK(c.closeIndexFile(idx));
     EXPECT_TRUE(c.order().isEmpty());
     OK(c.openIndexFile(idx));
     EXPECT_EQ(all(c), (QStringList{"zulu", "delta", "Alpha", "charlie", "Bravo", "echo", "alpha"}));
@@ -410,6 +411,32 @@ TEST_F(CursorTest, IndexThatLagsBehindIsReportedThenRebuilt) {
     OK(c.open());
     EXPECT_EQ(all(c).last(), QStringLiteral("ghost"));
     EXPECT_TRUE(CheckTable(path).isEmpty()) << CheckTable(path).join(QLatin1Char('\n')).toStdString();
+}
+
+// A change still waiting for its flush lands as its table closes; when it cannot, the closing
+// has nobody to return that to, and the status reporter tells it.
+TEST_F(CursorTest, AChangeThatCannotLandAsTheTableClosesIsTold) {
+    QStringList told;
+    Table::setStatusReporter([&](const QString& text) { told << text; });
+    {
+        Cursor c;
+        c.setTablePath(path);
+        OK(c.open());
+        add(c, QStringLiteral("lost"), 1);
+        setFileFaultHook([](FileOp op, const QString& p) {
+            return op == FileOp::Write && p.endsWith(QLatin1String(".albumora-journal")) ? ENOSPC : 0;
+        });
+        c.close();
+        setFileFaultHook(nullptr);
+    }
+    Table::setStatusReporter({});
+    ASSERT_EQ(told.size(), 1) << told.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(told.first().startsWith(QStringLiteral("Cannot write ")) && told.first().contains(QStringLiteral(".albumora-journal")))
+        << told.first().toStdString();
+    Cursor c;
+    c.setTablePath(path);
+    OK(c.open());
+    EXPECT_TRUE(all(c).isEmpty());
 }
 
 }  // namespace

@@ -601,20 +601,20 @@ protected:
             const QString id = albumora::crashmodel::albumId(1000 + i);
             const auto al = albumora::crashmodel::albumAt(id, i % 5 + 1);
             ASSERT_TRUE(a.append().isOk());
-            a.setText(QStringLiteral("ID"), id);
-            a.setText(QStringLiteral("Album"), al.album);
-            a.setText(QStringLiteral("Artist"), al.artist);
-            a.setText(QStringLiteral("IX"), al.ix);
-            a.setText(QStringLiteral("Genre"), al.genre);
-            a.setText(QStringLiteral("Label"), al.label);
-            a.setText(QStringLiteral("Notes"), al.notes.left(i % 4 ? 40 * (i % 13) : 0));
+            ASSERT_TRUE(a.setText(QStringLiteral("ID"), id).isOk());
+            ASSERT_TRUE(a.setText(QStringLiteral("Album"), al.album).isOk());
+            ASSERT_TRUE(a.setText(QStringLiteral("Artist"), al.artist).isOk());
+            ASSERT_TRUE(a.setText(QStringLiteral("IX"), al.ix).isOk());
+            ASSERT_TRUE(a.setText(QStringLiteral("Genre"), al.genre).isOk());
+            ASSERT_TRUE(a.setText(QStringLiteral("Label"), al.label).isOk());
+            ASSERT_TRUE(a.setText(QStringLiteral("Notes"), al.notes.left(i % 4 ? 40 * (i % 13) : 0)).isOk());
             ASSERT_TRUE(a.post().isOk());
             for (int nr = 1; nr <= 5; ++nr) {
                 ASSERT_TRUE(t.append().isOk());
-                t.setText(QStringLiteral("ID"), id);
-                t.setText(QStringLiteral("NR"), TDM::PadNumber(nr, 3));
-                t.setText(QStringLiteral("Track"), albumora::crashmodel::trackAt(id, nr, 1).title);
-                t.setText(QStringLiteral("Secs"), QString::number(60 * nr + i));
+                ASSERT_TRUE(t.setText(QStringLiteral("ID"), id).isOk());
+                ASSERT_TRUE(t.setText(QStringLiteral("NR"), TDM::PadNumber(nr, 3)).isOk());
+                ASSERT_TRUE(t.setText(QStringLiteral("Track"), albumora::crashmodel::trackAt(id, nr, 1).title).isOk());
+                ASSERT_TRUE(t.setText(QStringLiteral("Secs"), QString::number(60 * nr + i)).isOk());
                 ASSERT_TRUE(t.post().isOk());
             }
             if (i % 9 == 4) {
@@ -643,12 +643,16 @@ protected:
         std::mt19937 rng(5);
         for (int i = 0; i < 120; ++i) {
             ASSERT_TRUE(c.append().isOk());
-            c.setText(QStringLiteral("Name"), albumora::crashmodel::detail::phrase(rng(), 0, 30));
-            c.setText(QStringLiteral("Qty"), QString::number(int(rng() % 20000) - 10000));
-            c.setText(QStringLiteral("Price"), QString::number(double(rng() % 100000) / 100.0, 'f', 2));
-            if (i % 7) c.setText(QStringLiteral("Born"), QStringLiteral("%1%2%3").arg(1900 + int(rng() % 120)).arg(int(rng() % 12) + 1, 2, 10, QLatin1Char('0')).arg(int(rng() % 28) + 1, 2, 10, QLatin1Char('0')));
-            c.setBoolean(QStringLiteral("Ok"), rng() % 2);
-            if (i % 3) c.setText(QStringLiteral("Notes"), albumora::crashmodel::detail::phrase(rng(), 0, 300));
+            ASSERT_TRUE(c.setText(QStringLiteral("Name"), albumora::crashmodel::detail::phrase(rng(), 0, 30)).isOk());
+            ASSERT_TRUE(c.setText(QStringLiteral("Qty"), QString::number(int(rng() % 20000) - 10000)).isOk());
+            ASSERT_TRUE(c.setText(QStringLiteral("Price"), QString::number(double(rng() % 100000) / 100.0, 'f', 2)).isOk());
+            if (i % 7) {
+                ASSERT_TRUE(c.setText(QStringLiteral("Born"), QStringLiteral("%1%2%3").arg(1900 + int(rng() % 120)).arg(int(rng() % 12) + 1, 2, 10, QLatin1Char('0')).arg(int(rng() % 28) + 1, 2, 10, QLatin1Char('0'))).isOk());
+            }
+            ASSERT_TRUE(c.setBoolean(QStringLiteral("Ok"), rng() % 2).isOk());
+            if (i % 3) {
+                ASSERT_TRUE(c.setText(QStringLiteral("Notes"), albumora::crashmodel::detail::phrase(rng(), 0, 300)).isOk());
+            }
             ASSERT_TRUE(c.post().isOk());
             if (i % 11 == 3) {
                 ASSERT_TRUE(c.deleteRecord().isOk());
