@@ -58,13 +58,16 @@ QString Selection::tempTablePath() const { return dm_.tablePath(QStringLiteral("
 
 Status Selection::reset() {
     Cursor& f = dm_.tblFilter;
+    Status closed;
     if (ixIndex_) {
-        f.closeIndexFile(ixIndexPath());
+        // The run's own index: nothing else reads it, and the next IX order builds it anew.
+        closed = f.closeIndexFile(ixIndexPath());
         (void)store::removeFile(ixIndexPath());
         ixIndex_ = false;
     }
     f.close();
     f.setFiltered(false);
+    // An empty filter compiles nothing: clearing cannot fail.
     (void)f.setFilter(QString());
     f.clearScope();
     f.setTablePath(dm_.tablePath(QStringLiteral("ALBUMS.DBF")));
@@ -75,7 +78,7 @@ Status Selection::reset() {
     cd.setFiltered(false);
     (void)cd.setFilter(QString());
     ALB_TRY(cd.setOrder(QStringLiteral("Tracks")));
-    return {};
+    return closed;
 }
 
 Result<bool> Selection::check(Cursor& c, const QString& expression) {

@@ -126,9 +126,10 @@ protected:
         return w;
     }
     QString status() { return find<QStatusBar>("MyBar")->currentMessage(); }
-    // CSV through the field chooser, taking its starting fields.
+    // CSV through the field chooser, taking its starting fields. The report writer is a modal
+    // window itself: every handler waits past it for the window it opened.
     void csvWithStartingFields() {
-        OnNextModal chooser([](QWidget* w) { child<QPushButton>(w, S("OKBtn"))->click(); });
+        OnNextModal chooser([](QWidget* w) { child<QPushButton>(w, S("OKBtn"))->click(); }, window.get());
         find<QPushButton>("csvButton")->click();
     }
 
@@ -162,7 +163,7 @@ TEST_F(ReportWriterTest, CsvFilesThroughTheChooserAndTheirMessage) {
     // Cancelled chooser: nothing is written.
     QFile::remove(files[0]);
     {
-        OnNextModal chooser([](QWidget* w) { child<QPushButton>(w, S("CancelBtn"))->click(); });
+        OnNextModal chooser([](QWidget* w) { child<QPushButton>(w, S("CancelBtn"))->click(); }, window.get());
         find<QPushButton>("xmlButton")->click();
     }
     EXPECT_FALSE(QFile::exists(dir.file(S("albums.xml"))));
@@ -211,7 +212,7 @@ TEST_F(ReportWriterTest, TheReportIsLaidOutAndPreviewed) {
     window = std::make_unique<TRpt>(*dm, S("Artist"), TRpt::Hooks{{}, {}, [&](const Document& d) { shown = d; }});
     window->show();
     {
-        OnNextModal chooser([](QWidget* w) { child<QPushButton>(w, S("OKBtn"))->click(); });
+        OnNextModal chooser([](QWidget* w) { child<QPushButton>(w, S("OKBtn"))->click(); }, window.get());
         find<QPushButton>("Button1")->click();
     }
     ASSERT_TRUE(shown.has_value());
@@ -230,7 +231,7 @@ TEST_F(ReportWriterTest, TheReportIsLaidOutAndPreviewed) {
             for (int i = 0; i < src->count(); ++i) src->item(i)->setSelected(src->item(i)->text() == S("ARTIST"));
             child<QPushButton>(w, S("IncludeBtn"))->click();
             child<QPushButton>(w, S("OKBtn"))->click();
-        });
+        }, window.get());
         find<QPushButton>("Button1")->click();
     }
     ASSERT_TRUE(shown.has_value());
@@ -242,6 +243,8 @@ TEST_F(ReportWriterTest, TheReportIsLaidOutAndPreviewed) {
     QString previewed, pages;
     const QString pdf = dir.file(S("saved.pdf"));
     OnNextModal chooser([&](QWidget* w) {
+        child<QPushButton>(w, S("OKBtn"))->click();
+        // Armed once the chooser has closed: the next modal window past the report writer.
         preview = std::make_unique<OnNextModal>(
             [&](QWidget* p) {
                 previewed = p->objectName();
@@ -251,9 +254,8 @@ TEST_F(ReportWriterTest, TheReportIsLaidOutAndPreviewed) {
                 child<QPushButton>(p, S("PdfButton"))->click();
                 child<QPushButton>(p, S("CloseButton"))->click();
             },
-            w);
-        child<QPushButton>(w, S("OKBtn"))->click();
-    });
+            window.get());
+    }, window.get());
     find<QPushButton>("Button1")->click();
     EXPECT_EQ(previewed, S("Preview"));
     EXPECT_EQ(pages, S("Page 1 of 1"));

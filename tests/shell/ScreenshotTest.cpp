@@ -115,15 +115,16 @@ TEST_F(Screenshots, MainImportAndOptionsWindows) {
     OnNextModal writer([&](QWidget* w) {
         save(w, QStringLiteral("report-writer"));
         chooser = std::make_unique<OnNextModal>(
-            [&](QWidget* c) {
+            [&, w](QWidget* c) {
                 save(c, QStringLiteral("field-chooser"));
+                test::child<QPushButton>(c, QStringLiteral("OKBtn"))->click();
+                // Armed once the chooser has closed: the next modal window past the writer.
                 preview = std::make_unique<OnNextModal>(
                     [&](QWidget* p) {
                         save(p, QStringLiteral("report-preview"));
                         test::child<QPushButton>(p, QStringLiteral("CloseButton"))->click();
                     },
-                    c);
-                test::child<QPushButton>(c, QStringLiteral("OKBtn"))->click();
+                    w);
             },
             w);
         test::child<QPushButton>(w, QStringLiteral("Button1"))->click();
