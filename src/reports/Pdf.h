@@ -7,6 +7,7 @@
 
 namespace albumora::reports {
 
-store::Status WritePdf(const Document& doc, const QString& path);
+// pageDone is told after each page and may stop the run (nothing is written then).
+store::Status WritePdf(const Document& doc, const QString& path, const std::function<bool(int done, int total)>& pageDone = {});
 
 }  // namespace albumora::reports

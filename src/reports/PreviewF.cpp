@@ -151,8 +151,16 @@ void ReportPreview::pdfClick() {
     if (!p) return;
     const std::optional<QString> path = p->saveFile(QStringLiteral("Save the report as PDF"), QString(), QStringLiteral("PDF files (*.pdf)|*.pdf"));
     if (!path || path->isEmpty()) return;
-    const store::Status st = WritePdf(doc_, *path);
-    if (!st) p->error(st.text());
+    QProgressDialog progress(QStringLiteral("Saving ") + *path + QStringLiteral(" ..."), QStringLiteral("Stop"), 0, int(doc_.pages.size()), this);
+    progress.setWindowModality(Qt::WindowModal);
+    const store::Status st = WritePdf(doc_, *path, [&](int done, int) {
+        if (done % 16 == 0) {
+            progress.setValue(done);
+            QApplication::processEvents();
+        }
+        return !progress.wasCanceled();
+    });
+    if (!st && !progress.wasCanceled()) p->error(st.text());
 }
 
 }  // namespace albumora::reports
