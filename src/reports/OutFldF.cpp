@@ -150,25 +150,18 @@ void FieldsDialog::ExAllBtnClick() {
     DstList->setFocus();
 }
 
-void FieldsDialog::UpButtonClick() {
+void FieldsDialog::moveCurrent(bool up) {
     if (chooser_.output().isEmpty()) {
         if (auto* p = platform::desktop().prompts) p->error(kNoOutputFields);
         return;
     }
     const int row = DstList->currentRow();
     if (row < 0) return;
-    refill(-1, chooser_.up(row));
+    refill(-1, up ? chooser_.up(row) : chooser_.down(row));
 }
 
-void FieldsDialog::DownButtonClick() {
-    if (chooser_.output().isEmpty()) {
-        if (auto* p = platform::desktop().prompts) p->error(kNoOutputFields);
-        return;
-    }
-    const int row = DstList->currentRow();
-    if (row < 0) return;
-    refill(-1, chooser_.down(row));
-}
+void FieldsDialog::UpButtonClick() { moveCurrent(true); }
+void FieldsDialog::DownButtonClick() { moveCurrent(false); }
 
 void FieldsDialog::Button1Click() {
     auto* p = platform::desktop().prompts;

@@ -39,6 +39,7 @@ protected:
 
 private:
     void refill(int availableRow, int outputRow);
+    void moveCurrent(bool up);
     std::vector<int> selectedRows(QListWidget* list) const;
 
     FieldChooser chooser_;

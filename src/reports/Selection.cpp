@@ -209,38 +209,30 @@ Cursor& Selection::albums() { return dm_.tblFilter; }
 
 Result<qint64> Selection::count() { return dm_.tblFilter.recordCount(); }
 
-Status Selection::forEachTrack(const std::function<Status(const Cursor&)>& row) {
-    if (!tracks_.isOpen()) {
-        tracks_.setTablePath(dm_.tablePath(QStringLiteral("TRACKS.DBF")));
-        ALB_TRY(tracks_.setOrder(QStringLiteral("Tracks")));
-        ALB_TRY(tracks_.open());
+// The rows of one table that belong to the current album, through a scope on its ID tag.
+Status Selection::forEachRowOfAlbum(Cursor& c, const QString& table, const QString& tag, const std::function<Status(const Cursor&)>& row) {
+    if (!c.isOpen()) {
+        c.setTablePath(dm_.tablePath(table));
+        ALB_TRY(c.setOrder(tag));
+        ALB_TRY(c.open());
     }
     const QString id = dm_.tblFilter.text(QStringLiteral("ID"));
-    ALB_TRY(tracks_.setScope(id, id));
-    ALB_TRY(tracks_.first());
-    while (!tracks_.isEmpty()) {
-        ALB_TRY(row(tracks_));
-        ALB_TRY(tracks_.next());
-        if (tracks_.eof()) break;
+    ALB_TRY(c.setScope(id, id));
+    ALB_TRY(c.first());
+    while (!c.isEmpty()) {
+        ALB_TRY(row(c));
+        ALB_TRY(c.next());
+        if (c.eof()) break;
     }
     return {};
 }
 
+Status Selection::forEachTrack(const std::function<Status(const Cursor&)>& row) {
+    return forEachRowOfAlbum(tracks_, QStringLiteral("TRACKS.DBF"), QStringLiteral("Tracks"), row);
+}
+
 Status Selection::forEachPlaylistEntry(const std::function<Status(const Cursor&)>& row) {
-    if (!playlist_.isOpen()) {
-        playlist_.setTablePath(dm_.tablePath(QStringLiteral("PLAYLIST.DBF")));
-        ALB_TRY(playlist_.setOrder(QStringLiteral("Playlist")));
-        ALB_TRY(playlist_.open());
-    }
-    const QString id = dm_.tblFilter.text(QStringLiteral("ID"));
-    ALB_TRY(playlist_.setScope(id, id));
-    ALB_TRY(playlist_.first());
-    while (!playlist_.isEmpty()) {
-        ALB_TRY(row(playlist_));
-        ALB_TRY(playlist_.next());
-        if (playlist_.eof()) break;
-    }
-    return {};
+    return forEachRowOfAlbum(playlist_, QStringLiteral("PLAYLIST.DBF"), QStringLiteral("Playlist"), row);
 }
 
 }  // namespace albumora::reports

@@ -67,6 +67,8 @@ public:
 
 private:
     store::Result<bool> check(store::Cursor& c, const QString& expression);
+    store::Status forEachRowOfAlbum(store::Cursor& c, const QString& table, const QString& tag,
+                                    const std::function<store::Status(const store::Cursor&)>& row);
     store::Status reset();
     store::Result<bool> copyAlbumsWithPassingTracks(const std::function<void(const QString&)>& status);
     QString ixIndexPath() const;
