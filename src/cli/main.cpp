@@ -16,6 +16,7 @@
 #include "Export.h"
 #include "FieldChooser.h"
 #include "Layouts.h"
+#include "Maintenance.h"
 #include "Pdf.h"
 #include "Session.h"
 #include "Settings.h"
@@ -69,6 +70,8 @@ const char* kUsage =
     "         [--title T] [--out DIR]\n"
     "                            write the report writer's files: albums, tracks and playlist\n"
     "                            (.csv or .xml), or the web page Albumora.html; prints each path\n"
+    "  maintain [--zip]          pack every collection table and rebuild its index; --zip also\n"
+    "                            puts the data files into Albumoradata.zip of the data folder\n"
     "  report album|artist|media [the options of export] --pdf FILE\n"
     "                            lay out the report writer's printed report as a PDF file\n"
     "\n"
@@ -712,6 +715,18 @@ int cmdExport(const QString& folder, Args& args) {
     return 0;
 }
 
+int cmdMaintain(const QString& folder, Args& args) {
+    const bool zip = args.flag(QStringLiteral("--zip"));
+    args.done();
+    TDM dm(folder);
+    check(dm.EnsureCollectionFiles());
+    check(dm.OpenCollectionTables());
+    const auto result = check(albumora::store::MaintainCollection(dm, zip));
+    QString message = albumora::store::MaintenanceMessage(result, folder);
+    out(message.replace(QLatin1Char('\r'), QLatin1Char('\n')) + QLatin1Char('\n'));
+    return 0;
+}
+
 int cmdReport(const QString& folder, Args& args) {
     using namespace albumora::reports;
     const QString kind = args.take().toLower();
@@ -801,7 +816,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
             {QStringLiteral("lookup"), cmdLookup},   {QStringLiteral("add-cd"), cmdAddCd},
             {QStringLiteral("submit"), cmdSubmit},   {QStringLiteral("export"), cmdExport},
-            {QStringLiteral("report"), cmdReport},
+            {QStringLiteral("report"), cmdReport},   {QStringLiteral("maintain"), cmdMaintain},
         };
         auto it = commands.find(command);
         if (it == commands.end()) fail(QStringLiteral("unknown command \"%1\"; see albumora-cli --help").arg(command));

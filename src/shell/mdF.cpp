@@ -2,6 +2,7 @@
 
 #include "AddCd.h"
 #include "File.h"
+#include "Maintenance.h"
 #include "FuzzyF.h"
 #include "PopUpF.h"
 #include "Prompts.h"
@@ -119,6 +120,7 @@ TForm1::TForm1(Session& session, const std::function<disc::DiscServices(Session&
     MngRecF_ = std::make_unique<editing::TMngRecF>(*editor_, this);
     installEditFormTools();
     installImport();
+    setAction(QStringLiteral("ReindexButton"), [this] { ReindexButtonClick(); });
     setAction(QStringLiteral("RWspeed"), [this] {
         reports::TRpt::Hooks hooks;
         hooks.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
@@ -898,6 +900,28 @@ void TForm1::AddCDbuttonClick() {
     setStatus(QString());
     albumsModel_->reload();
     tracksModel_->reload();
+    RefreshAlbumStatus();
+}
+
+void TForm1::ReindexButtonClick() {
+    auto* prompts = platform::desktop().prompts;
+    if (!prompts) return;
+    const bool archive = prompts->confirm(QStringLiteral("Also create/update a zip archive file?"));
+    // Other programs' saves are caught up with afterwards: the tables are closed meanwhile.
+    const bool watching = OthersTimer->isActive();
+    OthersTimer->stop();
+    auto done = store::MaintainCollection(dm_, archive, [this](const QString& text) {
+        setStatus(text);
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+    albumsModel_->reload();
+    tracksModel_->reload();
+    if (watching) OthersTimer->start();
+    setStatus(QString());
+    if (!done)
+        prompts->error(done.error().text());
+    else
+        prompts->message(store::MaintenanceMessage(*done, programFolder_));
     RefreshAlbumStatus();
 }
 

@@ -75,6 +75,8 @@ public:
     void DelButtonClick();
     void AddOtherButtonClick();
     void AddCDbuttonClick();
+    // File maintenance: pack and re-index the collection, and archive it when asked.
+    void ReindexButtonClick();
     // The submission of the current album, the disc in the drive being its disc.
     void ContributeCurrentAlbum();
     void AlbumsGridTitleClick(int column);

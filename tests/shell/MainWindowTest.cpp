@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -657,6 +658,28 @@ TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
     // An image cannot be ejected.
     find<QToolButton>(QStringLiteral("SpeedButton2"))->click();
     EXPECT_EQ(desk.prompts.last(), image + QStringLiteral(" Not A CD Drive"));
+}
+
+// The Reindex button packs and re-indexes the collection and, when asked, archives it; the
+// window shows the same album afterwards.
+TEST_F(MainWindowTest, ReindexPacksAndArchivesOnRequest) {
+    writeCollection(dir.path(), kSample);
+    start();
+    ASSERT_TRUE(form->collectionOpen());
+    form->GoToAlbum(QStringLiteral("0a000003"));
+    const QString chosen = currentAlbum();
+    desk.prompts.answer(false);
+    find<QPushButton>(QStringLiteral("ReindexButton"))->click();
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("confirm")).last(), QStringLiteral("Also create/update a zip archive file?"));
+    EXPECT_EQ(desk.prompts.last(), QStringLiteral("File maintenance successfully completed"));
+    EXPECT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("Albumoradata.zip"))));
+    EXPECT_EQ(currentAlbum(), chosen);
+    EXPECT_EQ(find<QTableView>(QStringLiteral("AlbumsGrid"))->model()->rowCount(), int(kSample.size()));
+    desk.prompts.answer(true);
+    find<QPushButton>(QStringLiteral("ReindexButton"))->click();
+    EXPECT_TRUE(desk.prompts.last().startsWith(QStringLiteral("Created/Updated Zip archive file: "))) << desk.prompts.last().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(dir.file(QStringLiteral("Albumoradata.zip"))));
+    EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QString());
 }
 
 // Albums another program stores or deletes in the data folder while the window is open show up
