@@ -738,3 +738,21 @@ TEST_F(CliTest, ExportWritesTheReportWritersFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, MaintainPacksAndArchives) {
+    ProcessResult r = cli({QStringLiteral("maintain")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("File maintenance successfully completed\n"));
+    r = cli({QStringLiteral("maintain"), QStringLiteral("--zip")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("Created/Updated Zip archive file: ") + dir.path() + QStringLiteral("/Albumoradata.zip\n")))
+        << r.out.toStdString();
+    const ProcessResult list = albumora::test::runProcess(QStringLiteral("unzip"), {QStringLiteral("-Z1"), file("Albumoradata.zip")});
+    EXPECT_EQ(list.exitCode, 0) << list.err.toStdString();
+    EXPECT_TRUE(list.out.contains(QStringLiteral("ALBUMS.DBF\n"))) << list.out.toStdString();
+    EXPECT_EQ(cli({QStringLiteral("check")}).exitCode, 0);
+}
+
+}  // namespace
