@@ -55,7 +55,11 @@ ProcessResult runPython(const QString& script, const QStringList& args) {
     return runProcess(systemPython(), QStringList{QStringLiteral("-c"), script} + args);
 }
 
-ProcessResult runCli(const QStringList& args) { return runProcess(QStringLiteral(ALBUMORA_CLI_PATH), args); }
+ProcessResult runCli(const QStringList& args) {
+    // The sanitizer pass runs the store tests against the companion of the plain build.
+    const QString other = qEnvironmentVariable("ALBUMORA_CLI");
+    return runProcess(other.isEmpty() ? QStringLiteral(ALBUMORA_CLI_PATH) : other, args);
+}
 
 ProcessResult cdxcheck(const QString& cdx, const QString& dbf) {
     return runProcess(systemPython(), {sharedTools() + QStringLiteral("/cdxcheck.py"), cdx, dbf});
