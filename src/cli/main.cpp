@@ -760,6 +760,7 @@ int cmdReport(const QString& folder, Args& args) {
     if (kind != QLatin1String("artist") && !check(selection.prepare(choices.request)))
         fail(prompts.said().isEmpty() ? QStringLiteral("no album is selected") : prompts.said());
     const Document doc = check(ReportFor(selection, dm, in));
+    if (doc.pages.empty()) fail(kNothingToPrint);
     const QString path = QFileInfo(*pdf).absoluteFilePath();
     check(WritePdf(doc, path));
     out(path + QLatin1Char('\n'));

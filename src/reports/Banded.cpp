@@ -75,19 +75,21 @@ void PaintPage(const Document& doc, int page, QPainter& painter, double scale) {
     painter.restore();
 }
 
-void PaintDocument(const Document& doc, QPagedPaintDevice& device, const std::function<bool(int, int)>& pageDone) {
+void PaintDocument(const Document& doc, QPagedPaintDevice& device, const std::function<bool(int, int)>& pageDone, int first, int last) {
     QPainter painter(&device);
     // Points to device pixels: the device's resolution over 72.
     const double scale = double(device.logicalDpiX()) / 72.0;
-    for (int i = 0; i < int(doc.pages.size()); ++i) {
-        if (i) device.newPage();
+    const int from = std::max(1, first) - 1;
+    const int to = last > 0 ? std::min(last, int(doc.pages.size())) : int(doc.pages.size());
+    for (int i = from; i < to; ++i) {
+        if (i > from) device.newPage();
         // The painter's origin is the printable area's; the layout's margins are from the paper's edge.
         const QMarginsF m = device.pageLayout().marginsPoints();
         painter.save();
         painter.translate(-m.left() * scale, -m.top() * scale);
         PaintPage(doc, i, painter, scale);
         painter.restore();
-        if (pageDone && !pageDone(i + 1, int(doc.pages.size()))) break;
+        if (pageDone && !pageDone(i - from + 1, to - from)) break;
     }
 }
 

@@ -81,7 +81,9 @@ private:
 
 // Paints every page on a printer or PDF writer (the device's page size is set beforehand);
 // pageDone is told after each page and may stop the run by answering false.
-void PaintDocument(const Document& doc, QPagedPaintDevice& device, const std::function<bool(int done, int total)>& pageDone = {});
+// first and last (counted from 1, 0: the end) choose a range of pages.
+void PaintDocument(const Document& doc, QPagedPaintDevice& device, const std::function<bool(int done, int total)>& pageDone = {},
+                   int first = 1, int last = 0);
 // Paints one page, scaled to the painter's device, for previews and pictures.
 void PaintPage(const Document& doc, int page, QPainter& painter, double scale);
 

@@ -66,9 +66,13 @@ Layout LayoutFor(const QStringList& fields) {
 }
 
 QString MoneyTotal(double value) {
-    // Seven significant digits in fixed notation, beyond them in exponent notation.
-    if (std::abs(value) >= 1e7) return QLocale::system().toString(value, 'E', 6);
-    return QLocale::system().toString(value, 'f', 2);
+    // Seven significant digits, shown with two decimals; beyond seven integer digits in
+    // exponent notation. The system's decimal separator, no group separators.
+    QLocale locale = QLocale::system();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    const double rounded = QString::number(value, 'g', 7).toDouble();
+    if (std::abs(rounded) >= 1e7) return locale.toString(rounded, 'E', 6);
+    return locale.toString(rounded, 'f', 2);
 }
 
 Result<Document> AlbumReport(Selection& s, store::TDM& dm, const LayoutInput& in, const Progress& progress) {
@@ -84,6 +88,7 @@ Result<Document> AlbumReport(Selection& s, store::TDM& dm, const LayoutInput& in
     ALB_TRY(marks.setOrder(QStringLiteral("Playlist")));
     ALB_TRY(marks.open());
     ALB_ASSIGN_OR_RETURN(const qint64 count, s.count());
+    if (count == 0) return Document{};  // no album, no report
     qint64 done = 0;
     ALB_TRY(eachRecord(a, [&]() -> Status {
         Band detail;
@@ -161,6 +166,7 @@ Result<Document> AlbumReport(Selection& s, store::TDM& dm, const LayoutInput& in
 Result<Document> ArtistList(store::TDM& dm, const LayoutInput& in) {
     BandedReport report(QStringLiteral("Albumora - Artist List"), PageSetup{}, titleHeader(in.title, false));
     ALB_ASSIGN_OR_RETURN(const QStringList artists, dm.SelectDistinctArtists());
+    if (artists.isEmpty()) return Document{};  // no record, no report
     for (const QString& artist : artists) report.add(Band{{Line{at(0, artist)}}});
     report.add(Band{{Line{}, Line{at(0, QStringLiteral("Total number of artists:")), at(140, QString::number(artists.size()))}}});
     return report.finish();
@@ -198,6 +204,7 @@ Result<Document> MediaReport(Selection& s, store::TDM& dm, const LayoutInput& in
     bool mediumUntimed = false, reportUntimed = false;
     int counter = 0;
     ALB_ASSIGN_OR_RETURN(const qint64 count, a.recordCount());
+    if (count == 0) return Document{};  // no medium, no report
     qint64 done = 0;
     ALB_TRY(eachRecord(a, [&]() -> Status {
         const QString artist = a.text(QStringLiteral("Artist"));
@@ -282,8 +289,9 @@ Result<Document> TrackReport(Cursor& source, const QStringList& fields, const Pr
         headings.items.push_back({heading, std::min(width * kTrackUnit, std::max(0.0, setup.contentWidth() - heading)), name, false});
         x += width + 10;
     }
-    report.add(Band{{headings}});
     ALB_ASSIGN_OR_RETURN(const qint64 count, source.recordCount());
+    if (count == 0) return Document{};  // no track, no report
+    report.add(Band{{headings}});
     qint64 done = 0;
     ALB_TRY(eachRecord(source, [&]() -> Status {
         Line row;

@@ -20,6 +20,7 @@ enum class Layout { Album, Artist, Media };
 // album report.
 Layout LayoutFor(const QStringList& fields);
 
+inline const QString kNothingToPrint = QStringLiteral("There is nothing to print: no record passes");
 inline const QString kUntimedNote = QStringLiteral("Tracks without timing are estimated at 3 minutes each in calculating time used");
 
 struct LayoutInput {
@@ -32,6 +33,7 @@ struct LayoutInput {
     QStringList mediaList;
 };
 
+// Each layout gives a document without pages when its master table yields no record.
 store::Result<Document> AlbumReport(Selection& selection, store::TDM& dm, const LayoutInput& in, const Progress& progress = {});
 store::Result<Document> ArtistList(store::TDM& dm, const LayoutInput& in);
 store::Result<Document> MediaReport(Selection& selection, store::TDM& dm, const LayoutInput& in, const Progress& progress = {});

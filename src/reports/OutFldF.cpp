@@ -3,6 +3,7 @@
 #include "Prompts.h"
 
 #include <QDir>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -92,12 +93,23 @@ FieldsDialog::FieldsDialog(FieldChooser chooser, const QString& caption, const Q
     connect(UpButton, &QPushButton::clicked, this, &FieldsDialog::UpButtonClick);
     connect(DownButton, &QPushButton::clicked, this, &FieldsDialog::DownButtonClick);
     connect(browse, &QPushButton::clicked, this, &FieldsDialog::Button1Click);
+    Edit1->installEventFilter(this);
     connect(ok, &QPushButton::clicked, this, &FieldsDialog::OKBtnClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(SrcList, &QListWidget::itemDoubleClicked, this, &FieldsDialog::IncludeBtnClick);
     connect(DstList, &QListWidget::itemDoubleClicked, this, &FieldsDialog::ExcludeBtnClick);
     refill(-1, -1);
     resize(460, 360);
+}
+
+bool FieldsDialog::eventFilter(QObject* watched, QEvent* event) {
+    // Entering the folder box by Tab or a click opens the folder picker, as Browse does.
+    if (watched == Edit1 && event->type() == QEvent::FocusIn) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::MouseFocusReason)
+            QMetaObject::invokeMethod(this, &FieldsDialog::Button1Click, Qt::QueuedConnection);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 std::vector<int> FieldsDialog::selectedRows(QListWidget* list) const {

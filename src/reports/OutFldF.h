@@ -35,6 +35,7 @@ public:
     void OKBtnClick();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     QWidget* notes_ = nullptr;  // where TTrksDlg puts its field definitions
 
 private:

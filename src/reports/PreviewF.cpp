@@ -135,15 +135,23 @@ void ReportPreview::printClick() {
     printer.setDocName(doc_.jobTitle);
     printer.setFullPage(true);
     printer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+    printer.setFromTo(1, int(doc_.pages.size()));
     QPrintDialog ask(&printer, this);
+    ask.setMinMax(1, int(doc_.pages.size()));
     if (ask.exec() != QDialog::Accepted) return;
-    QProgressDialog progress(QStringLiteral("Printing ..."), QStringLiteral("Stop"), 0, int(doc_.pages.size()), this);
+    const bool range = printer.printRange() == QPrinter::PageRange;
+    const int first = range ? printer.fromPage() : 1;
+    const int last = range ? printer.toPage() : int(doc_.pages.size());
+    QProgressDialog progress(QStringLiteral("Printing ..."), QStringLiteral("Stop"), 0, last - first + 1, this);
     progress.setWindowModality(Qt::WindowModal);
-    PaintDocument(doc_, printer, [&](int done, int) {
-        progress.setValue(done);
-        QApplication::processEvents();
-        return !progress.wasCanceled();
-    });
+    PaintDocument(
+        doc_, printer,
+        [&](int done, int) {
+            progress.setValue(done);
+            QApplication::processEvents();
+            return !progress.wasCanceled();
+        },
+        first, last);
 }
 
 void ReportPreview::pdfClick() {

@@ -277,6 +277,10 @@ void TRpt::Button1Click() {
         if (auto* p = prompts()) p->error(doc.error().text());
         return;
     }
+    if (doc->pages.empty()) {
+        if (auto* p = prompts()) p->message(kNothingToPrint);
+        return;
+    }
     if (hooks_.preview) {
         hooks_.preview(*doc);
         return;

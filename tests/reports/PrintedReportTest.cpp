@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 using namespace albumora;
 using albumora::test::TempFolder;
@@ -161,6 +162,19 @@ TEST_F(PrintedReportTest, TheMediaReportGroupsCountsAndTimes) {
     EXPECT_TRUE(text.contains(S("Time used up on this media: 5:04"))) << text.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(text.contains(S("Filter Expression used: label=\"Box A\""))) << text.join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(text.join(QLatin1Char('\n')).contains(S("without timing")));
+
+}
+
+// No album with a label off the local drive: the media report has no medium, so nothing is
+// printed and no file is written.
+TEST_F(PrintedReportTest, AMediaReportWithoutAMediumPrintsNothing) {
+    write({{S("0a000001"), S("Eno"), S("Music"), S(""), S("CR"), S(""), {{"1/1", 100}}},
+           {S("0a000002"), S("Fela"), S("Zombie"), S("C:\\Music"), S("LD"), S(""), {{"Zombie", 100}}}});
+    const QString pdf = dir.file(QStringLiteral("none.pdf"));
+    const auto r = test::runCli({QStringLiteral("--data"), dir.path(), QStringLiteral("report"), QStringLiteral("media"), QStringLiteral("--pdf"), pdf});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, QStringLiteral("albumora-cli: There is nothing to print: no record passes\n"));
+    EXPECT_FALSE(QFileInfo::exists(pdf));
 }
 
 }  // namespace

@@ -3,13 +3,19 @@
 #include "DMcd.h"
 #include "Banded.h"
 #include "Export.h"
+#include "Layouts.h"
 #include "FakeDesktop.h"
 #include "Modal.h"
 #include "OutFldF.h"
 #include "RptF.h"
 #include "TestSupport.h"
 
+#include <QApplication>
 #include <QButtonGroup>
+#include <QDir>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
 #include <QComboBox>
 #include <QLabel>
 #include <QFile>
@@ -92,6 +98,59 @@ TEST(FieldChoosers, StartingListsMovesAndOk) {
     EXPECT_EQ(tracks.fields(), (QStringList{"TRACK", "ALBUM", "ARTIST", "x"}));
 }
 
+// Entering the folder box opens the folder picker; a folder that does not exist is created
+// after asking.
+TEST(FieldChoosers, EnteringTheFolderBoxBrowses) {
+    test::FakeDesktop desk;
+    TempFolder dir;
+    const QString target = dir.file(S("new/reports"));
+    TFieldsDlg dlg(kAlbumFields, OutputKind::Csv, true, dir.path());
+    dlg.show();
+    QApplication::setActiveWindow(&dlg);
+    desk.prompts.answer(std::optional<QString>(target));
+    desk.prompts.answer(true);
+    child<QLineEdit>(&dlg, S("Edit1"))->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    EXPECT_EQ(desk.prompts.texts(S("folder")).size(), 1u);
+    EXPECT_TRUE(QDir(target).exists());
+    EXPECT_EQ(QDir::fromNativeSeparators(dlg.folder()), target);
+    EXPECT_EQ(QDir::fromNativeSeparators(child<QLineEdit>(&dlg, S("Edit1"))->text()), target);
+}
+
+// The money totals: two decimals, seven significant digits, no group separators.
+TEST(PrintedTotals, MoneyTotalsAsTheSummaryPrintsThem) {
+    EXPECT_EQ(MoneyTotal(14.5), S("14.50"));
+    EXPECT_EQ(MoneyTotal(1234.5), S("1234.50"));
+    EXPECT_EQ(MoneyTotal(123456.78), S("123456.80"));
+    EXPECT_EQ(MoneyTotal(9999999.996), S("1.000000E+07"));
+}
+
+// A range of pages painted into a PDF: only those pages, in order.
+TEST(PrintedPages, APageRangePaintsThosePagesOnly) {
+    BandedReport r(S("Albumora"), PageSetup{});
+    for (int i = 1; i <= 200; ++i) r.add(Band{{Line{{0, 0, S("Line %1").arg(i), false}}}});
+    const Document doc = r.finish();
+    ASSERT_GE(doc.pages.size(), 4u);
+    TempFolder dir;
+    const QString path = dir.file(S("range.pdf"));
+    {
+        QPdfWriter pdf(path);
+        pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        int told = 0;
+        PaintDocument(doc, pdf, [&](int done, int total) {
+            EXPECT_EQ(total, 2);
+            told = done;
+            return true;
+        }, 2, 3);
+        EXPECT_EQ(told, 2);
+    }
+    const auto text = test::runProcess(S("pdftotext"), {path, S("-")});
+    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
+    const QStringList pages = text.out.split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+    ASSERT_EQ(pages.size(), 2);
+    EXPECT_TRUE(pages[0].trimmed().startsWith(doc.text().at(int(doc.pages[0].lines.size()))));
+}
+
 class ReportWriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -112,6 +171,11 @@ protected:
             ASSERT_TRUE(t.setText(S("NR"), S("  1")).isOk());
             ASSERT_TRUE(t.setText(S("Track"), n == 2 ? S("Jóga") : S("Song")).isOk());
             ASSERT_TRUE(t.post().isOk());
+            store::Cursor& ar = dm->tblArtists;
+            ASSERT_TRUE(ar.append().isOk());
+            ASSERT_TRUE(ar.setText(S("ID"), S("0a00000%1").arg(n)).isOk());
+            ASSERT_TRUE(ar.setText(S("Artist"), S(artist)).isOk());
+            ASSERT_TRUE(ar.post().isOk());
         }
         ASSERT_TRUE(dm->FlushCollection().isOk());
     }
