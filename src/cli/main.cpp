@@ -401,7 +401,7 @@ QString oneLine(QString text) { return text.replace(QLatin1Char('\r'), QLatin1Ch
 // The editor over the collection of the data folder, its settings read as the program reads them.
 // The session of a command that edits the collection, with the edit flows over it.
 struct EditSession {
-    albumora::shell::Session session;
+    albumora::disc::Session session;
     TDM& dm = session.dm;
     albumora::settings::SettingsFile& file = session.settingsFile;
     albumora::settings::RunSettings& settings = session.settings;

@@ -4,7 +4,7 @@
 
 namespace albumora::shell {
 
-disc::DiscServices MakeDiscServices(Session& session) {
+disc::DiscServices MakeDiscServices(disc::Session& session) {
     // Each call reads the settings as they are then: the options dialog changes them in place.
     settings::RunSettings& s = session.settings;
     disc::DiscState& state = session.disc;

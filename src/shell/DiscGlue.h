@@ -8,6 +8,6 @@ namespace albumora::shell {
 
 // Reads CDPath, DriveNr and Protocol from the session's settings each time a service runs, so
 // the options dialog's changes apply at once; what a read finds goes to the session's disc state.
-disc::DiscServices MakeDiscServices(Session& session);
+disc::DiscServices MakeDiscServices(disc::Session& session);
 
 }  // namespace albumora::shell

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     }
     shell::InstallShippedData(*folder);
 
-    shell::Session session(*folder);
+    disc::Session session(*folder);
     shell::TForm1 form(session, shell::MakeDiscServices);
     if (form.settings().wstate == 1)
         form.show();

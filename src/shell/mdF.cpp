@@ -68,7 +68,7 @@ void paintBox(QWidget* w, const QColor& c) {
 
 QString homePageAddress() { return QStringLiteral("https://albumora.org/"); }
 
-TForm1::TForm1(Session& session, const std::function<disc::DiscServices(Session&)>& makeDisc, QWidget* parent)
+TForm1::TForm1(disc::Session& session, const std::function<disc::DiscServices(disc::Session&)>& makeDisc, QWidget* parent)
     : QMainWindow(parent),
       session_(session),
       dm_(session.dm),

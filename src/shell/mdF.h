@@ -34,7 +34,7 @@ class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
     // makeDisc builds the drive services over the session's settings and disc state.
-    TForm1(Session& session, const std::function<disc::DiscServices(Session&)>& makeDisc, QWidget* parent = nullptr);
+    TForm1(disc::Session& session, const std::function<disc::DiscServices(disc::Session&)>& makeDisc, QWidget* parent = nullptr);
     ~TForm1() override;
 
     AlbumsBrowser& browser() { return *browser_; }
@@ -46,7 +46,7 @@ public:
     // Time limits of the CD database lookup and of the mail, changed where a wait must be short.
     std::function<void(disc::CddbConfig&)> lookupLimits;
     std::function<void(disc::MailOptions&)> mailLimits;
-    Session& session() { return session_; }
+    disc::Session& session() { return session_; }
     settings::RunSettings& settings() { return settings_; }
     settings::SettingsFile& settingsFile() { return settingsFile_; }
     bool collectionOpen() const { return opened_; }
@@ -117,7 +117,7 @@ private:
     void runAction(const QString& buttonName, const QString& feature);
     QToolButton* speedButton(const QString& name, const QString& text, const QString& hint, QWidget* parent);
 
-    Session& session_;
+    disc::Session& session_;
     store::TDM& dm_;
     QString programFolder_;
     disc::DiscServices disc_;

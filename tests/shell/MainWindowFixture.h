@@ -18,7 +18,7 @@ class MainWindowFixture {
 public:
     // Opens the window; a test asserts on opened() before it goes on.
     void openMainWindow(const QString& folder) {
-        session = std::make_unique<shell::Session>(folder);
+        session = std::make_unique<disc::Session>(folder);
         dm = &session->dm;
         form = std::make_unique<shell::TForm1>(*session, shell::MakeDiscServices);
         form->show();
@@ -32,7 +32,7 @@ public:
         session.reset();
     }
 
-    std::unique_ptr<shell::Session> session;
+    std::unique_ptr<disc::Session> session;
     store::TDM* dm = nullptr;
     std::unique_ptr<shell::TForm1> form;
 };

@@ -93,7 +93,7 @@ const std::vector<Album> kSample = {
 class MainWindowTest : public ::testing::Test {
 protected:
     void start() {
-        session = std::make_unique<shell::Session>(dir.path());
+        session = std::make_unique<disc::Session>(dir.path());
         dm = &session->dm;
         form = std::make_unique<shell::TForm1>(*session, shell::MakeDiscServices);
         connect();
@@ -141,7 +141,7 @@ protected:
 
     TempFolder dir;
     test::FakeDesktop desk;
-    std::unique_ptr<shell::Session> session;
+    std::unique_ptr<disc::Session> session;
     store::TDM* dm = nullptr;
     std::unique_ptr<shell::TForm1> form;
     QStringList statuses;
@@ -644,7 +644,7 @@ TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
     // folder has read nothing.
     EXPECT_EQ(form->session().disc.currentDiscId, id);
     EXPECT_EQ(int(form->session().disc.toc.trackCount), int(layout.starts.size()) - layout.dataTracks);
-    EXPECT_TRUE(shell::Session(dir.path()).disc.currentDiscId.isEmpty());
+    EXPECT_TRUE(disc::Session(dir.path()).disc.currentDiscId.isEmpty());
     // The grid stays in the artist order it is marked with, the album highlighted.
     auto* grid = find<QTableView>(QStringLiteral("AlbumsGrid"));
     QStringList artists;

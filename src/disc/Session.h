@@ -12,7 +12,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace albumora::shell {
+namespace albumora::disc {
 
 struct Session {
     explicit Session(const QString& dataFolder)
@@ -28,7 +28,7 @@ struct Session {
     // held then: at shutdown the list is written back when it grew.
     QStringList genres;
     int genresLoaded = 0;
-    disc::DiscState disc;
+    DiscState disc;
 };
 
-}  // namespace albumora::shell
+}  // namespace albumora::disc
