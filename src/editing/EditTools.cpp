@@ -18,12 +18,6 @@ QChar asciiLower(QChar c) {
     return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ? QChar(c.unicode() + 32) : c;
 }
 
-QString asciiLower(const QString& s) {
-    QString out = s;
-    for (QChar& c : out) c = asciiLower(c);
-    return out;
-}
-
 bool keptInSearchTerm(QChar c) {
     return c == QLatin1Char('%') || c == kPlus || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
            (c >= QLatin1Char('A') && c <= QLatin1Char('z'));

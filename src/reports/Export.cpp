@@ -80,15 +80,12 @@ Status eachAlbum(Selection& s, const Progress& progress, Body&& body) {
         ALB_ASSIGN_OR_RETURN(total, s.count());
     }
     qint64 done = 0;
-    ALB_TRY(a.first());
-    while (!a.isEmpty()) {
+    return a.forEachRow([&]() -> Status {
         ALB_TRY(body(a));
         ++done;
         if (progress && (done % 256 == 0 || done == total)) progress(done, total);
-        ALB_TRY(a.next());
-        if (a.eof()) break;
-    }
-    return {};
+        return {};
+    });
 }
 
 }  // namespace

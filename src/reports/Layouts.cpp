@@ -46,17 +46,6 @@ std::optional<double> number(const QString& text) {
     return ok ? std::optional<double>(v) : std::nullopt;
 }
 
-template <class Body>
-Status eachRecord(Cursor& c, Body&& body) {
-    ALB_TRY(c.first());
-    while (!c.isEmpty()) {
-        ALB_TRY(body());
-        ALB_TRY(c.next());
-        if (c.eof()) break;
-    }
-    return {};
-}
-
 }  // namespace
 
 Layout LayoutFor(const QStringList& fields) {
@@ -90,7 +79,7 @@ Result<Document> AlbumReport(Selection& s, store::TDM& dm, const LayoutInput& in
     ALB_ASSIGN_OR_RETURN(const qint64 count, s.count());
     if (count == 0) return Document{};  // no album, no report
     qint64 done = 0;
-    ALB_TRY(eachRecord(a, [&]() -> Status {
+    ALB_TRY(a.forEachRow([&]() -> Status {
         Band detail;
         if (has(f, "ID")) detail.lines.push_back(Line{at(0, QStringLiteral("ID:")), at(50, a.text(QStringLiteral("ID")))});
         detail.lines.push_back(Line{at(0, QStringLiteral("Artist:")), at(50, a.text(QStringLiteral("Artist")), 400),
@@ -130,7 +119,7 @@ Result<Document> AlbumReport(Selection& s, store::TDM& dm, const LayoutInput& in
             report.add(Band{{money}});
         }
         if (in.withTracks) {
-            ALB_TRY(eachRecord(tracks, [&]() -> Status {
+            ALB_TRY(tracks.forEachRow([&]() -> Status {
                 const QString id = tracks.text(QStringLiteral("ID"));
                 const QString nr = tracks.text(QStringLiteral("NR"));
                 ALB_ASSIGN_OR_RETURN(const bool marked, marks.findKey({id, nr}));
@@ -206,7 +195,7 @@ Result<Document> MediaReport(Selection& s, store::TDM& dm, const LayoutInput& in
     ALB_ASSIGN_OR_RETURN(const qint64 count, a.recordCount());
     if (count == 0) return Document{};  // no medium, no report
     qint64 done = 0;
-    ALB_TRY(eachRecord(a, [&]() -> Status {
+    ALB_TRY(a.forEachRow([&]() -> Status {
         const QString artist = a.text(QStringLiteral("Artist"));
         const bool various = store::asciiUpper(artist.left(7)) == QLatin1String("VARIOUS");
         const QString label = a.text(QStringLiteral("Label"));
@@ -228,7 +217,7 @@ Result<Document> MediaReport(Selection& s, store::TDM& dm, const LayoutInput& in
         previous = label;
         const QString id = a.text(QStringLiteral("ID"));
         ALB_ASSIGN_OR_RETURN(const bool onPlaylist, marks.findPartial(id));
-        ALB_TRY(eachRecord(tracks, [&]() -> Status {
+        ALB_TRY(tracks.forEachRow([&]() -> Status {
             const QString nr = tracks.text(QStringLiteral("NR"));
             if (onPlaylist) {
                 ALB_ASSIGN_OR_RETURN(const bool marked, marks.findKey({id, nr}));
@@ -293,7 +282,7 @@ Result<Document> TrackReport(Cursor& source, const QStringList& fields, const Pr
     if (count == 0) return Document{};  // no track, no report
     report.add(Band{{headings}});
     qint64 done = 0;
-    ALB_TRY(eachRecord(source, [&]() -> Status {
+    ALB_TRY(source.forEachRow([&]() -> Status {
         Line row;
         for (const Column& c : columns) {
             TextItem item = c.item;

@@ -180,8 +180,7 @@ Result<bool> Selection::copyAlbumsWithPassingTracks(const std::function<void(con
         if (status)
             status(QStringLiteral("Preparing your report ... %1 tracks passed the filter, %2 albums").arg(walked).arg(copied.size()));
     };
-    ALB_TRY(cd.first());
-    while (!cd.isEmpty()) {
+    ALB_TRY(cd.forEachRow([&]() -> Status {
         if (++walked % 2048 == 0) tell();
         const QString id = cd.text(idField);
         if (!copied.contains(id)) {
@@ -197,9 +196,8 @@ Result<bool> Selection::copyAlbumsWithPassingTracks(const std::function<void(con
                 ALB_TRY(f.post());
             }
         }
-        ALB_TRY(cd.next());
-        if (cd.eof()) break;
-    }
+        return {};
+    }));
     tell();
     ALB_TRY(f.flush());
     return !copied.isEmpty();
@@ -218,13 +216,7 @@ Status Selection::forEachRowOfAlbum(Cursor& c, const QString& table, const QStri
     }
     const QString id = dm_.tblFilter.text(QStringLiteral("ID"));
     ALB_TRY(c.setScope(id, id));
-    ALB_TRY(c.first());
-    while (!c.isEmpty()) {
-        ALB_TRY(row(c));
-        ALB_TRY(c.next());
-        if (c.eof()) break;
-    }
-    return {};
+    return c.forEachRow([&] { return row(c); });
 }
 
 Status Selection::forEachTrack(const std::function<Status(const Cursor&)>& row) {

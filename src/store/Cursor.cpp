@@ -742,6 +742,16 @@ Status Cursor::priorOnce() {
     return {};
 }
 
+Status Cursor::forEachRow(const std::function<Status()>& row) {
+    ALB_TRY(first());
+    while (!isEmpty()) {
+        ALB_TRY(row());
+        ALB_TRY(next());
+        if (eof()) break;
+    }
+    return {};
+}
+
 Status Cursor::gotoBookmark(const Bookmark& b) {
     ALB_TRY(requireOpen());
     ALB_TRY(catchUp());

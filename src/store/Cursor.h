@@ -95,6 +95,9 @@ public:
     Status gotoBookmark(const Bookmark& b);  // refuses a row the filter hides
     // Whether the row exists, is not deleted and passes the filter.
     Result<bool> shows(const Bookmark& b);
+    // Calls row on every visible row from the first, in the cursor's order, the row current
+    // meanwhile; the first error ends the walk and is returned.
+    Status forEachRow(const std::function<Status()>& row);
     // Rows passing the filter and scope, deleted rows excluded.
     Result<qint64> recordCount();
     // Every visible row's record number in the current order.
