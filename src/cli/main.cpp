@@ -18,6 +18,7 @@
 #include "Layouts.h"
 #include "Maintenance.h"
 #include "Pdf.h"
+#include "TrackView.h"
 #include "Session.h"
 #include "Settings.h"
 #include "UDiscIdCalcDefs.h"
@@ -74,6 +75,12 @@ const char* kUsage =
     "                            puts the data files into Albumoradata.zip of the data folder\n"
     "  report album|artist|media [the options of export] --pdf FILE\n"
     "                            lay out the report writer's printed report as a PDF file\n"
+    "  tracks csv|xml|dj|dbf|pdf [--filter E] [--order Track|Artist|Album] [--fields F1,F2,...]\n"
+    "         [--out DIR|FILE]\n"
+    "                            the tracks view's outputs (one row per track): program.csv or\n"
+    "                            program.xml in DIR, DJintel.csv or _TVIEW.DBF in the data folder,\n"
+    "                            or the track report as the PDF FILE; builds TVIEW.DBF when it is\n"
+    "                            missing; prints the path\n"
     "\n"
     "TABLE is a file name in the data folder (ALBUMS.DBF, tracks.dbf, ...), matched without\n"
     "regard to case. The data folder is DIR, else $ALBUMORA_HOME, else the program's folder when\n"
@@ -767,10 +774,74 @@ int cmdReport(const QString& folder, Args& args) {
     return 0;
 }
 
+int cmdTracks(const QString& folder, Args& args) {
+    using namespace albumora::views;
+    const QString kind = args.take().toLower();
+    static const QStringList kinds = {QStringLiteral("csv"), QStringLiteral("xml"), QStringLiteral("dj"), QStringLiteral("dbf"),
+                                      QStringLiteral("pdf")};
+    if (!kinds.contains(kind)) fail(QStringLiteral("tracks needs csv, xml, dj, dbf or pdf"));
+    const QString filter = args.option(QStringLiteral("--filter")).value_or(QString());
+    const QString order = args.option(QStringLiteral("--order")).value_or(QStringLiteral("Track"));
+    const std::optional<QString> fieldsOption = args.option(QStringLiteral("--fields"));
+    const std::optional<QString> outOption = args.option(QStringLiteral("--out"));
+    args.done();
+    if (kind == QLatin1String("pdf") && !outOption) fail(QStringLiteral("tracks pdf needs --out FILE"));
+    const QString outDir = QDir(folder).absoluteFilePath(outOption.value_or(folder));
+    if ((kind == QLatin1String("csv") || kind == QLatin1String("xml")) && !QFileInfo(outDir).isDir())
+        fail(QStringLiteral("no such folder: %1").arg(outDir));
+
+    // The grid's columns unless told otherwise; the marked column is "x" (or "Marked").
+    QStringList fields = {QStringLiteral("TRACK"), QStringLiteral("ARTIST"), QStringLiteral("ALBUM"), QStringLiteral("GENRE"),
+                          QStringLiteral("YR"),    QStringLiteral("Time"),   QStringLiteral("x")};
+    if (fieldsOption) {
+        fields.clear();
+        for (const QString& f : fieldsOption->split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QString name = f.trimmed();
+            if (name.compare(QLatin1String("marked"), Qt::CaseInsensitive) == 0 || name.compare(QLatin1String("x"), Qt::CaseInsensitive) == 0) {
+                fields << QStringLiteral("x");
+                continue;
+            }
+            const auto known = std::find_if(TrackViewFields().begin(), TrackViewFields().end(),
+                                            [&](const QString& v) { return v.compare(name, Qt::CaseInsensitive) == 0; });
+            if (known == TrackViewFields().end())
+                fail(QStringLiteral("the tracks view has no field \"%1\"; it has %2").arg(name, TrackViewFields().join(QLatin1Char(','))));
+            fields << *known;
+        }
+        if (fields.isEmpty()) fail(albumora::reports::kNoOutputFields);
+    }
+
+    TDM dm(folder);
+    check(dm.OpenCollectionTables());
+    TrackView view(dm);
+    check(view.open([](const QString& s) { std::fprintf(stderr, "%s\n", s.toLocal8Bit().constData()); }));
+    if (order.compare(QLatin1String("Track"), Qt::CaseInsensitive) != 0) {
+        const bool known = order.compare(QLatin1String("Artist"), Qt::CaseInsensitive) == 0 ||
+                           order.compare(QLatin1String("Album"), Qt::CaseInsensitive) == 0;
+        if (!known) fail(QStringLiteral("tracks can be ordered by Track, Artist or Album"));
+        check(view.titleClick(order));
+    }
+    if (!filter.isEmpty()) (void)check(view.setFilter(filter));
+    QString path;
+    if (kind == QLatin1String("csv") || kind == QLatin1String("xml"))
+        path = check(view.writeFile(kind == QLatin1String("xml") ? FileOutput::Xml : FileOutput::Csv, fields, outDir, {}));
+    else if (kind == QLatin1String("dj"))
+        path = check(view.writeDjList({}));
+    else if (kind == QLatin1String("dbf"))
+        path = check(view.copyTable());
+    else {
+        const albumora::reports::Document doc = check(albumora::reports::TrackReport(view.rows(), fields));
+        if (doc.pages.empty()) fail(albumora::reports::kNothingToPrint);
+        path = QFileInfo(*outOption).absoluteFilePath();
+        check(albumora::reports::WritePdf(doc, path));
+    }
+    out(path + QLatin1Char('\n'));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     // Only the printed reports need fonts, and with them the GUI part of Qt (without a screen).
     bool painting = false;
-    for (int i = 1; i < argc && !painting; ++i) painting = std::strcmp(argv[i], "report") == 0;
+    for (int i = 1; i < argc && !painting; ++i) painting = std::strcmp(argv[i], "report") == 0 || std::strcmp(argv[i], "pdf") == 0;
     if (painting && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // A session without a desktop has no runtime folder; Qt's note about it is no business of
     // the command's output.
@@ -818,6 +889,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("lookup"), cmdLookup},   {QStringLiteral("add-cd"), cmdAddCd},
             {QStringLiteral("submit"), cmdSubmit},   {QStringLiteral("export"), cmdExport},
             {QStringLiteral("report"), cmdReport},   {QStringLiteral("maintain"), cmdMaintain},
+            {QStringLiteral("tracks"), cmdTracks},
         };
         auto it = commands.find(command);
         if (it == commands.end()) fail(QStringLiteral("unknown command \"%1\"; see albumora-cli --help").arg(command));

@@ -4,10 +4,10 @@
 #include "DMcd.h"
 #include "ExportFormat.h"
 #include "NotesTags.h"
+#include "OutFile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <memory>
 #include <vector>
@@ -20,42 +20,6 @@ using store::Result;
 using store::Status;
 
 namespace {
-
-// One output file: written in large blocks to a new file, put in place by commit().
-class OutFile {
-public:
-    explicit OutFile(const QString& path) : file_(path) {}
-    Status open() {
-        if (!file_.open(QIODevice::WriteOnly))
-            return Status(ErrorKind::IoError, QStringLiteral("Cannot create %1: %2").arg(file_.fileName(), file_.errorString()), file_.fileName());
-        return {};
-    }
-    Status line(const QString& text) { return put(text + kLineEnd); }
-    Status put(const QString& text) {
-        buffer_ += store::toCp1252(text);
-        return buffer_.size() >= kBlock ? drain() : Status();
-    }
-    Status commit() {
-        ALB_TRY(drain());
-        if (!file_.commit())
-            return Status(ErrorKind::IoError, QStringLiteral("Cannot write %1: %2").arg(file_.fileName(), file_.errorString()), file_.fileName());
-        return {};
-    }
-    QString path() const { return QFileInfo(file_.fileName()).absoluteFilePath(); }
-
-private:
-    static constexpr size_t kBlock = 1 << 20;
-    Status drain() {
-        if (buffer_.empty()) return {};
-        const qint64 n = file_.write(buffer_.data(), qint64(buffer_.size()));
-        buffer_.clear();
-        if (n < 0)
-            return Status(ErrorKind::IoError, QStringLiteral("Cannot write %1: %2").arg(file_.fileName(), file_.errorString()), file_.fileName());
-        return {};
-    }
-    QSaveFile file_;
-    std::string buffer_;
-};
 
 bool isMoney(const QString& name) {
     return name.compare(QLatin1String("COST"), Qt::CaseInsensitive) == 0 || name.compare(QLatin1String("VALUE"), Qt::CaseInsensitive) == 0;

@@ -5,6 +5,8 @@
 #include "NotesTags.h"
 #include "Prompts.h"
 
+#include <optional>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -110,9 +112,29 @@ void AlbumsBrowser::cancelFilter() {
     refreshAlbumStatus();
 }
 
+namespace {
+// The search text as a text of the expression language: in double quotes, or, when it holds
+// double quotes itself ("Heroes" with its quotes), in single quotes or square brackets, so that
+// it is searched for as typed.
+std::optional<QString> searchLiteral(const QString& text) {
+    const std::pair<QChar, QChar> delimiters[] = {{u'"', u'"'}, {u'\'', u'\''}, {u'[', u']'}};
+    for (const auto& [open, close] : delimiters)
+        if (!text.contains(close)) return open + text + close;
+    return std::nullopt;
+}
+}  // namespace
+
+const QString AlbumsBrowser::kUnsearchable =
+    QStringLiteral("A search text cannot hold double quotes, single quotes and \"]\" all at once:\r");
+
 void AlbumsBrowser::quickSearch(SearchField field, const QString& text, const ShowResults& show) {
     if (text.isEmpty()) return;
     auto* prompts = platform::desktop().prompts;
+    const std::optional<QString> literal = searchLiteral(field == SearchField::Notes ? QLatin1Char('*') + text + QLatin1Char('*') : text);
+    if (!literal) {
+        if (prompts) prompts->error(kUnsearchable + text);
+        return;
+    }
     auto fail = [&](const Status& st) {
         if (prompts) prompts->error(st.text());
     };
@@ -135,7 +157,7 @@ void AlbumsBrowser::quickSearch(SearchField field, const QString& text, const Sh
             if (st) st = a.setOrder(QStringLiteral("Artist"));
             if (st) {
                 a.setFiltered(true);
-                st = a.setFilter(QStringLiteral("contains(artist,\"") + text + QStringLiteral("\")"));
+                st = a.setFilter(QStringLiteral("contains(artist,") + *literal + QStringLiteral(")"));
             }
             if (st) st = a.first();
             if (!st) {
@@ -157,14 +179,14 @@ void AlbumsBrowser::quickSearch(SearchField field, const QString& text, const Sh
             QString expr, caption;
             if (field == SearchField::Album) {
                 if (st) st = filterCursor.setOrder(QStringLiteral("Album"));
-                expr = QStringLiteral("contains(album,\"") + text + QStringLiteral("\")");
+                expr = QStringLiteral("contains(album,") + *literal + QStringLiteral(")");
                 caption = QStringLiteral("Albumora - Albums containing \"");
             } else if (field == SearchField::Label) {
                 if (st) st = filterCursor.setOrder(QStringLiteral("Label"));
-                expr = QStringLiteral("contains(label,\"") + text + QStringLiteral("\")");
+                expr = QStringLiteral("contains(label,") + *literal + QStringLiteral(")");
                 caption = QStringLiteral("Albumora - Label/Directory containing \"");
             } else {
-                expr = QStringLiteral("contains(notes,\"*") + text + QStringLiteral("*\")");
+                expr = QStringLiteral("contains(notes,") + *literal + QStringLiteral(")");
                 caption = QStringLiteral("Albumora - Notes containing \"");
             }
             if (st) {
@@ -193,7 +215,7 @@ void AlbumsBrowser::quickSearch(SearchField field, const QString& text, const Sh
             if (st && !filterCursor.isOpen()) st = filterCursor.open();
             if (st) {
                 cd.setFiltered(true);
-                st = cd.setFilter(QStringLiteral("contains(track,\"") + text + QStringLiteral("\")"));
+                st = cd.setFilter(QStringLiteral("contains(track,") + *literal + QStringLiteral(")"));
             }
             if (st) st = cd.first();
             if (!st) {

@@ -56,7 +56,10 @@ public:
     void startOrder();
 
     // Quick Search over one field; nothing for an empty text.
+    // Quotes in the text are searched for as typed; a text that holds every kind of quote the
+    // expressions know is refused with kUnsearchable.
     void quickSearch(SearchField field, const QString& text, const ShowResults& show);
+    static const QString kUnsearchable;
 
     // Album filter.
     bool filterOn() const { return filterOn_; }

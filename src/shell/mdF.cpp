@@ -8,6 +8,7 @@
 #include "Prompts.h"
 #include "ResultWindows.h"
 #include "RptF.h"
+#include "TrkViewF.h"
 #include "EditTools.h"
 #include "xcmdF.h"
 #include "MultiF.h"
@@ -129,6 +130,7 @@ TForm1::TForm1(disc::Session& session, const std::function<disc::DiscServices(di
         writer.exec();
         RefreshAlbumStatus();
     });
+    setAction(QStringLiteral("TrackView"), [this] { TrackViewClick(); });
 }
 
 TForm1::~TForm1() {
@@ -843,6 +845,28 @@ void TForm1::installEditFormTools() {
         if (p) p->information(QStringLiteral("The duplicate-track finder is not part of this version of Albumora yet."));
     };
     MngRecF_->setHooks(std::move(hooks));
+}
+
+void TForm1::TrackViewClick() {
+    views::TTrkView::Hooks hooks;
+    QString target;
+    hooks.goToAlbum = [&target](const QString& id) { target = id; };
+    hooks.collectionEmpty = [this] {
+        auto n = dm_.tblAlbums.recordCount();
+        return n && *n == 0;
+    };
+    hooks.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
+    {
+        views::TTrkView view(dm_, std::move(hooks), this);
+        view.exec();
+    }
+    // The browser was frozen while the view was open; it moves to the album asked for only now,
+    // with the view's tables closed.
+    if (!target.isEmpty()) GoToAlbum(target);
+    albumsModel_->reload();
+    syncAlbumsSelection();
+    RefreshAlbumStatus();
+    AlbumsGrid->setFocus();
 }
 
 void TForm1::ModButtonClick() {

@@ -72,6 +72,7 @@ public:
     void HomeButtonClick();
     void ToolButtonClick();  // options
     void ModButtonClick();
+    void TrackViewClick();
     void DelButtonClick();
     void AddOtherButtonClick();
     void AddCDbuttonClick();

@@ -35,14 +35,17 @@ TDM::TDM(const QString& dataFolder, QObject* parent) : QObject(parent), folder_(
     tblCD.addLookupField(QStringLiteral("Artist"), 40, &tblFilter, id, id, QStringLiteral("ARTIST"));
     tblArtists.addLookupField(QStringLiteral("Album"), 50, &tblFilter, id, id, QStringLiteral("ALBUM"));
     tblArtists.addLookupField(QStringLiteral("Label"), 55, &tblFilter, id, id, QStringLiteral("LABEL"));
-    tblTView.addLookupField(QStringLiteral("LABEL"), 30, &tblFilter, id, id, QStringLiteral("LABEL"));
-    tblTView.addLookupField(QStringLiteral("MC"), 2, &tblFilter, id, id, QStringLiteral("MEDIA"));
-    tblTView.addLookupField(QStringLiteral("INDEX"), 6, &tblFilter, id, id, QStringLiteral("IX"));
-    tblTView.addCalcField(QStringLiteral("Time"), 5, [](const Cursor& c) {
-        return FormatTrackTime(c.integer(QStringLiteral("sec")), 2);
-    });
-    tblTView.addCalcField(QStringLiteral("x"), 1, [](const Cursor& c) {
-        return c.boolean(QStringLiteral("marked")) ? QStringLiteral("x") : QStringLiteral(" ");
+    AddTrackViewFields(tblTView);
+}
+
+void TDM::AddTrackViewFields(Cursor& c) {
+    const QString id = QStringLiteral("ID");
+    c.addLookupField(QStringLiteral("LABEL"), 30, &tblFilter, id, id, QStringLiteral("LABEL"));
+    c.addLookupField(QStringLiteral("MC"), 2, &tblFilter, id, id, QStringLiteral("MEDIA"));
+    c.addLookupField(QStringLiteral("INDEX"), 6, &tblFilter, id, id, QStringLiteral("IX"));
+    c.addCalcField(QStringLiteral("Time"), 5, [](const Cursor& row) { return FormatTrackTime(row.integer(QStringLiteral("sec")), 2); });
+    c.addCalcField(QStringLiteral("x"), 1, [](const Cursor& row) {
+        return row.boolean(QStringLiteral("marked")) ? QStringLiteral("x") : QStringLiteral(" ");
     });
 }
 

@@ -37,6 +37,10 @@ public:
     Cursor tblArtists{QStringLiteral("tblArtists")};
     Cursor tblTView{QStringLiteral("tblTView")};
 
+    // The fields the tracks view adds to a table of its layout (tblTView and its selection
+    // copy): LABEL, MC and INDEX looked up in tblFilter, Time and x computed.
+    void AddTrackViewFields(Cursor& c);
+
     // Creates the tags of a collection table, recognised by the fourth letter of its file name:
     // "C" TRACKS, "I" ARTISTS, "U" ALBUMS, "Y" PLAYLIST; other tables get none.
     static Status CreateIndexTags(Table& table);

@@ -456,3 +456,32 @@ TEST_F(AlbumWriteTest, AWriterThatCannotGetTheLockWritesNothing) {
 }
 
 }  // namespace
+
+// The tracks view's work table is built aside and put in place by renaming: a build killed at
+// any write, rename or sync leaves either no TVIEW.DBF (the next opening builds it) or the
+// whole table, never a part the next opening would trust.
+TEST_F(AlbumWriteTest, ATracksViewBuildKilledAnywhereLeavesNoPartOfATable) {
+    seed(3);
+    const QString base = dir.file(QStringLiteral("base"));
+    copyFolder(data, base);
+    const QStringList args{QStringLiteral("--data"), data, QStringLiteral("tracks"), QStringLiteral("dj")};
+    const Outcome whole = run(crashCli(), args, {{QStringLiteral("ALBUMORA_CRASH_COUNT"), QStringLiteral("1")}});
+    ASSERT_EQ(whole.code, 0) << whole.err.toStdString();
+    const QByteArray expected = albumora::test::fileBytes(QDir(data).filePath(QStringLiteral("DJintel.csv")));
+    ASSERT_EQ(expected.count("\r\n"), 4 + 5 + 6);
+    const qsizetype at = whole.err.indexOf(QStringLiteral("crash points: "));
+    ASSERT_GE(at, 0);
+    const long points = whole.err.mid(at + 14).trimmed().toLong();
+    ASSERT_GT(points, 5);
+    for (long n = 1; n <= points; ++n) {
+        copyFolder(base, data);
+        const Outcome r = run(crashCli(), args, {{QStringLiteral("ALBUMORA_CRASH_AT"), QString::number(n)}});
+        const std::string context = "killed at " + std::to_string(n) + " of " + std::to_string(points);
+        ASSERT_TRUE(r.crashed) << context << ": " << r.err.toStdString();
+        const Outcome again = run(cli(), args);
+        ASSERT_EQ(again.code, 0) << context << ": " << again.err.toStdString();
+        EXPECT_EQ(albumora::test::fileBytes(QDir(data).filePath(QStringLiteral("DJintel.csv"))), expected) << context;
+        const Outcome c = run(cli(), {QStringLiteral("--data"), data, QStringLiteral("check")});
+        EXPECT_EQ(c.code, 0) << context << "\n" << c.out.toStdString();
+    }
+}

@@ -331,10 +331,21 @@ TEST_F(MainWindowTest, QuickSearchOnEveryField) {
     r = quickSearch(4, QStringLiteral("zzz"));
     EXPECT_TRUE(r.first.isEmpty());
     EXPECT_EQ(desk.prompts.texts(QStringLiteral("message")).last(), QStringLiteral("Could not find: zzz"));
-    // Quotes typed into the search end in the engine's message, not a crash.
+    // Quotes typed into the search are searched for as typed, whichever kind.
     r = quickSearch(0, QStringLiteral("Guns \"N\" Roses"));
     EXPECT_TRUE(r.first.isEmpty());
-    EXPECT_TRUE(desk.prompts.texts(QStringLiteral("error")).last().contains(QStringLiteral("Invalid expression")));
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("message")).last(), QStringLiteral("Could not find: Guns \"N\" Roses"));
+    r = quickSearch(4, QStringLiteral("moment's"));
+    EXPECT_EQ(r.first, QStringLiteral("Albumora - Tracks containing \"moment's\" (1 found)"));
+    r = quickSearch(3, QStringLiteral("\"live? no'"));
+    EXPECT_TRUE(r.first.isEmpty());
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("message")).last(), QStringLiteral("Could not find: \"live? no'"));
+    // Only a text holding every kind of quote cannot be written as an expression's text.
+    const size_t errors = desk.prompts.texts(QStringLiteral("error")).size();
+    r = quickSearch(1, QStringLiteral("a\"b'c]"));
+    EXPECT_TRUE(r.first.isEmpty());
+    ASSERT_EQ(desk.prompts.texts(QStringLiteral("error")).size(), errors + 1);
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")).last(), shell::AlbumsBrowser::kUnsearchable + QStringLiteral("a\"b'c]"));
     EXPECT_EQ(find<QStatusBar>(QStringLiteral("MyBar"))->currentMessage(), QString());
 }
 

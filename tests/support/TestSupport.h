@@ -5,15 +5,30 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "Status.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
 
-// Asserts that an engine call succeeded, showing the call and the engine's message.
-#define ASSERT_STORE_OK(expr)                                                  \
-    do {                                                                       \
-        const auto st_ = (expr);                                               \
-        ASSERT_TRUE(st_.isOk()) << #expr << ": " << st_.text().toStdString(); \
+// Asserts (or expects) that an engine call succeeded, showing the call and the engine's message;
+// the call may give a Status or a Result.
+namespace albumora::test::detail {
+inline const albumora::store::Status& statusOf(const albumora::store::Status& s) { return s; }
+template <class T>
+albumora::store::Status statusOf(const albumora::store::Result<T>& r) {
+    return r.status();
+}
+}  // namespace albumora::test::detail
+#define ASSERT_STORE_OK(expr)                                                                          \
+    do {                                                                                               \
+        const albumora::store::Status st_ = albumora::test::detail::statusOf(expr);                    \
+        ASSERT_TRUE(st_.isOk()) << #expr << ": " << st_.text().toStdString();                         \
+    } while (0)
+#define EXPECT_STORE_OK(expr)                                                                          \
+    do {                                                                                               \
+        const albumora::store::Status st_ = albumora::test::detail::statusOf(expr);                    \
+        EXPECT_TRUE(st_.isOk()) << #expr << ": " << st_.text().toStdString();                         \
     } while (0)
 
 // Readable failure messages for Qt strings.
