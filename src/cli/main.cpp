@@ -16,7 +16,9 @@
 #include "Export.h"
 #include "FieldChooser.h"
 #include "Layouts.h"
+#include "M3u.h"
 #include "Maintenance.h"
+#include "PlaylistBuilder.h"
 #include "Pdf.h"
 #include "TrackView.h"
 #include "Session.h"
@@ -81,6 +83,14 @@ const char* kUsage =
     "                            program.xml in DIR, DJintel.csv or _TVIEW.DBF in the data folder,\n"
     "                            or the track report as the PDF FILE; builds TVIEW.DBF when it is\n"
     "                            missing; prints the path\n"
+    "  marks ID [NR ...]         mark the album's tracks NR for the playlist, as the playlist\n"
+    "                            builder's OK does: the given tracks become its marks, none\n"
+    "                            given clears them\n"
+    "  m3u ID [--from NR]        write Albumora.m3u as the Play button does for the album (a\n"
+    "                            double click on track NR with --from), without starting a\n"
+    "                            player, and print its path; for a CD album from its tracks in\n"
+    "                            the collection, the drive being CDPath; for a playlist album\n"
+    "                            (media PL) print the playlist file the button would play\n"
     "\n"
     "TABLE is a file name in the data folder (ALBUMS.DBF, tracks.dbf, ...), matched without\n"
     "regard to case. The data folder is DIR, else $ALBUMORA_HOME, else the program's folder when\n"
@@ -838,6 +848,46 @@ int cmdTracks(const QString& folder, Args& args) {
     return 0;
 }
 
+int cmdMarks(const QString& folder, Args& args) {
+    const QString id = args.take();
+    QStringList numbers;
+    while (!args.empty()) {
+        const QString n = args.take();
+        if (n.startsWith(QLatin1String("--"))) fail(QStringLiteral("unexpected argument \"%1\"").arg(n));
+        numbers << n;
+    }
+    TDM dm(folder);
+    check(dm.EnsureCollectionFiles());
+    check(dm.OpenCollectionTables());
+    albumora::playlist::PlaylistBuilder builder;
+    check(builder.Load(dm, id));
+    check(builder.setMarks(numbers));
+    check(builder.Confirm(dm));
+    if (!builder.housekeeping()) std::fprintf(stderr, "albumora-cli: %s\n", oneLine(builder.housekeeping().text()).toLocal8Bit().constData());
+    QStringList nrs;
+    for (const QString& e : builder.marked()) nrs << albumora::playlist::PlaylistBuilder::EntryNr(e).trimmed();
+    out(QStringLiteral("%1: %2 marked%3\n").arg(id).arg(nrs.size()).arg(nrs.isEmpty() ? QString() : QStringLiteral(" (") + nrs.join(QLatin1Char(' ')) + QLatin1Char(')')));
+    return 0;
+}
+
+int cmdM3u(const QString& folder, Args& args) {
+    const QString id = args.take();
+    int from = 0;
+    if (const auto f = args.option(QStringLiteral("--from"))) {
+        bool ok = false;
+        from = f->toInt(&ok);
+        if (!ok || from < 1) fail(QStringLiteral("--from needs a track number from 1 up, not \"%1\"").arg(*f));
+    }
+    args.done();
+    albumora::disc::Session session(folder);
+    session.settings = session.settingsFile.read(nullptr);
+    check(session.dm.EnsureCollectionFiles());
+    check(session.dm.OpenCollectionTables());
+    albumora::playlist::PlayFlow flow(session.dm, session.settings, {});
+    out(check(flow.WriteFor(id, from)) + QLatin1Char('\n'));
+    return 0;
+}
+
 int main(int argc, char** argv) {
     // Only the printed reports need fonts, and with them the GUI part of Qt (without a screen).
     bool painting = false;
@@ -890,6 +940,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("submit"), cmdSubmit},   {QStringLiteral("export"), cmdExport},
             {QStringLiteral("report"), cmdReport},   {QStringLiteral("maintain"), cmdMaintain},
             {QStringLiteral("tracks"), cmdTracks},
+            {QStringLiteral("marks"), cmdMarks},     {QStringLiteral("m3u"), cmdM3u},
         };
         auto it = commands.find(command);
         if (it == commands.end()) fail(QStringLiteral("unknown command \"%1\"; see albumora-cli --help").arg(command));

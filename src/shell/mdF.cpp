@@ -4,6 +4,7 @@
 #include "File.h"
 #include "Maintenance.h"
 #include "FuzzyF.h"
+#include "PlayList.h"
 #include "PopUpF.h"
 #include "Prompts.h"
 #include "ResultWindows.h"
@@ -241,7 +242,7 @@ void TForm1::buildWidgets() {
     CDGrid->setColumnWidth(0, 36);
     // The title column takes the rest of the grid's width, however wide the window.
     CDGrid->horizontalHeader()->setStretchLastSection(true);
-    connect(CDGrid, &QTableView::doubleClicked, this, [this] { runAction(QStringLiteral("PlayTrack"), QStringLiteral("Playing")); });
+    connect(CDGrid, &QTableView::doubleClicked, this, &TForm1::CDGridDblClick);
 
     // Between the grids.
     Panel1 = new QWidget(central);
@@ -274,7 +275,7 @@ void TForm1::buildWidgets() {
     SpeedButton2 = speedButton(QStringLiteral("SpeedButton2"), QStringLiteral("\u23CF"), QStringLiteral("Eject CD"), Panel1);
     SpeedButton2->setToolButtonStyle(Qt::ToolButtonTextOnly);
     SpeedButton2->move(534, 9);
-    connect(PlaySpeed, &QToolButton::clicked, this, [this] { runAction(QStringLiteral("PlaySpeed"), QStringLiteral("Playing")); });
+    connect(PlaySpeed, &QToolButton::clicked, this, &TForm1::PlaySpeedClick);
     connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::ejectClick);
 
     // Quick Search.
@@ -330,7 +331,7 @@ void TForm1::buildWidgets() {
     connect(AddOtherButton, &QPushButton::clicked, this, &TForm1::AddOtherButtonClick);
     connect(ModButton, &QPushButton::clicked, this, &TForm1::ModButtonClick);
     connect(DelButton, &QPushButton::clicked, this, &TForm1::DelButtonClick);
-    connect(PlayListButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("PlayListButton"), QStringLiteral("The playlist builder")); });
+    connect(PlayListButton, &QPushButton::clicked, this, &TForm1::PlayListButtonClick);
     connect(ReindexButton, &QPushButton::clicked, this, [this] { runAction(QStringLiteral("ReindexButton"), QStringLiteral("File maintenance")); });
 
     // Toolbox.
@@ -984,6 +985,66 @@ void TForm1::DelButtonClick() {
     tracksModel_->reload();
     RefreshAlbumStatus();
     if (watching) OthersTimer->start();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Playlists
+
+void TForm1::PlayListButtonClick() {
+    auto* prompts = platform::desktop().prompts;
+    const QString id = dm_.tblAlbums.text(QStringLiteral("ID"));
+    if (id.isEmpty()) return;
+    // The marks are read and written while the grid under the window does not follow them.
+    const bool watching = OthersTimer->isActive();
+    OthersTimer->stop();
+    dm_.tblTracks.disableControls();
+    dm_.tblPlayList.disableControls();
+    CDGrid->hide();
+    playlist::PlaylistBuilder builder;
+    store::Status st = builder.Load(dm_, id);
+    if (st) {
+        playlist::TDualListDlg window(dm_, builder, [this](const QString& page) { OpenHelpPage(page); }, this);
+        window.exec();
+        st = dm_.tblPlayList.isOpen() ? dm_.tblPlayList.flush() : store::Status();
+    }
+    dm_.tblPlayList.enableControls();
+    dm_.tblTracks.enableControls();
+    CDGrid->show();
+    tracksModel_->reload();
+    CDGrid->viewport()->update();
+    if (watching) OthersTimer->start();
+    if (!st && prompts) prompts->error(st.text());
+    AlbumsGrid->setFocus();
+}
+
+playlist::PlayFlow TForm1::playFlow() {
+    playlist::PlayFlow::Hooks hooks;
+    hooks.findCdInCollection = [this](bool showMessages) {
+        const bool found = disc_.findCdInCollection && disc_.findCdInCollection(showMessages);
+        refreshGrids();
+        return found;
+    };
+    hooks.currentDiscId = disc_.currentDiscId;
+    hooks.showAlbumArt = [this](bool showMessages) { return ShowAlbumArt(showMessages); };
+    return playlist::PlayFlow(dm_, settings_, std::move(hooks));
+}
+
+void TForm1::PlaySpeedClick() {
+    const store::Status st = playFlow().PlayCurrentAlbum();
+    if (!st)
+        if (auto* p = platform::desktop().prompts) p->error(st.text());
+}
+
+void TForm1::CDGridDblClick() {
+    const QModelIndex at = CDGrid->currentIndex();
+    if (!at.isValid()) return;
+    const std::uint32_t recno = tracksModel_->recnoAt(at.row());
+    store::Cursor& t = dm_.tblTracks;
+    const int nr = recno ? t.textOfRecord(recno, t.fieldIndex(QStringLiteral("NR"))).trimmed().toInt() : 0;
+    if (nr < 1) return;
+    const store::Status st = playFlow().PlayFromTrack(nr);
+    if (!st)
+        if (auto* p = platform::desktop().prompts) p->error(st.text());
 }
 
 }  // namespace albumora::shell

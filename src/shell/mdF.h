@@ -5,6 +5,7 @@
 #include "AlbumEditor.h"
 #include "AlbumsBrowser.h"
 #include "Cddb.h"
+#include "M3u.h"
 #include "MngRec.h"
 #include "CursorModel.h"
 #include "DiscServices.h"
@@ -78,6 +79,10 @@ public:
     void AddCDbuttonClick();
     // File maintenance: pack and re-index the collection, and archive it when asked.
     void ReindexButtonClick();
+    // The playlist builder for the current album; playing it; playing from a track of CDGrid.
+    void PlayListButtonClick();
+    void PlaySpeedClick();
+    void CDGridDblClick();
     // The submission of the current album, the disc in the drive being its disc.
     void ContributeCurrentAlbum();
     void AlbumsGridTitleClick(int column);
@@ -116,6 +121,7 @@ private:
     void applyHints(bool on);
     void setStatus(const QString& text);
     void runAction(const QString& buttonName, const QString& feature);
+    playlist::PlayFlow playFlow();
     QToolButton* speedButton(const QString& name, const QString& text, const QString& hint, QWidget* parent);
 
     disc::Session& session_;

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QListWidget>
 #include <QPalette>
 #include <QPushButton>
 #include <QToolButton>
@@ -62,6 +63,38 @@ void addAlbums(const QString& folder) {
             ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("Secs"), QString::number(180 + 17 * t)).isOk());
             ASSERT_TRUE(dm.tblCD.post().isOk());
         }
+    }
+    ASSERT_TRUE(dm.FlushCollection().isOk());
+}
+
+// An album whose tracks have titles and times of different lengths, two of them marked.
+void addPlaylistAlbum(const QString& folder) {
+    store::TDM dm(folder);
+    ASSERT_TRUE(dm.OpenCollectionTables().isOk());
+    ASSERT_TRUE(dm.tblAlbums.append().isOk());
+    const std::pair<const char*, const char*> fields[] = {
+        {"ID", "0a000006"}, {"Artist", "Anna Lind Quartet"}, {"Album", "Evening Songs"}, {"Genre", "jazz"}, {"YR", "2004"}};
+    for (const auto& [f, v] : fields)
+        ASSERT_TRUE(dm.tblAlbums.setText(QString::fromLatin1(f), QString::fromUtf8(v)).isOk());
+    ASSERT_TRUE(dm.tblAlbums.post().isOk());
+    const std::pair<const char*, int> tracks[] = {{"Blue Hour", 312},         {"Walking Home", 245},   {"Små grodorna (trad.)", 198},
+                                                  {"Rain on the Roof", 407},  {"Interlude", 0},        {"The Long Way Round", 624},
+                                                  {"Lanterns", 276},          {"Quiet Harbour", 351},  {"Last Tram", 229},
+                                                  {"Evening Song (reprise)", 95}};
+    int n = 0;
+    for (const auto& [title, secs] : tracks) {
+        ASSERT_TRUE(dm.tblCD.append().isOk());
+        ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("ID"), QStringLiteral("0a000006")).isOk());
+        ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("NR"), store::TDM::PadNumber(++n, 3)).isOk());
+        ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("Track"), QString::fromUtf8(title)).isOk());
+        ASSERT_TRUE(dm.tblCD.setText(QStringLiteral("Secs"), QString::number(secs)).isOk());
+        ASSERT_TRUE(dm.tblCD.post().isOk());
+    }
+    for (const char* nr : {"  1", "  4"}) {
+        ASSERT_TRUE(dm.tblPlayList.append().isOk());
+        ASSERT_TRUE(dm.tblPlayList.setText(QStringLiteral("ID"), QStringLiteral("0a000006")).isOk());
+        ASSERT_TRUE(dm.tblPlayList.setText(QStringLiteral("NR"), QString::fromLatin1(nr)).isOk());
+        ASSERT_TRUE(dm.tblPlayList.post().isOk());
     }
     ASSERT_TRUE(dm.FlushCollection().isOk());
 }
@@ -133,6 +166,25 @@ TEST_F(Screenshots, MainImportAndOptionsWindows) {
     test::child<QToolButton>(form.get(), QStringLiteral("RWspeed"))->click();
     EXPECT_TRUE(writer.fired());
     ASSERT_TRUE(preview);
+}
+
+TEST_F(Screenshots, PlaylistBuilder) {
+    addAlbums(dir.path());
+    addPlaylistAlbum(dir.path());
+    openMainWindow(dir.path());
+    ASSERT_TRUE(opened());
+    form->GoToAlbum(QStringLiteral("0a000006"));
+    OnNextModal builder([&](QWidget* w) {
+        // Two more tracks marked, the next one picked on the left.
+        auto* src = test::child<QListWidget>(w, QStringLiteral("SrcList"));
+        src->item(4)->setSelected(true);
+        src->item(5)->setSelected(true);
+        test::child<QPushButton>(w, QStringLiteral("IncludeBtn"))->click();
+        save(w, QStringLiteral("playlist-builder"));
+        test::child<QPushButton>(w, QStringLiteral("CancelBtn"))->click();
+    });
+    test::child<QPushButton>(form.get(), QStringLiteral("PlayListButton"))->click();
+    EXPECT_TRUE(builder.fired());
 }
 
 }  // namespace
