@@ -212,7 +212,11 @@ void TTrkView::FormShow() {
         progress_->setValue(total > 0 ? int(std::min<qint64>(1000, done * 1000 / total)) : 0);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     };
+    // Events are served while the table is built (the status and progress are painted); the
+    // window must not close under the build meanwhile.
+    building_ = true;
     const store::Status st = view_.open(status, progress);
+    building_ = false;
     progress_->setVisible(false);
     QApplication::restoreOverrideCursor();
     if (!st) {
@@ -224,13 +228,12 @@ void TTrkView::FormShow() {
     DBGrid1->setModel(model_);
     auto* header = DBGrid1->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
-    header->resizeSection(0, 260);
-    header->resizeSection(1, 200);
-    header->resizeSection(2, 220);
-    header->resizeSection(3, 80);
-    header->resizeSection(4, 50);
+    // Title, artist and album share what the window has beyond the short columns.
+    for (int c = 0; c < 3; ++c) header->setSectionResizeMode(c, QHeaderView::Stretch);
+    header->resizeSection(3, 85);
+    header->resizeSection(4, 45);
     header->resizeSection(5, 50);
-    header->setStretchLastSection(true);
+    header->resizeSection(6, 28);
     connect(model_, &CursorModel::loadFailed, this, [this](const QString& text) { setStatus(text); });
     updateSortIndicator();
     DBGrid1->setEnabled(true);
@@ -240,6 +243,7 @@ void TTrkView::FormShow() {
 }
 
 void TTrkView::done(int r) {
+    if (building_) return;
     if (!closed_) {
         closed_ = true;
         DBGrid1->setModel(nullptr);
@@ -251,7 +255,7 @@ void TTrkView::done(int r) {
 void TTrkView::closeEvent(QCloseEvent* e) { QDialog::closeEvent(e); }
 
 bool TTrkView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == DBGrid1 && event->type() == QEvent::KeyPress && opened_) {
+    if (watched == DBGrid1 && event->type() == QEvent::KeyPress && ready()) {
         auto* k = static_cast<QKeyEvent*>(event);
         const QString text = k->text();
         if (text.size() == 1 && text.at(0).unicode() >= 32 && text.at(0).unicode() <= 126 &&
@@ -319,7 +323,7 @@ void TTrkView::updateSortIndicator() {
 }
 
 void TTrkView::Button3Click() {
-    if (!opened_) return;
+    if (!ready()) return;
     const QString text = ComboBox1->currentText();
     auto r = view_.setFilter(text, [this](const QString& s) { setStatus(s); });
     if (!r) {
@@ -343,7 +347,7 @@ void TTrkView::NoFilterClick() {
 }
 
 void TTrkView::DBGrid1TitleClick(int column) {
-    if (!opened_ || column < 0 || column >= kColumns.size()) return;
+    if (!ready() || column < 0 || column >= kColumns.size()) return;
     syncCursorToGrid();
     auto r = view_.titleClick(kColumns[column].field);
     if (!r) {
@@ -355,7 +359,7 @@ void TTrkView::DBGrid1TitleClick(int column) {
 }
 
 void TTrkView::Button1Click() {
-    if (!opened_) return;
+    if (!ready()) return;
     syncCursorToGrid();
     const QString id = view_.rows().text(QStringLiteral("ID"));
     if (id.isEmpty()) return;
@@ -364,7 +368,7 @@ void TTrkView::Button1Click() {
 }
 
 void TTrkView::BtnDetailsClick() {
-    if (!opened_) return;
+    if (!ready()) return;
     if (hooks_.collectionEmpty && hooks_.collectionEmpty()) {
         error(tviewmsg::kNoAlbums);
         return;
@@ -379,7 +383,7 @@ void TTrkView::HTMLClick() {
 }
 
 void TTrkView::DJbuttonClick() {
-    if (!opened_) return;
+    if (!ready()) return;
     syncCursorToGrid();
     const QString before = statusText();
     setStatus(tviewmsg::kPreparingDj);
@@ -398,7 +402,7 @@ void TTrkView::RptButtonClick() { output(QStringLiteral("rr")); }
 void TTrkView::FileButtonClick(FileOutput kind) { output(kind == FileOutput::Xml ? QStringLiteral(".xml") : QStringLiteral(".csv")); }
 
 void TTrkView::output(const QString& kind) {
-    if (!opened_) return;
+    if (!ready()) return;
     // The report needs no short temporary folder here: it is laid out in memory.
     syncCursorToGrid();
     const QString before = statusText();
@@ -444,7 +448,7 @@ void TTrkView::output(const QString& kind) {
 }
 
 void TTrkView::Button4Click() {
-    if (!opened_) return;
+    if (!ready()) return;
     auto r = view_.copyTable();
     if (!r) {
         error(r.error().text());

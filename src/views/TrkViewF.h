@@ -40,7 +40,8 @@ public:
 
     // Builds or opens the work table; runs once, when the window is first shown.
     void FormShow();
-    bool opened() const { return opened_; }
+    // The table is open and shown in the grid.
+    bool ready() const { return opened_ && !building_ && model_ != nullptr; }
     TrackView& view() { return view_; }
     QString statusText() const;
 
@@ -76,6 +77,7 @@ private:
     Hooks hooks_;
     TrackView view_;
     bool opened_ = false;
+    bool building_ = false;
     bool closed_ = false;
     CursorModel* model_ = nullptr;
     QTableView* DBGrid1 = nullptr;

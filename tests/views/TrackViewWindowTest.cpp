@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 using namespace albumora;
 using namespace albumora::views;
@@ -101,6 +102,20 @@ TEST_F(TrackViewWindowTest, FilterSortAndJumpThroughTheControls) {
     EXPECT_EQ(desk.prompts.last(), tviewmsg::kNoWebPage);
     w->close();
     EXPECT_FALSE(dm->tblTView.isOpen());
+}
+
+TEST_F(TrackViewWindowTest, TheWindowDoesNotCloseUnderTheBuild) {
+    TTrkView::Hooks hooks;
+    TTrkView w(*dm, hooks);
+    w.show();
+    // Events are served while the table is built; a close arriving then waits for the build.
+    QTimer::singleShot(0, &w, [&w] { w.reject(); });
+    w.FormShow();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.ready());
+    EXPECT_EQ(child<QTableView>(&w, S("DBGrid1"))->model()->rowCount(), 9);
+    w.reject();
+    EXPECT_FALSE(w.isVisible());
 }
 
 TEST_F(TrackViewWindowTest, OutputsOfTheShownOrTheSelectedRows) {
