@@ -4,6 +4,7 @@
 // theme would (QT_SCALE_FACTOR=1.5 in the environment scales everything).
 #include "DMcd.h"
 #include "FakeDesktop.h"
+#include "Generator.h"
 #include "MainWindowFixture.h"
 #include "Modal.h"
 #include "TestSupport.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QPalette>
 #include <QPushButton>
+#include <QTableView>
 #include <QToolButton>
 
 using namespace albumora;
@@ -133,6 +135,46 @@ TEST_F(Screenshots, MainImportAndOptionsWindows) {
     test::child<QToolButton>(form.get(), QStringLiteral("RWspeed"))->click();
     EXPECT_TRUE(writer.fired());
     ASSERT_TRUE(preview);
+}
+
+// The detail view of a generated collection's album that has notes, marked tracks and enough
+// tracks to fill the page.
+TEST_F(Screenshots, DetailView) {
+    bench::GeneratorOptions options;
+    options.albums = 1000;
+    options.seed = 7;
+    ASSERT_TRUE(bench::GenerateCollection(dir.path(), options).isOk());
+    QString id;
+    {
+        // The first album that shows the most: marked tracks, extended disc and track texts.
+        store::TDM dm(dir.path());
+        ASSERT_TRUE(dm.OpenCollectionTables().isOk());
+        ASSERT_TRUE(dm.tblAlbums.first().isOk());
+        int best = 0;
+        while (!dm.tblAlbums.eof()) {
+            const QString candidate = dm.tblAlbums.text(QStringLiteral("ID"));
+            const QString notes = dm.tblAlbums.readText(QStringLiteral("Notes")).value();
+            const int score = (dm.tblPlayList.findPartial(candidate).value() ? 2 : 0) +
+                              (notes.contains(QStringLiteral("EXTD=")) ? 1 : 0) + (notes.contains(QStringLiteral("EXTT")) ? 1 : 0);
+            if (score > best) {
+                best = score;
+                id = candidate;
+            }
+            ASSERT_TRUE(dm.tblAlbums.next().isOk());
+        }
+        dm.CloseAll();
+    }
+    ASSERT_FALSE(id.isEmpty());
+    openMainWindow(dir.path());
+    ASSERT_TRUE(opened());
+    form->GoToAlbum(id);
+    OnNextModal detail([&](QWidget* w) {
+        w->resize(820, 800);
+        save(w, QStringLiteral("detail-view"));
+        test::child<QPushButton>(w, QStringLiteral("BitBtn1"))->click();
+    });
+    test::child<QToolButton>(form.get(), QStringLiteral("ClipSpeed"))->click();
+    EXPECT_TRUE(detail.fired());
 }
 
 }  // namespace

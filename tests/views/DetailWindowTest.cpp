@@ -185,7 +185,9 @@ TEST_F(DetailWindowTest, LabelerPlaylistOnTheClipboardWithOrWithoutTheProgram) {
         EXPECT_EQ(desk.prompts.texts(QStringLiteral("information")),
                   QStringList{installed ? views::kLabelerReady : views::kLabelerNotSet});
         ASSERT_EQ(desk.launcher.started.size(), installed ? 1u : 0u);
-        if (installed) EXPECT_EQ(desk.launcher.started.front().first, hooks.labeler);
+        if (installed) {
+            EXPECT_EQ(desk.launcher.started.front().first, hooks.labeler);
+        }
         EXPECT_FALSE(w->isVisible());  // the view closes
         EXPECT_EQ(w->result(), QDialog::Accepted);
     }
