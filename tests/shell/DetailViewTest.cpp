@@ -102,4 +102,22 @@ TEST_F(DetailViewTest, LyricsWindowGetsTheSongsAndClosesTheView) {
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
+// The contribution goes through the check of the disc in the drive: without one, it is refused
+// with the drive's message and nothing is asked or sent.
+TEST_F(DetailViewTest, ContributionNeedsTheAlbumsDiscInTheDrive) {
+    OnNextModal detail([&](QWidget* w) {
+        child<QPushButton>(w, QStringLiteral("freedb"))->click();
+        EXPECT_TRUE(w->isVisible());
+        child<QPushButton>(w, QStringLiteral("BitBtn1"))->click();
+    });
+    child<QToolButton>(form.get(), QStringLiteral("ClipSpeed"))->click();
+    ASSERT_TRUE(detail.fired());
+    const QStringList errors = desk.prompts.texts(QStringLiteral("error"));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors.first().startsWith(QStringLiteral("There does NOT seem to be an audio CD in drive")) ||
+                errors.first() == QStringLiteral("Could not find this CD in your Collection"))
+        << errors.first().toStdString();
+    EXPECT_TRUE(desk.prompts.texts(QStringLiteral("confirm")).isEmpty());
+}
+
 }  // namespace
