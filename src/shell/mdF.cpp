@@ -1,6 +1,7 @@
 #include "mdF.h"
 
 #include "AddCd.h"
+#include "DetailF.h"
 #include "File.h"
 #include "Maintenance.h"
 #include "FuzzyF.h"
@@ -10,9 +11,11 @@
 #include "ResultWindows.h"
 #include "RptF.h"
 #include "TrkViewF.h"
+#include "trkInfoF.h"
 #include "EditTools.h"
 #include "xcmdF.h"
 #include "MultiF.h"
+#include "lyricsF.h"
 #include "TipF.h"
 #include "ToolsF.h"
 
@@ -211,7 +214,7 @@ void TForm1::buildWidgets() {
         syncAlbumsSelection();
         updateAlbumPanel();
     });
-    connect(AlbumsGrid, &QTableView::doubleClicked, this, [this] { runAction(QStringLiteral("ClipSpeed"), QStringLiteral("The Detail View")); });
+    connect(AlbumsGrid, &QTableView::doubleClicked, this, [this] { ClipSpeedClick(); });
 
     // Tracks of the current album.
     CDGrid = new QTableView(central);
@@ -380,7 +383,7 @@ void TForm1::buildWidgets() {
     connect(FindCDButton, &QToolButton::clicked, this, &TForm1::FindCDButtonClick);
     connect(ButtonFilter, &QToolButton::clicked, this, &TForm1::ButtonFilterClick);
     connect(ButtonNoFilter, &QToolButton::clicked, this, &TForm1::ButtonNoFilterClick);
-    connect(ClipSpeed, &QToolButton::clicked, this, [this] { runAction(QStringLiteral("ClipSpeed"), QStringLiteral("The Detail View")); });
+    connect(ClipSpeed, &QToolButton::clicked, this, [this] { ClipSpeedClick(); });
     connect(TrackView, &QToolButton::clicked, this, [this] { runAction(QStringLiteral("TrackView"), QStringLiteral("The Tracks View")); });
     connect(URLspeed, &QToolButton::clicked, this, &TForm1::URLspeedClick);
     connect(ExitSpeed, &QToolButton::clicked, this, &TForm1::ExitSpeedClick);
@@ -414,7 +417,7 @@ void TForm1::buildMenu() {
     add(QStringLiteral("Show albums in order entered (natural order)"), [this] { NaturalButtonClick(); });
     QAction* find = add(QStringLiteral("Make CD in drive the current highlighted album"), [this] { FindCDButtonClick(); });
     find->setObjectName(QStringLiteral("FindCDindatabase1"));
-    add(QStringLiteral("Detail View - more info and tools"), [this] { runAction(QStringLiteral("ClipSpeed"), QStringLiteral("The Detail View")); });
+    add(QStringLiteral("Detail View - more info and tools"), [this] { ClipSpeedClick(); });
     add(QStringLiteral("Tracks View - displays one track per row"), [this] { runAction(QStringLiteral("TrackView"), QStringLiteral("The Tracks View")); });
     add(QStringLiteral("Go to website/document for current artist/album"), [this] { URLspeedClick(); });
     add(QStringLiteral("Display Album Cover"), [this] { ExitSpeedClick(); });
@@ -857,6 +860,10 @@ void TForm1::TrackViewClick() {
         return n && *n == 0;
     };
     hooks.openHelpPage = [this](const QString& page) { OpenHelpPage(page); };
+    hooks.trackInfo = [this](store::Cursor& row) {
+        views::TtrkInfo info(dm_, row, this);
+        info.exec();
+    };
     {
         views::TTrkView view(dm_, std::move(hooks), this);
         view.exec();
@@ -1045,6 +1052,52 @@ void TForm1::CDGridDblClick() {
     const store::Status st = playFlow().PlayFromTrack(nr);
     if (!st)
         if (auto* p = platform::desktop().prompts) p->error(st.text());
+}
+
+}  // namespace albumora::shell
+
+namespace albumora::shell {
+
+void TForm1::ClipSpeedClick() {
+    if (!opened_ || !dm_.tblAlbums.isOpen() || dm_.tblAlbums.isEmpty()) {
+        if (auto* p = platform::desktop().prompts) p->error(QStringLiteral("There are no albums in your collection yet"));
+        return;
+    }
+    views::DetailHooks hooks;
+    hooks.options.albumsFiltered = browser_->filterOn();
+    hooks.options.filterExpression = dm_.tblAlbums.filter();
+    hooks.options.listedByLabel = dm_.tblAlbums.order().compare(QLatin1String("Label"), Qt::CaseInsensitive) == 0;
+    hooks.lyricTracks = &lyricTracks_;
+    hooks.labeler = settings_.labeler;
+    hooks.showLyrics = [this] {
+        editing::Tlyrics lyrics(dm_, lyricTracks_, this);
+        lyrics.exec();
+    };
+    hooks.contribute = [this] {
+        disc::SubmitContext context{dm_, session_.disc};
+        context.officialCategories = settings_.officialGenres;
+        context.settingsFile = &settingsFile_;
+        context.notSaved = [](const QString& message) {
+            if (auto* prompts = platform::desktop().prompts) prompts->error(message);
+        };
+        context.showOptions = [this] { ToolButtonClick(); };
+        if (mailLimits) mailLimits(context.mail);
+        auto findCd = [this]() -> store::Result<bool> { return disc_.findCdInCollection && disc_.findCdInCollection(true); };
+        const store::Result<disc::SubmitOutcome> done = disc::FreedbClick(context, findCd);
+        if (!done)
+            if (auto* p = platform::desktop().prompts) p->error(done.error().text());
+        // The disc's album may have become the current one.
+        albumsModel_->reload();
+        tracksModel_->reload();
+    };
+    {
+        views::TDetail detail(dm_, std::move(hooks), this);
+        if (detail.composed()) detail.exec();
+    }
+    lyricTracks_.clear();
+    albumsModel_->reload();
+    tracksModel_->reload();
+    RefreshAlbumStatus();
 }
 
 }  // namespace albumora::shell

@@ -85,6 +85,10 @@ public:
     void CDGridDblClick();
     // The submission of the current album, the disc in the drive being its disc.
     void ContributeCurrentAlbum();
+    // The detail view of the current album.
+    void ClipSpeedClick();
+    // The songs of the album in the detail view, for the lyrics window; empty otherwise.
+    const QStringList& lyricTracks() const { return lyricTracks_; }
     void AlbumsGridTitleClick(int column);
     void ShowTipOfDay();
 
@@ -137,6 +141,7 @@ private:
     bool activated_ = false;
     int maximizedLayouts_ = 0;
     std::map<QString, std::function<void()>> actions_;
+    QStringList lyricTracks_;
 
     // Controls, by the names the program has always used.
     QTableView* AlbumsGrid = nullptr;

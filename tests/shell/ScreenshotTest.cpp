@@ -224,4 +224,44 @@ TEST_F(Screenshots, TracksView) {
     EXPECT_TRUE(shot);
 }
 
+// The detail view of a generated collection's album that has notes, marked tracks and enough
+// tracks to fill the page.
+TEST_F(Screenshots, DetailView) {
+    bench::GeneratorOptions options;
+    options.albums = 1000;
+    options.seed = 7;
+    ASSERT_TRUE(bench::GenerateCollection(dir.path(), options).isOk());
+    QString id;
+    {
+        // The first album that shows the most: marked tracks, extended disc and track texts.
+        store::TDM dm(dir.path());
+        ASSERT_TRUE(dm.OpenCollectionTables().isOk());
+        ASSERT_TRUE(dm.tblAlbums.first().isOk());
+        int best = 0;
+        while (!dm.tblAlbums.eof()) {
+            const QString candidate = dm.tblAlbums.text(QStringLiteral("ID"));
+            const QString notes = dm.tblAlbums.readText(QStringLiteral("Notes")).value();
+            const int score = (dm.tblPlayList.findPartial(candidate).value() ? 2 : 0) +
+                              (notes.contains(QStringLiteral("EXTD=")) ? 1 : 0) + (notes.contains(QStringLiteral("EXTT")) ? 1 : 0);
+            if (score > best) {
+                best = score;
+                id = candidate;
+            }
+            ASSERT_TRUE(dm.tblAlbums.next().isOk());
+        }
+        dm.CloseAll();
+    }
+    ASSERT_FALSE(id.isEmpty());
+    openMainWindow(dir.path());
+    ASSERT_TRUE(opened());
+    form->GoToAlbum(id);
+    OnNextModal detail([&](QWidget* w) {
+        w->resize(820, 800);
+        save(w, QStringLiteral("detail-view"));
+        test::child<QPushButton>(w, QStringLiteral("BitBtn1"))->click();
+    });
+    test::child<QToolButton>(form.get(), QStringLiteral("ClipSpeed"))->click();
+    EXPECT_TRUE(detail.fired());
+}
+
 }  // namespace
