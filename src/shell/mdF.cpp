@@ -3,6 +3,7 @@
 #include "AddCd.h"
 #include "File.h"
 #include "Maintenance.h"
+#include "Fdupes.h"
 #include "FuzzyF.h"
 #include "PopUpF.h"
 #include "Prompts.h"
@@ -22,6 +23,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QTableWidget>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -840,7 +842,21 @@ void TForm1::installEditFormTools() {
             if (p) p->error(QStringLiteral("You must FIRST go to the Tracks view to auto-create needed files"));
             return;
         }
-        if (p) p->information(QStringLiteral("The duplicate-track finder is not part of this version of Albumora yet."));
+        form.collect();
+        const editing::PendingAlbum& album = form.pending();
+        views::DuplicateQuery query;
+        query.artist = album.artist;
+        query.album = album.title;
+        query.modifying = album.mode == editing::EditMode::Modify;
+        query.albumId = album.albumId;
+        QTableWidget* grid = form.grid();
+        for (int r = 0; r < grid->rowCount(); ++r) {
+            const QTableWidgetItem* nr = grid->item(r, 0);
+            const QTableWidgetItem* title = grid->item(r, 2);
+            query.tracks.push_back({nr ? nr->text() : QString(), title ? title->text() : QString()});
+        }
+        views::TDupes dupes(dm_.tblTView, query, &form);
+        dupes.exec();
     };
     MngRecF_->setHooks(std::move(hooks));
 }
