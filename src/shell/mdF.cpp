@@ -836,7 +836,7 @@ void TForm1::installEditFormTools() {
             p->information(QStringLiteral("Updating tracks from a web page is not part of this version of Albumora yet."));
         }
     };
-    hooks.findDuplicates = [this](TMngRecF&) {
+    hooks.findDuplicates = [this](TMngRecF& form) {
         auto* p = platform::desktop().prompts;
         if (!store::fileExists(dm_.tablePath(QStringLiteral("TVIEW.DBF")))) {
             if (p) p->error(QStringLiteral("You must FIRST go to the Tracks view to auto-create needed files"));
