@@ -75,6 +75,10 @@ const char* kUsage =
     "                            (.csv or .xml), or the web page Albumora.html; prints each path\n"
     "  maintain [--zip]          pack every collection table and rebuild its index; --zip also\n"
     "                            puts the data files into Albumoradata.zip of the data folder\n"
+    "  restore ZIP [--force]     put the collection of a backup archive (Albumoradata.zip) into\n"
+    "                            the data folder; every entry is read and the tables checked\n"
+    "                            before anything is replaced. A folder that holds a collection\n"
+    "                            already is overwritten only with --force\n"
     "  report album|artist|media [the options of export] --pdf FILE\n"
     "                            lay out the report writer's printed report as a PDF file\n"
     "  tracks csv|xml|dj|dbf|pdf [--filter E] [--order Track|Artist|Album] [--fields F1,F2,...]\n"
@@ -744,6 +748,14 @@ int cmdMaintain(const QString& folder, Args& args) {
     return 0;
 }
 
+int cmdRestore(const QString& folder, Args& args) {
+    const bool force = args.flag(QStringLiteral("--force"));
+    const QString archive = args.take();
+    args.done();
+    for (const QString& name : check(albumora::store::RestoreCollection(folder, archive, force))) out(name + QLatin1Char('\n'));
+    return 0;
+}
+
 int cmdReport(const QString& folder, Args& args) {
     using namespace albumora::reports;
     const QString kind = args.take().toLower();
@@ -941,6 +953,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("report"), cmdReport},   {QStringLiteral("maintain"), cmdMaintain},
             {QStringLiteral("tracks"), cmdTracks},
             {QStringLiteral("marks"), cmdMarks},     {QStringLiteral("m3u"), cmdM3u},
+            {QStringLiteral("restore"), cmdRestore},
         };
         auto it = commands.find(command);
         if (it == commands.end()) fail(QStringLiteral("unknown command \"%1\"; see albumora-cli --help").arg(command));

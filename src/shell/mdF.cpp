@@ -4,6 +4,7 @@
 #include "DetailF.h"
 #include "File.h"
 #include "Maintenance.h"
+#include "Fdupes.h"
 #include "FuzzyF.h"
 #include "PlayList.h"
 #include "PopUpF.h"
@@ -27,6 +28,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QTableWidget>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -840,13 +842,27 @@ void TForm1::installEditFormTools() {
             p->information(QStringLiteral("Updating tracks from a web page is not part of this version of Albumora yet."));
         }
     };
-    hooks.findDuplicates = [this](TMngRecF&) {
+    hooks.findDuplicates = [this](TMngRecF& form) {
         auto* p = platform::desktop().prompts;
         if (!store::fileExists(dm_.tablePath(QStringLiteral("TVIEW.DBF")))) {
             if (p) p->error(QStringLiteral("You must FIRST go to the Tracks view to auto-create needed files"));
             return;
         }
-        if (p) p->information(QStringLiteral("The duplicate-track finder is not part of this version of Albumora yet."));
+        form.collect();
+        const editing::PendingAlbum& album = form.pending();
+        views::DuplicateQuery query;
+        query.artist = album.artist;
+        query.album = album.title;
+        query.modifying = album.mode == editing::EditMode::Modify;
+        query.albumId = album.albumId;
+        QTableWidget* grid = form.grid();
+        for (int r = 0; r < grid->rowCount(); ++r) {
+            const QTableWidgetItem* nr = grid->item(r, 0);
+            const QTableWidgetItem* title = grid->item(r, 2);
+            query.tracks.push_back({nr ? nr->text() : QString(), title ? title->text() : QString()});
+        }
+        views::TDupes dupes(dm_.tblTView, query, &form);
+        dupes.exec();
     };
     MngRecF_->setHooks(std::move(hooks));
 }

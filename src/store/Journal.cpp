@@ -195,6 +195,7 @@ int Folder::waitMs() { return gWaitMs; }
 Folder::Folder(QString path) : path_(std::move(path)) {}
 
 Folder::~Folder() {
+    held_ = 0;
     if (locked_) unlock();
     folders().erase(path_);
 }
@@ -288,7 +289,7 @@ Status Folder::lock(int waitMs) {
 }
 
 void Folder::unlock() {
-    if (!locked_) return;
+    if (!locked_ || held_ > 0) return;
     (void)lockFile_.lock(File::Lock::None);  // unlocking an open descriptor has nothing to refuse
     locked_ = false;
 }
@@ -598,6 +599,27 @@ Status Folder::beginStructureChange(int waitMs) {
         --structure_;
     }
     return st;
+}
+
+Status Folder::holdWriters(int waitMs) {
+    if (writing_ || structure_)
+        return Status(ErrorKind::InvalidArgument, QStringLiteral("The collection in %1 is being written").arg(path_), path_);
+    if (held_++ > 0) return {};
+    if (!coordinated_ || !writable_) return {};  // a private folder: no other writer to keep out
+    Status st = lock(waitMs);
+    if (st) st = recoverLocked();
+    if (st) st = reloadChanged();
+    if (st) removeLeftovers();
+    if (!st) {
+        --held_;
+        unlock();
+    }
+    return st;
+}
+
+void Folder::releaseWriters() {
+    if (held_ == 0 || --held_ > 0) return;
+    if (!writing_ && structure_ == 0) unlock();
 }
 
 // Temporary files of writers that were killed (".NAME.PID.tmp"): with the writers' lock held,

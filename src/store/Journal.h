@@ -106,6 +106,11 @@ public:
     // they do, and tell readers which files changed.
     Status beginStructureChange(int waitMs);
     void endStructureChange(const std::vector<QString>& changedFiles);
+    // Several writes and structure changes in a row that no other program's write may come
+    // between (file maintenance, a restore): the writers' lock is held from hold to release,
+    // while each change inside still ends as it would alone and tells readers of its files.
+    Status holdWriters(int waitMs);
+    void releaseWriters();
 
     // Whether the folder holds an unfinished write (for the integrity check): a whole journal
     // whose commit had begun to write the tables and never finished.
@@ -135,6 +140,7 @@ private:
     int depth_ = 0;
     bool failed_ = false;
     int structure_ = 0;
+    int held_ = 0;
     std::uint64_t seen_ = 0;
     std::array<std::uint64_t, kSlots> seenSlots_{};
     std::vector<Table*> tables_;

@@ -957,6 +957,36 @@ Status writeNextFree(MemoFile& memo, std::uint32_t next) {
 //      second packed DBF pointing there replaces the first by one rename.
 //   4. The free pointer is set after them and the memo file cut there.
 // When the kept memos already lie compacted at the front, the memo file is only cut.
+Status Table::replaceFilesTogether(const QString& dbfPath, const std::vector<std::pair<QString, QString>>& renames) {
+    ALB_TRY(recoverPack(dbfPath));
+    QString journal;
+    for (const auto& [from, to] : renames) {
+        if (from.contains(QLatin1Char('\t')) || from.contains(QLatin1Char('\n')) || to.contains(QLatin1Char('\t')) ||
+            to.contains(QLatin1Char('\n')))
+            return Status(ErrorKind::InvalidArgument, QStringLiteral("The file name %1 cannot be listed in a journal").arg(to), to);
+        journal += from + QLatin1Char('\t') + to + QLatin1Char('\n');
+    }
+    const std::string text = journal.toStdString();
+    const QString jp = journalPath(dbfPath);
+    const QString jtmp = temporaryPathFor(jp);
+    {
+        ALB_ASSIGN_OR_RETURN(File jf, File::open(jtmp, File::Mode::Create));
+        Status st = jf.lock(File::Lock::Exclusive);
+        if (st) st = jf.writeAt(0, text.data(), text.size());
+        if (st) st = jf.sync();
+        if (st) st = renameFile(jtmp, jp);
+        if (!st) {
+            (void)removeFile(jtmp);  // nothing was replaced; the temporary is only clutter
+            return st;
+        }
+        // Renamed while locked: an opener of the table waits until every file is in place.
+        ALB_TRY(applyJournal(text));
+    }
+    return removeFile(jp);
+}
+
+Status Table::finishInterruptedRenames(const QString& dbfPath) { return recoverPack(dbfPath); }
+
 Status Table::pack() {
     StructureChange sc(*this);
     ALB_TRY(sc.status);

@@ -113,6 +113,13 @@ public:
     Status recreateIndex(const std::vector<std::pair<QString, QString>>& tags);
     // Drops deleted rows, compacts the memo file and rebuilds the index. Needs exclusive use.
     Status pack();
+    // Renames several complete, synced files into place as one step across a crash: they are
+    // listed in the pack journal of dbfPath first, and the next open of that table finishes
+    // renames a crash cut short (a restore replaces a whole collection so). The caller holds
+    // the folder's writers' lock and no table of this process has the files open.
+    static Status replaceFilesTogether(const QString& dbfPath, const std::vector<std::pair<QString, QString>>& renames);
+    // Finishes a pack or a replacement of files that a crash interrupted between its renames.
+    static Status finishInterruptedRenames(const QString& dbfPath);
 
     // The cheap structural checks of every tag of the index file (Tree::checkEdges), for the
     // opening of a collection.

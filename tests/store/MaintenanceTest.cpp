@@ -108,24 +108,91 @@ TEST_F(MaintenanceTest, DeletedRowsGoAndTheCurrentAlbumStays) {
     }
 }
 
-TEST_F(MaintenanceTest, TheArchiveHoldsOneEntryAFileAfterTwoRuns) {
+// Temporary files an archive run may leave in the data folder.
+QStringList archiveLeftovers(const QString& folder) {
+    return QDir(folder).entryList({QStringLiteral("*Albumoradata.zip?*")}, QDir::Files | QDir::Hidden);
+}
+
+// A second run updates the archive: files put in again replace their entries, an entry whose
+// file is gone stays, and every name is there once; unzip tests every entry's checksum.
+TEST_F(MaintenanceTest, TheArchiveIsUpdatedWithOneEntryAFile) {
     for (const char* f : {"Albumora.ini", "albums.ini", "notes.txt"}) ASSERT_TRUE(test::writeFileBytes(dir.file(S(f)), QByteArray("x\r\n")));
-    for (int run = 0; run < 2; ++run) {
-        auto r = MaintainCollection(*dm, true);
-        ASSERT_TRUE(r.isOk()) << r.error().text().toStdString();
-        EXPECT_EQ(r->archive, dir.file(kArchiveName));
-        EXPECT_TRUE(MaintenanceMessage(*r, dir.path()).startsWith(S("Created/Updated Zip archive file: ") + dir.path() + S("/Albumoradata.zip\r")));
-    }
+    auto first = MaintainCollection(*dm, true);
+    ASSERT_TRUE(first.isOk()) << first.error().text().toStdString();
+    EXPECT_EQ(first->archive, dir.file(kArchiveName));
+    EXPECT_TRUE(MaintenanceMessage(*first, dir.path()).startsWith(S("Created/Updated Zip archive file: ") + dir.path() + S("/Albumoradata.zip\r")));
+    // Before the second run: notes.txt gone, receipt.txt new, the settings file changed.
+    ASSERT_TRUE(QFile::remove(dir.file(S("notes.txt"))));
+    ASSERT_TRUE(test::writeFileBytes(dir.file(S("receipt.txt")), QByteArray("paid\r\n")));
+    ASSERT_TRUE(test::writeFileBytes(dir.file(S("Albumora.ini")), QByteArray("[Current]\r\nGenre=jazz\r\n")));
+    auto second = MaintainCollection(*dm, true);
+    ASSERT_TRUE(second.isOk()) << second.error().text().toStdString();
+    EXPECT_FALSE(second->archived.contains(S("notes.txt")));
+
     const auto list = test::runProcess(S("unzip"), {S("-Z1"), dir.file(kArchiveName)});
     ASSERT_EQ(list.exitCode, 0) << list.err.toStdString();
     QStringList names = list.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     names.sort(Qt::CaseInsensitive);
-    // No index files, no receipt.txt (there is none), each name once.
-    EXPECT_EQ(names, (QStringList{"Albumora.ini", "ALBUMS.DBF", "ALBUMS.FPT", "albums.ini", "ARTISTS.DBF", "notes.txt", "PLAYLIST.DBF", "TRACKS.DBF"}));
+    // No index files, each name once, notes.txt kept from the first run.
+    EXPECT_EQ(names, (QStringList{"Albumora.ini", "ALBUMS.DBF", "ALBUMS.FPT", "albums.ini", "ARTISTS.DBF", "notes.txt", "PLAYLIST.DBF",
+                                  "receipt.txt", "TRACKS.DBF"}));
+    const auto tested = test::runProcess(S("unzip"), {S("-t"), dir.file(kArchiveName)});
+    EXPECT_EQ(tested.exitCode, 0) << tested.out.toStdString() << tested.err.toStdString();
     TempFolder out;
     const auto unzip = test::runProcess(S("unzip"), {S("-q"), dir.file(kArchiveName), S("-d"), out.path()});
     ASSERT_EQ(unzip.exitCode, 0) << unzip.err.toStdString();
-    for (const QString& n : names) EXPECT_EQ(test::fileBytes(out.file(n)), test::fileBytes(dir.file(n))) << n.toStdString();
+    for (const QString& n : names) {
+        if (n == S("notes.txt"))
+            EXPECT_EQ(test::fileBytes(out.file(n)), QByteArray("x\r\n"));
+        else
+            EXPECT_EQ(test::fileBytes(out.file(n)), test::fileBytes(dir.file(n))) << n.toStdString();
+    }
+    EXPECT_TRUE(archiveLeftovers(dir.path()).isEmpty()) << archiveLeftovers(dir.path()).join(S(" ")).toStdString();
+}
+
+// A full disk or a refused write or rename while the archive is written: the maintenance says
+// so naming the archive, the last good archive stays byte for byte, no temporary is left, and
+// the packs done before stand.
+FileOp gFailOp = FileOp::Write;
+int failArchive(FileOp op, const QString& path) {
+    return op == gFailOp && QFileInfo(path).fileName().contains(S("Albumoradata.zip")) ? ENOSPC : 0;
+}
+
+TEST_F(MaintenanceTest, AFailedArchiveLeavesTheLastOneAsItWas) {
+    ASSERT_TRUE(MaintainCollection(*dm, true).isOk());
+    const QByteArray archive = test::fileBytes(dir.file(kArchiveName));
+    ASSERT_FALSE(archive.isEmpty());
+    for (FileOp op : {FileOp::Write, FileOp::Truncate, FileOp::Sync, FileOp::Rename}) {
+        SCOPED_TRACE(int(op));
+        // Rows to pack away, so that the run has something to show.
+        ASSERT_STORE_OK(dm->tblPlayList.first());
+        ASSERT_STORE_OK(dm->tblPlayList.deleteRecord());
+        ASSERT_STORE_OK(dm->tblPlayList.flush());
+        gFailOp = op;
+        setFileFaultHook(failArchive);
+        auto r = MaintainCollection(*dm, true);
+        setFileFaultHook(nullptr);
+        ASSERT_FALSE(r.isOk());
+        EXPECT_TRUE(r.error().text().contains(dir.file(kArchiveName))) << r.error().text().toStdString();
+        EXPECT_EQ(test::fileBytes(dir.file(kArchiveName)), archive);
+        EXPECT_TRUE(archiveLeftovers(dir.path()).isEmpty()) << archiveLeftovers(dir.path()).join(S(" ")).toStdString();
+        EXPECT_TRUE(counts(S("PLAYLIST.DBF")).endsWith(S(" 0")));
+        EXPECT_TRUE(dm->tblAlbums.isOpen());
+    }
+    // And the next run succeeds.
+    auto r = MaintainCollection(*dm, true);
+    ASSERT_TRUE(r.isOk()) << r.error().text().toStdString();
+    EXPECT_NE(test::fileBytes(dir.file(kArchiveName)), archive);
+}
+
+// Entry names a backup archive may hold, and names a hostile one might.
+TEST(BackupFileNames, OnlyPlainNamesOfTheArchivedFiles) {
+    for (const char* ok : {"ALBUMS.DBF", "albums.dbf", "Albums.fpt", "TRACKS.DBF", "PLAYLIST.DBF", "ARTISTS.DBF", "Albumora.ini",
+                           "tracks.ini", "notes.txt", "RECEIPT.TXT"})
+        EXPECT_TRUE(IsBackupFileName(S(ok))) << ok;
+    for (const char* bad : {"", "../ALBUMS.DBF", "/etc/x.ini", "sub/notes.txt", "sub\\notes.txt", "C:ALBUMS.DBF", "..", ".ini", ".x.ini",
+                            ".albumora-lock", "ALBUMS.CDX", "TVIEW.DBF", "run.sh", "notes.txt.exe", "a\nb.ini"})
+        EXPECT_FALSE(IsBackupFileName(S(bad))) << bad;
 }
 
 // A table another program holds open cannot be packed: the engine's error, the tables open

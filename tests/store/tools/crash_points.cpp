@@ -82,8 +82,32 @@ bool failHere() {
     return false;
 }
 
+// With ALBUMORA_PAUSE_AT=N the writer sleeps ALBUMORA_PAUSE_MS (1000 unless set) just before
+// its N-th crash point, saying so on stderr first: another process can act in that gap.
+long pauseAt() {
+    static const long at = [] {
+        const char* v = getenv("ALBUMORA_PAUSE_AT");
+        return v ? strtol(v, nullptr, 10) : 0L;
+    }();
+    return at;
+}
+
+void pauseHere() {
+    const char* v = getenv("ALBUMORA_PAUSE_MS");
+    const long ms = v ? strtol(v, nullptr, 10) : 1000L;
+    char line[64];
+    const int n = snprintf(line, sizeof line, "pause point %ld\n", count);
+    if (n > 0) {
+        ssize_t ignored = write(2, line, size_t(n));
+        (void)ignored;
+    }
+    usleep(useconds_t(ms) * 1000);
+}
+
 void crashPoint(const char* call, long a, long b) {
-    if (++count != crashAt() || crashAt() <= 0) return;
+    ++count;
+    if (pauseAt() > 0 && count == pauseAt()) pauseHere();
+    if (count != crashAt() || crashAt() <= 0) return;
     char line[160];
     const int n = snprintf(line, sizeof line, "crash point %ld: before %s(%ld, %ld)\n", count, call, a, b);
     if (n > 0) {
