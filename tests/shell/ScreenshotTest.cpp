@@ -173,8 +173,13 @@ TEST_F(Screenshots, MainImportAndOptionsWindows) {
     ASSERT_TRUE(preview);
 }
 
+// The playlist builder over a generated collection, on an album of its own with titles and
+// times of different lengths.
 TEST_F(Screenshots, PlaylistBuilder) {
-    addAlbums(dir.path());
+    albumora::bench::GeneratorOptions o;
+    o.albums = 300;
+    o.seed = 7;
+    ASSERT_STORE_OK(albumora::bench::GenerateCollection(dir.path(), o));
     addPlaylistAlbum(dir.path());
     openMainWindow(dir.path());
     ASSERT_TRUE(opened());
