@@ -1,5 +1,6 @@
 #include "PlayList.h"
 
+#include "Controls.h"
 #include "Prompts.h"
 
 #include <QGridLayout>
@@ -11,16 +12,6 @@
 #include <QVBoxLayout>
 
 namespace albumora::playlist {
-
-namespace {
-QPushButton* button(QWidget* parent, const char* name, const QString& text, const QString& hint = {}) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setToolTip(hint);
-    b->setAutoDefault(false);
-    return b;
-}
-}  // namespace
 
 TDualListDlg::TDualListDlg(store::TDM& dm, PlaylistBuilder& builder, std::function<void(const QString&)> openHelpPage,
                            QWidget* parent)
@@ -52,10 +43,10 @@ TDualListDlg::TDualListDlg(store::TDM& dm, PlaylistBuilder& builder, std::functi
     lists->setColumnStretch(0, 1);
     lists->setColumnStretch(2, 1);
     auto* moves = new QVBoxLayout;
-    IncludeBtn = button(this, "IncludeBtn", QStringLiteral(">"), QStringLiteral("Mark the selected tracks"));
-    IncAllBtn = button(this, "IncAllBtn", QStringLiteral(">>"), QStringLiteral("Mark every track"));
-    ExcludeBtn = button(this, "ExcludeBtn", QStringLiteral("<"), QStringLiteral("Unmark the selected tracks"));
-    ExAllBtn = button(this, "ExAllBtn", QStringLiteral("<<"), QStringLiteral("Unmark every track"));
+    IncludeBtn = platform::MakeButton(this, "IncludeBtn", QStringLiteral(">"), QStringLiteral("Mark the selected tracks"));
+    IncAllBtn = platform::MakeButton(this, "IncAllBtn", QStringLiteral(">>"), QStringLiteral("Mark every track"));
+    ExcludeBtn = platform::MakeButton(this, "ExcludeBtn", QStringLiteral("<"), QStringLiteral("Unmark the selected tracks"));
+    ExAllBtn = platform::MakeButton(this, "ExAllBtn", QStringLiteral("<<"), QStringLiteral("Unmark every track"));
     moves->addStretch();
     for (QPushButton* b : {IncludeBtn, IncAllBtn, ExcludeBtn, ExAllBtn}) {
         b->setFixedWidth(40);
@@ -90,10 +81,10 @@ TDualListDlg::TDualListDlg(store::TDM& dm, PlaylistBuilder& builder, std::functi
     RunningLabel->setVisible(showTime);
 
     auto* buttons = new QHBoxLayout;
-    auto* ok = button(this, "OKBtn", QStringLiteral("OK"));
+    auto* ok = platform::MakeButton(this, "OKBtn", QStringLiteral("OK"));
     ok->setDefault(true);
-    auto* cancel = button(this, "CancelBtn", QStringLiteral("Cancel"));
-    auto* help = button(this, "HelpBtn", QStringLiteral("Help"));
+    auto* cancel = platform::MakeButton(this, "CancelBtn", QStringLiteral("Cancel"));
+    auto* help = platform::MakeButton(this, "HelpBtn", QStringLiteral("Help"));
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);

@@ -1,5 +1,6 @@
 #include "OutFldF.h"
 
+#include "Controls.h"
 #include "Prompts.h"
 
 #include <QDir>
@@ -13,16 +14,6 @@
 #include <QVBoxLayout>
 
 namespace albumora::reports {
-
-namespace {
-QPushButton* button(QWidget* parent, const char* name, const QString& text, const QString& hint = {}) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setToolTip(hint);
-    b->setAutoDefault(false);
-    return b;
-}
-}  // namespace
 
 FieldsDialog::FieldsDialog(FieldChooser chooser, const QString& caption, const QString& folder, QWidget* parent)
     : QDialog(parent), chooser_(std::move(chooser)), folder_(QDir::toNativeSeparators(folder)) {
@@ -40,17 +31,17 @@ FieldsDialog::FieldsDialog(FieldChooser chooser, const QString& caption, const Q
     lists->addWidget(SrcList, 1, 0);
     lists->addWidget(DstList, 1, 2);
     auto* moves = new QVBoxLayout;
-    IncludeBtn = button(this, "IncludeBtn", QStringLiteral(">"), QStringLiteral("Include the selected fields"));
-    IncAllBtn = button(this, "IncAllBtn", QStringLiteral(">>"), QStringLiteral("Include every field"));
-    ExcludeBtn = button(this, "ExcludeBtn", QStringLiteral("<"), QStringLiteral("Leave out the selected fields"));
-    ExAllBtn = button(this, "ExAllBtn", QStringLiteral("<<"), QStringLiteral("Leave out every field"));
+    IncludeBtn = platform::MakeButton(this, "IncludeBtn", QStringLiteral(">"), QStringLiteral("Include the selected fields"));
+    IncAllBtn = platform::MakeButton(this, "IncAllBtn", QStringLiteral(">>"), QStringLiteral("Include every field"));
+    ExcludeBtn = platform::MakeButton(this, "ExcludeBtn", QStringLiteral("<"), QStringLiteral("Leave out the selected fields"));
+    ExAllBtn = platform::MakeButton(this, "ExAllBtn", QStringLiteral("<<"), QStringLiteral("Leave out every field"));
     moves->addStretch();
     for (QPushButton* b : {IncludeBtn, IncAllBtn, ExcludeBtn, ExAllBtn}) moves->addWidget(b);
     moves->addStretch();
     lists->addLayout(moves, 1, 1);
     auto* order = new QVBoxLayout;
-    UpButton = button(this, "UpButton", QStringLiteral("Up"), QStringLiteral("Move selected output field up"));
-    DownButton = button(this, "DownButton", QStringLiteral("Down"), QStringLiteral("Move selected output field down"));
+    UpButton = platform::MakeButton(this, "UpButton", QStringLiteral("Up"), QStringLiteral("Move selected output field up"));
+    DownButton = platform::MakeButton(this, "DownButton", QStringLiteral("Down"), QStringLiteral("Move selected output field down"));
     order->addStretch();
     order->addWidget(UpButton);
     order->addWidget(DownButton);
@@ -70,7 +61,7 @@ FieldsDialog::FieldsDialog(FieldChooser chooser, const QString& caption, const Q
     Edit1 = new QLineEdit(folder_, Panel1);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setReadOnly(true);
-    auto* browse = button(Panel1, "Button1", QStringLiteral("Browse..."));
+    auto* browse = platform::MakeButton(Panel1, "Button1", QStringLiteral("Browse..."));
     panel->addWidget(Edit1, 1, 0);
     panel->addWidget(browse, 1, 1);
     panel->addWidget(new QLabel(QStringLiteral("Click the Browse button to change the target directory"), Panel1), 2, 0, 1, 2);
@@ -78,9 +69,9 @@ FieldsDialog::FieldsDialog(FieldChooser chooser, const QString& caption, const Q
     layout->addWidget(Panel1);
 
     auto* buttons = new QHBoxLayout;
-    auto* ok = button(this, "OKBtn", QStringLiteral("OK"));
+    auto* ok = platform::MakeButton(this, "OKBtn", QStringLiteral("OK"));
     ok->setDefault(true);
-    auto* cancel = button(this, "CancelBtn", QStringLiteral("Cancel"));
+    auto* cancel = platform::MakeButton(this, "CancelBtn", QStringLiteral("Cancel"));
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);

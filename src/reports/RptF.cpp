@@ -1,5 +1,6 @@
 #include "RptF.h"
 
+#include "Controls.h"
 #include "DMcd.h"
 #include "Export.h"
 #include "HelpKey.h"
@@ -28,14 +29,6 @@ namespace albumora::reports {
 
 namespace {
 platform::Prompts* prompts() { return platform::desktop().prompts; }
-
-QToolButton* speed(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon) {
-    auto* b = new QToolButton(parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setToolTip(hint);
-    b->setIcon(parent->style()->standardIcon(icon));
-    return b;
-}
 
 const char* const kOrders[] = {"Artist", "Album", "Label", "Genre", "IX (index)", "Natural"};
 }  // namespace
@@ -87,8 +80,8 @@ TRpt::TRpt(store::TDM& dm, const QString& browserOrder, Hooks hooks, QWidget* pa
         c->addItems(history.items());
         c->setEditText(QString());
         sel->addWidget(c, row + 1, 0);
-        auto* clearButton = speed(selection, clearName, clearHint, QStyle::SP_LineEditClearButton);
-        auto* removeButton = speed(selection, removeName, QStringLiteral("Remove from history list"), QStyle::SP_TrashIcon);
+        auto* clearButton = platform::MakeSpeedButton(selection, clearName, clearHint, QStyle::SP_LineEditClearButton);
+        auto* removeButton = platform::MakeSpeedButton(selection, removeName, QStringLiteral("Remove from history list"), QStyle::SP_TrashIcon);
         sel->addWidget(clearButton, row + 1, 1);
         sel->addWidget(removeButton, row + 1, 2);
         connect(clearButton, &QToolButton::clicked, this, [c] {

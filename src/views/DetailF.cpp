@@ -1,5 +1,6 @@
 #include "DetailF.h"
 
+#include "Controls.h"
 #include "Prompts.h"
 
 #include <QFileInfo>
@@ -27,14 +28,6 @@ QColor colourOf(PageLine::Colour c) {
         case PageLine::Colour::Black: break;
     }
     return QColor(0, 0, 0);
-}
-
-QPushButton* button(QWidget* parent, const QString& name, const QString& text, const QString& hint = {}) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    if (!hint.isEmpty()) b->setToolTip(hint);
-    b->setAutoDefault(false);
-    return b;
 }
 
 }  // namespace
@@ -85,19 +78,19 @@ TDetail::TDetail(store::TDM& dm, DetailHooks hooks, QWidget* parent) : QDialog(p
     layout->addWidget(Memo1, 1);
 
     auto* row1 = new QHBoxLayout;
-    auto* info = button(this, QStringLiteral("InfoButton"), QStringLiteral("Available CDs by this artist"));
-    auto* poster = button(this, QStringLiteral("PosterButton"), QStringLiteral("Find posters or photos for this artist"));
-    auto* freedb = button(this, QStringLiteral("freedb"), QStringLiteral("Contribute album info to Freedb"),
+    auto* info = platform::MakeButton(this, QStringLiteral("InfoButton"), QStringLiteral("Available CDs by this artist"));
+    auto* poster = platform::MakeButton(this, QStringLiteral("PosterButton"), QStringLiteral("Find posters or photos for this artist"));
+    auto* freedb = platform::MakeButton(this, QStringLiteral("freedb"), QStringLiteral("Contribute album info to Freedb"),
                           QStringLiteral("Submit new or updated info to the online database"));
-    auto* cdr = button(this, QStringLiteral("CDRbutton"), QStringLiteral("Create Playlist for CD-R Labeler"));
+    auto* cdr = platform::MakeButton(this, QStringLiteral("CDRbutton"), QStringLiteral("Create Playlist for CD-R Labeler"));
     for (QPushButton* b : {info, poster, freedb, cdr}) row1->addWidget(b);
     layout->addLayout(row1);
     auto* row2 = new QHBoxLayout;
-    auto* lyrics = button(this, QStringLiteral("BitBtn3"), QStringLiteral("Find lyrics for the songs"),
+    auto* lyrics = platform::MakeButton(this, QStringLiteral("BitBtn3"), QStringLiteral("Find lyrics for the songs"),
                           QStringLiteral("See Lyrics for the songs"));
-    auto* find = button(this, QStringLiteral("BitBtn2"), QStringLiteral("Find"), QStringLiteral("Search for text"));
-    auto* font = button(this, QStringLiteral("BitBtn4"), QStringLiteral("Font"), QStringLiteral("Change font color, size etc."));
-    auto* close = button(this, QStringLiteral("BitBtn1"), QStringLiteral("Close"));
+    auto* find = platform::MakeButton(this, QStringLiteral("BitBtn2"), QStringLiteral("Find"), QStringLiteral("Search for text"));
+    auto* font = platform::MakeButton(this, QStringLiteral("BitBtn4"), QStringLiteral("Font"), QStringLiteral("Change font color, size etc."));
+    auto* close = platform::MakeButton(this, QStringLiteral("BitBtn1"), QStringLiteral("Close"));
     row2->addWidget(lyrics);
     row2->addWidget(find);
     row2->addWidget(font);
@@ -123,9 +116,9 @@ TDetail::TDetail(store::TDM& dm, DetailHooks hooks, QWidget* parent) : QDialog(p
     FindText = new QLineEdit(FindDialog1);
     FindText->setObjectName(QStringLiteral("FindText"));
     findLayout->addWidget(FindText, 1);
-    auto* next = button(FindDialog1, QStringLiteral("FindNext"), QStringLiteral("Find Next"));
+    auto* next = platform::MakeButton(FindDialog1, QStringLiteral("FindNext"), QStringLiteral("Find Next"));
     next->setDefault(true);
-    auto* cancel = button(FindDialog1, QStringLiteral("FindCancel"), QStringLiteral("Cancel"));
+    auto* cancel = platform::MakeButton(FindDialog1, QStringLiteral("FindCancel"), QStringLiteral("Cancel"));
     findLayout->addWidget(next);
     findLayout->addWidget(cancel);
     connect(next, &QPushButton::clicked, this, &TDetail::FindDialog1Find);

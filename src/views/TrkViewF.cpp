@@ -1,5 +1,6 @@
 #include "TrkViewF.h"
 
+#include "Controls.h"
 #include "CursorModel.h"
 #include "DMcd.h"
 #include "Layouts.h"
@@ -43,21 +44,6 @@ const QList<CursorModel::Column> kColumns = {
 
 platform::Prompts* prompts() { return platform::desktop().prompts; }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& text, const QString& hint = {}) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    if (!hint.isEmpty()) b->setToolTip(hint);
-    b->setAutoDefault(false);
-    return b;
-}
-
-QToolButton* speed(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap icon) {
-    auto* b = new QToolButton(parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setToolTip(hint);
-    b->setIcon(parent->style()->standardIcon(icon));
-    return b;
-}
 }  // namespace
 
 TTrkView::TTrkView(store::TDM& dm, Hooks hooks, QWidget* parent) : QDialog(parent), dm_(dm), hooks_(std::move(hooks)), view_(dm) {
@@ -93,13 +79,13 @@ TTrkView::TTrkView(store::TDM& dm, Hooks hooks, QWidget* parent) : QDialog(paren
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     fl->addWidget(ComboBox1, 1, 0);
-    SpeedButton1 = speed(filterBox, "SpeedButton1", QStringLiteral("Clear filter exression"), QStyle::SP_LineEditClearButton);
-    SpeedButton2 = speed(filterBox, "SpeedButton2", QStringLiteral("Remove from history list"), QStyle::SP_TrashIcon);
+    SpeedButton1 = platform::MakeSpeedButton(filterBox, "SpeedButton1", QStringLiteral("Clear filter exression"), QStyle::SP_LineEditClearButton);
+    SpeedButton2 = platform::MakeSpeedButton(filterBox, "SpeedButton2", QStringLiteral("Remove from history list"), QStyle::SP_TrashIcon);
     fl->addWidget(SpeedButton1, 1, 1);
     fl->addWidget(SpeedButton2, 1, 2);
-    Button2 = button(filterBox, "Button2", QStringLiteral("More examples ..."));
-    Button3 = button(filterBox, "Button3", QStringLiteral("Set Filter"));
-    NoFilter = button(filterBox, "NoFilter", QStringLiteral("Cancel "), QStringLiteral("Cancel Filtering"));
+    Button2 = platform::MakeButton(filterBox, "Button2", QStringLiteral("More examples ..."));
+    Button3 = platform::MakeButton(filterBox, "Button3", QStringLiteral("Set Filter"));
+    NoFilter = platform::MakeButton(filterBox, "NoFilter", QStringLiteral("Cancel "), QStringLiteral("Cancel Filtering"));
     NoFilter->setEnabled(false);
     fl->addWidget(Button2, 1, 3);
     fl->addWidget(Button3, 1, 4);
@@ -108,9 +94,9 @@ TTrkView::TTrkView(store::TDM& dm, Hooks hooks, QWidget* parent) : QDialog(paren
     layout->addWidget(filterBox);
 
     auto* row1 = new QHBoxLayout;
-    Button1 = button(this, "Button1", QStringLiteral("Switch to Albums View of this Album"));
-    DJbutton = button(this, "DJbutton", QStringLiteral("Create DJ Music File"));
-    BtnDetails = button(this, "BtnDetails", QStringLiteral("Details"), QStringLiteral("More info inc. any lyrics"));
+    Button1 = platform::MakeButton(this, "Button1", QStringLiteral("Switch to Albums View of this Album"));
+    DJbutton = platform::MakeButton(this, "DJbutton", QStringLiteral("Create DJ Music File"));
+    BtnDetails = platform::MakeButton(this, "BtnDetails", QStringLiteral("Details"), QStringLiteral("More info inc. any lyrics"));
     row1->addWidget(Button1);
     row1->addWidget(DJbutton);
     row1->addWidget(BtnDetails);
@@ -119,14 +105,14 @@ TTrkView::TTrkView(store::TDM& dm, Hooks hooks, QWidget* parent) : QDialog(paren
 
     auto* row2 = new QHBoxLayout;
     row2->addWidget(new QLabel(QStringLiteral("Create output:"), this));
-    RptButton = button(this, "RptButton", QStringLiteral("Report"), QStringLiteral("send output to screen, file or printer"));
-    HTML = button(this, "HTML", QStringLiteral("Webpage"), QStringLiteral("Generate webpage (HTML) to publish your collection"));
-    csvButton = button(this, "csvButton", QStringLiteral("CSV File"),
+    RptButton = platform::MakeButton(this, "RptButton", QStringLiteral("Report"), QStringLiteral("send output to screen, file or printer"));
+    HTML = platform::MakeButton(this, "HTML", QStringLiteral("Webpage"), QStringLiteral("Generate webpage (HTML) to publish your collection"));
+    csvButton = platform::MakeButton(this, "csvButton", QStringLiteral("CSV File"),
                        QStringLiteral("Export to Comma Separted Values file for spreadsheets, etc."));
-    xmlButton = button(this, "xmlButton", QStringLiteral("XML File"), QStringLiteral("Export to XML format"));
-    Button4 = button(this, "Button4", QStringLiteral("DBF File"), QStringLiteral("Create clone of datafile for use with third party apps"));
-    helpButton = button(this, "helpButton", QStringLiteral("Help"));
-    CloseButton = button(this, "CloseButton", QStringLiteral("Close"));
+    xmlButton = platform::MakeButton(this, "xmlButton", QStringLiteral("XML File"), QStringLiteral("Export to XML format"));
+    Button4 = platform::MakeButton(this, "Button4", QStringLiteral("DBF File"), QStringLiteral("Create clone of datafile for use with third party apps"));
+    helpButton = platform::MakeButton(this, "helpButton", QStringLiteral("Help"));
+    CloseButton = platform::MakeButton(this, "CloseButton", QStringLiteral("Close"));
     for (QPushButton* b : {RptButton, HTML, csvButton, xmlButton, Button4}) row2->addWidget(b);
     row2->addStretch();
     row2->addWidget(helpButton);
