@@ -147,9 +147,22 @@ Status PlaylistBuilder::setMarks(const QStringList& numbers) {
     return {};
 }
 
+// The tracks view's work table, made from the marks as they were, is discarded.
+void PlaylistBuilder::dropTracksView(store::TDM& dm) {
+    dm.tblTView.close();
+    const QString tview = dm.tablePath(QStringLiteral("TVIEW.DBF"));
+    for (const QString& file : {tview, store::indexPathFor(tview)}) {
+        const Status removed = store::removeFile(file);
+        if (!removed && housekeeping_) housekeeping_ = removed;
+    }
+}
+
 Status PlaylistBuilder::Confirm(store::TDM& dm) {
     housekeeping_ = Status();
     if (albumId_.isEmpty()) return Status(ErrorKind::InvalidArgument, QStringLiteral("No album is loaded"));
+    // Before the write as well as after it: a program killed between its commit and the removal
+    // would otherwise leave a tracks view whose marks are no longer the stored ones.
+    dropTracksView(dm);
     {
         // The album's marks are replaced in one write: another program never sees them half
         // rewritten, and a failure anywhere before the commit leaves the old ones.
@@ -194,12 +207,8 @@ Status PlaylistBuilder::Confirm(store::TDM& dm) {
         if (st) st = pl.open();
         if (!st && housekeeping_) housekeeping_ = st;
     }
-    dm.tblTView.close();
-    const QString tview = dm.tablePath(QStringLiteral("TVIEW.DBF"));
-    for (const QString& file : {tview, store::indexPathFor(tview)}) {
-        const Status removed = store::removeFile(file);
-        if (!removed && housekeeping_) housekeeping_ = removed;
-    }
+    // Another program may have built it again meanwhile, from the old marks.
+    dropTracksView(dm);
     return {};
 }
 

@@ -60,6 +60,7 @@ public:
 private:
     int move(QStringList& from, QStringList& to, QList<int> rows);
     void recountRunning();
+    void dropTracksView(store::TDM& dm);
 
     QString albumId_;
     QString albumTitle_;

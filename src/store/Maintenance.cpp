@@ -253,9 +253,17 @@ bool processAlive(long pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || e
 
 const QString kRestorePrefix = QStringLiteral(".albumora-restore.");
 
+// The journal of the renames that put a restore's files in place: the one Table keeps beside
+// the albums table (".NAME.pack-journal" of the table as named on disk) while files are replaced
+// together.
+QString restoreJournal(const QString& folder) {
+    const QFileInfo albums(resolveCaseInsensitive(QDir(folder).filePath(QStringLiteral("ALBUMS.DBF"))));
+    return albums.absolutePath() + QStringLiteral("/.") + albums.fileName() + QStringLiteral(".pack-journal");
+}
+
 // Temporary folders of restores that died, unless a crash left renames out of one to finish.
 void removeDeadRestores(const QString& folder) {
-    if (fileExists(QDir(folder).filePath(QStringLiteral(".ALBUMS.DBF.pack-journal")))) return;
+    if (fileExists(restoreJournal(folder))) return;
     const QDir dir(folder);
     for (const QString& d : dir.entryList({kRestorePrefix + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
         bool ok = false;
@@ -464,12 +472,28 @@ Result<QStringList> RestoreCollection(const QString& dataFolder, const QString& 
     // The albums table last: while it is the old one, the old collection is what opens.
     std::stable_partition(renames.begin(), renames.end(),
                           [](const auto& r) { return QFileInfo(r.second).fileName().toUpper() != QLatin1String("ALBUMS.DBF"); });
-    ALB_TRY(Table::replaceFilesTogether(resolveCaseInsensitive(QDir(folder).filePath(QStringLiteral("ALBUMS.DBF"))), renames));
+    const QString albums = resolveCaseInsensitive(QDir(folder).filePath(QStringLiteral("ALBUMS.DBF")));
+    Status replaced = Table::replaceFilesTogether(albums, renames);
+    // A rename that failed half-way is tried once more; the ones done are skipped.
+    if (!replaced && fileExists(restoreJournal(folder))) replaced = Table::finishInterruptedRenames(albums);
+    if (!replaced) {
+        if (fileExists(restoreJournal(folder))) {
+            // Some files are in place and some wait in the restore's folder: it must stay, so
+            // that the next opening of the collection finishes the renames.
+            aside.path.clear();
+            return Status(replaced.kind(),
+                          QStringLiteral("The restore from %1 was interrupted (%2); the next opening of the collection finishes it")
+                              .arg(archive, replaced.text()),
+                          archive);
+        }
+        return replaced;
+    }
     claimed.clear();
-    // The tracks view's work table was made from the collection that is gone.
+    // The tracks view's work table was made from the collection that is gone; one left behind
+    // only costs a stale view until the next save, so the restore stands either way.
     const QString tview = resolveCaseInsensitive(QDir(folder).filePath(QStringLiteral("TVIEW.DBF")));
-    ALB_TRY(removeFile(indexPathFor(tview)));
-    ALB_TRY(removeFile(tview));
+    (void)removeFile(indexPathFor(tview));
+    (void)removeFile(tview);
     return restored;
 }
 

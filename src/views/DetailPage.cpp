@@ -208,12 +208,12 @@ store::Result<DetailPage> ComposeDetailPage(TDM& dm, const DetailOptions& option
     if (!notesLines.isEmpty()) {
         add(QStringLiteral("NOTES:"));
         for (const QString& line : std::as_const(notesLines)) {
+            // An extended track text is shown under its track, never as a note, whether or
+            // not its index names a track.
             if (line.startsWith(notes::kExtt)) {
                 const auto one = notes::ExtendedTrackTexts({line});
-                if (!one.empty()) {
-                    extended.emplace(one.begin()->first, notes::StripEscapes(one.begin()->second));
-                    continue;
-                }
+                if (!one.empty()) extended.emplace(one.begin()->first, notes::StripEscapes(one.begin()->second));
+                continue;
             }
             if (line.startsWith(notes::kExtd))
                 add(notes::StripEscapes(line.mid(notes::kExtd.size())), Colour::Blue);

@@ -63,7 +63,11 @@ store::Result<DuplicatePage> FindDuplicates(store::Cursor& tview, const Duplicat
         if (!hit) continue;
         page.found = true;
         page.lines.push_back({DuplicatePage::Kind::Track, t.number + QStringLiteral(".  ") + t.title});
-        while (!tview.eof() && store::asciiUpper(tview.text(QStringLiteral("Track"))) == key) {
+        // The table holds titles cut to its field's width, and the tag compares just as much:
+        // a longer title matches the rows its cut form does.
+        QString stored = key.left(tview.fieldWidth(tview.fieldIndex(QStringLiteral("Track"))));
+        while (stored.endsWith(QLatin1Char(' '))) stored.chop(1);
+        while (!tview.eof() && store::asciiUpper(tview.text(QStringLiteral("Track"))) == stored) {
             page.lines.push_back({DuplicatePage::Kind::Match, QStringLiteral(">  ") + tview.text(QStringLiteral("NR")) + QStringLiteral(".  ") +
                                                                   tview.text(QStringLiteral("Artist")) + QStringLiteral(" : ") +
                                                                   tview.text(QStringLiteral("Album"))});

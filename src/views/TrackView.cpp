@@ -145,16 +145,21 @@ void removeDeadBuildFolders(const QString& dataFolder) {
 
 class Builder {
 public:
-    Builder(store::TDM& dm, const StatusLine& status, const BuildProgress& progress) : dm_(dm), status_(status), progress_(progress) {}
+    Builder(store::TDM& dm, const StatusLine& status, const BuildProgress& progress, bool checkStale)
+        : dm_(dm), status_(status), progress_(progress), checkStale_(checkStale) {}
 
-    Result<BuildResult> run() {
+    // stale: set when another program committed while the table was built (a save or a confirm
+    // that asked for a new table); nothing is put in place then.
+    Result<BuildResult> run(bool& stale) {
         say(tviewmsg::kBuilding);
         removeDeadBuildFolders(dm_.dataFolder());
         const QString buildDir = QDir(dm_.dataFolder()).filePath(QStringLiteral(".TVIEW.%1.build").arg(::getpid()));
         QDir(buildDir).removeRecursively();
         if (!QDir().mkpath(buildDir))
             return Status(ErrorKind::IoError, QStringLiteral("Cannot create the folder %1").arg(buildDir), buildDir);
+        ALB_ASSIGN_OR_RETURN(startCount_, store::Folder::of(dm_.dataFolder())->commitCount());
         Result<BuildResult> r = buildIn(buildDir);
+        stale = stale_;
         QDir(buildDir).removeRecursively();
         return r;
     }
@@ -323,6 +328,16 @@ private:
             return Status(ErrorKind::Locked, QStringLiteral("%1 is open and cannot be replaced").arg(kTViewFile), target);
         auto folder = store::Folder::of(dm_.dataFolder());
         ALB_TRY(folder->beginStructureChange(store::Folder::waitMs()));
+        // Taking the lock marks the count once (even to odd; a folder whose lock file cannot be
+        // written keeps it); anything more is another program's commit since the build began
+        // reading.
+        ALB_ASSIGN_OR_RETURN(const std::uint64_t now, folder->commitCount());
+        const bool unchanged = now == startCount_ || (startCount_ % 2 == 0 && now == startCount_ + 1);
+        if (checkStale_ && !unchanged) {
+            stale_ = true;
+            folder->endStructureChange({});
+            return {};
+        }
         Status st = store::removeFile(target);
         if (st) st = store::removeFile(store::indexPathFor(target));
         const QString finalDbf = QDir(dm_.dataFolder()).filePath(kTViewFile);
@@ -343,12 +358,22 @@ private:
     size_t idWidth_ = 8;
     std::vector<TrackRef> refs_;  // every track, in ID+NR order
     std::vector<PlaylistKey> marks_;
+    bool checkStale_ = true;
+    std::uint64_t startCount_ = 0;  // the folder's commit count when the build began
+    bool stale_ = false;
 };
 
 }  // namespace
 
 Result<BuildResult> BuildTrackViewTable(store::TDM& dm, const StatusLine& status, const BuildProgress& progress) {
-    return Builder(dm, status, progress).run();
+    // A table built while another program changed the collection is built again; after a few
+    // tries the last one stands (a picture of a collection that keeps changing is no worse).
+    for (int attempt = 1;; ++attempt) {
+        bool stale = false;
+        Builder builder(dm, status, progress, attempt < 3);
+        Result<BuildResult> r = builder.run(stale);
+        if (!r || !stale) return r;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

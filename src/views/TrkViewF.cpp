@@ -256,11 +256,17 @@ bool TTrkView::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        if (NoFilter->isEnabled()) NoFilterClick();
-        return true;
-    }
     return QDialog::eventFilter(watched, event);
+}
+
+// Escape belongs to "Cancel " (the filter), wherever the focus is; it never closes the view.
+void TTrkView::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        if (NoFilter->isEnabled()) NoFilterClick();
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
 }
 
 void TTrkView::reloadHistory() {

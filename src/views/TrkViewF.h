@@ -61,6 +61,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     void done(int r) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     void setStatus(const QString& text);

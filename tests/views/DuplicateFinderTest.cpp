@@ -121,3 +121,29 @@ TEST(DuplicateKey, UpperCasedAndCutToTheSongOnMultiArtistAlbums) {
 }
 
 }  // namespace
+
+namespace {
+
+// The view holds titles cut to 38 characters: a longer title finds the rows of its cut form.
+TEST(DuplicateFinderLongTitles, ATitleLongerThanTheViewsFieldFindsItsRows) {
+    test::TempFolder dir;
+    test::FakeDesktop desk;
+    const QString longTitle = QStringLiteral("The Very Long Title Of A Song That Goes On And On");
+    test::makeTView(dir.path(), {{longTitle.left(38), QStringLiteral("Kestrel"), QStringLiteral("Fields"), QStringLiteral("z0000007"),
+                                  QStringLiteral("  4")}});
+    store::Cursor tview;
+    tview.setTablePath(dir.file(QStringLiteral("TVIEW.DBF")));
+    DuplicateQuery q;
+    q.artist = QStringLiteral("Owls");
+    q.album = QStringLiteral("Songs");
+    q.tracks = {{QStringLiteral("  1"), longTitle}};
+    auto page = FindDuplicates(tview, q);
+    ASSERT_TRUE(page.isOk());
+    EXPECT_TRUE(page->found);
+    QStringList matches;
+    for (const auto& l : page->lines)
+        if (l.kind == DuplicatePage::Kind::Match) matches << l.text;
+    EXPECT_EQ(matches, QStringList{QStringLiteral(">    4.  Kestrel : Fields")});
+}
+
+}  // namespace

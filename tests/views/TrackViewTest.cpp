@@ -4,6 +4,7 @@
 #include "TrackViewFixture.h"
 
 #include "File.h"
+#include "Journal.h"
 #include "Table.h"
 
 #include <QDir>
@@ -65,6 +66,31 @@ TEST_F(TrackViewTest, TheBuildListsEveryAlbumUnderEachArtistRowThatNamesIt) {
     EXPECT_EQ(statuses, (QStringList{QStringLiteral("Creating Track tag"), QStringLiteral("Creating Artist tag"),
                                      QStringLiteral("Creating Album tag")}));
     EXPECT_EQ(column(QStringLiteral("TRACK")).first(), QStringLiteral("Abba / Dancing Queen"));
+}
+
+// A table built while another writer committed (a confirm that asked for a new table) is not
+// put in place: the build runs again and sees the new marks.
+TEST_F(TrackViewTest, ABuildOverlappedByACommitIsBuiltAgain) {
+    int builds = 0;
+    const auto progress = [&](qint64 done, qint64 total) {
+        if (done != total || ++builds != 1) return;
+        auto tx = store::Transaction::begin(dir.path());
+        ASSERT_STORE_OK(tx);
+        store::Cursor marks;
+        marks.setTablePath(dir.file(QStringLiteral("PLAYLIST.DBF")));
+        ASSERT_STORE_OK(marks.open());
+        ASSERT_STORE_OK(marks.append());
+        ASSERT_STORE_OK(marks.setText(QStringLiteral("ID"), QStringLiteral("0a000003")));
+        ASSERT_STORE_OK(marks.setText(QStringLiteral("NR"), QStringLiteral("  1")));
+        ASSERT_STORE_OK(marks.post());
+        ASSERT_STORE_OK(tx->commit());
+    };
+    auto built = BuildTrackViewTable(*dm, {}, progress);
+    ASSERT_STORE_OK(built);
+    EXPECT_EQ(builds, 2);
+    const QStringList rows = readRows(QStringLiteral("TVIEW.DBF"));
+    EXPECT_TRUE(rows.contains(QStringLiteral("Bridge / Over Troubled Water|Simon & Garfunkel|Bridge|folk|1970|0a000003|  1|x|0")))
+        << rows.join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(TrackViewTest, AWorkTableThatCannotBeReadOrABuildLeftByADeadProcessIsRebuilt) {
