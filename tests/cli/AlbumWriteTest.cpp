@@ -5,6 +5,7 @@
 // program to open it would, and must hold every album whole or not at all.
 #include "DMcd.h"
 #include "Journal.h"
+#include "CliProcesses.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -24,35 +25,12 @@
 using namespace albumora::store;
 using albumora::test::ProcessResult;
 using albumora::test::TempFolder;
+using albumora::test::Outcome;
+using albumora::test::copyFolder;
+using albumora::test::run;
 
 namespace {
 
-
-struct Outcome {
-    bool crashed = false;
-    int code = -1;
-    QString out, err;
-};
-
-Outcome run(const QString& program, const QStringList& args, const std::map<QString, QString>& env = {}) {
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (const auto& [k, v] : env) e.insert(k, v);
-    p.setProcessEnvironment(e);
-    p.start(program, args);
-    Outcome r;
-    if (!p.waitForStarted(10000) || !p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = QStringLiteral("did not finish");
-        return r;
-    }
-    r.crashed = p.exitStatus() == QProcess::CrashExit;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 QString cli() { return QStringLiteral(ALBUMORA_CLI_PATH); }
 QString crashCli() { return QStringLiteral(ALBUMORA_CLI_CRASH_PATH); }
@@ -105,12 +83,6 @@ QStringList importArgs(const QString& folder, const QString& list, const QString
 void expectClean(const QString& folder, const std::string& context) {
     const Outcome c = run(cli(), {QStringLiteral("--data"), folder, QStringLiteral("check")});
     EXPECT_EQ(c.code, 0) << context << "\n" << c.out.toStdString() << c.err.toStdString();
-}
-
-void copyFolder(const QString& from, const QString& to) {
-    QDir(to).removeRecursively();
-    QDir().mkpath(to);
-    for (const QString& f : QDir(from).entryList(QDir::Files | QDir::Hidden)) QFile::copy(QDir(from).filePath(f), QDir(to).filePath(f));
 }
 
 class AlbumWriteTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 // a maintenance run, maintenance killed before each of its writes, renames, deletes and syncs,
 // and backups restored, refused when they are hostile or damaged. Tables are read back by
 // python3-dbfread, archives by unzip.
+#include "CliProcesses.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -17,6 +18,8 @@ using albumora::test::TempFolder;
 
 namespace {
 
+using albumora::test::copyFolder;
+
 QString S(const char* s) { return QString::fromUtf8(s); }
 
 QString crashCli() { return QStringLiteral(ALBUMORA_CLI_CRASH_PATH); }
@@ -28,23 +31,8 @@ ProcessResult cli(const QString& folder, QStringList args) {
 }
 
 ProcessResult runWith(const QString& program, const QStringList& args, const std::map<QString, QString>& env) {
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (const auto& [k, v] : env) e.insert(k, v);
-    p.setProcessEnvironment(e);
-    p.start(program, args);
-    ProcessResult r;
-    if (!p.waitForStarted(10000) || !p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = S("did not finish");
-        return r;
-    }
-    r.crashed = p.exitStatus() == QProcess::CrashExit;
-    r.exitCode = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    const albumora::test::Outcome o = albumora::test::run(program, args, env);
+    return {o.code, o.crashed, o.out, o.err};
 }
 
 // Every row of the four tables and the memo texts, as an independent reader sees them.
@@ -246,12 +234,6 @@ long crashPoints(const QString& folder, const QStringList& args) {
     const auto m = QRegularExpression(S("crash points: (\\d+)")).match(r.err);
     EXPECT_TRUE(m.hasMatch()) << r.err.toStdString();
     return m.captured(1).toLong();
-}
-
-void copyFolder(const QString& from, const QString& to) {
-    QDir(to).removeRecursively();
-    QDir().mkpath(to);
-    for (const QString& f : QDir(from).entryList(QDir::Files | QDir::Hidden)) QFile::copy(QDir(from).filePath(f), QDir(to).filePath(f));
 }
 
 // Another program's save that comes while maintenance writes the archive waits for it: the

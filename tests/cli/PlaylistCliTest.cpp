@@ -2,6 +2,7 @@
 // user runs them; the confirm killed or failed at each of its writes keeps the old marks or
 // stores the new ones whole.
 #include "DMcd.h"
+#include "CliProcesses.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -15,40 +16,11 @@
 using namespace albumora::store;
 using albumora::test::ProcessResult;
 using albumora::test::TempFolder;
+using albumora::test::Outcome;
+using albumora::test::copyFolder;
+using albumora::test::run;
 
 namespace {
-
-struct Outcome {
-    bool crashed = false;
-    int code = -1;
-    QString out, err;
-};
-
-Outcome runWith(const QString& program, const QStringList& args, const std::map<QString, QString>& env) {
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (const auto& [k, v] : env) e.insert(k, v);
-    p.setProcessEnvironment(e);
-    p.start(program, args);
-    Outcome r;
-    if (!p.waitForStarted(10000) || !p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = QStringLiteral("did not finish");
-        return r;
-    }
-    r.crashed = p.exitStatus() == QProcess::CrashExit;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-void copyFolder(const QString& from, const QString& to) {
-    QDir(to).removeRecursively();
-    QDir().mkpath(to);
-    for (const QString& f : QDir(from).entryList(QDir::Files | QDir::Hidden)) QFile::copy(QDir(from).filePath(f), QDir(to).filePath(f));
-}
 
 class PlaylistCli : public ::testing::Test {
 protected:
@@ -170,7 +142,7 @@ TEST_F(PlaylistCli, AConfirmKilledOrFailedAtAnyWriteKeepsTheOldMarksOrTheNewOnes
                            QStringLiteral("4")};
     const QStringList before{"  1", "  2"}, after{"  2", "  3", "  4"};
     const QString crashCli = QStringLiteral(ALBUMORA_CLI_CRASH_PATH);
-    const Outcome whole = runWith(crashCli, args, {{QStringLiteral("ALBUMORA_CRASH_COUNT"), QStringLiteral("1")}});
+    const Outcome whole = run(crashCli, args, {{QStringLiteral("ALBUMORA_CRASH_COUNT"), QStringLiteral("1")}});
     ASSERT_EQ(whole.code, 0) << whole.err.toStdString();
     const qsizetype at = whole.err.indexOf(QStringLiteral("crash points: "));
     ASSERT_GE(at, 0) << whole.err.toStdString();
@@ -180,7 +152,7 @@ TEST_F(PlaylistCli, AConfirmKilledOrFailedAtAnyWriteKeepsTheOldMarksOrTheNewOnes
     int killedBefore = 0, failedBefore = 0;
     for (long n = 1; n <= points; ++n) {
         copyFolder(base, data);
-        const Outcome r = runWith(crashCli, args, {{QStringLiteral("ALBUMORA_CRASH_AT"), QString::number(n)}});
+        const Outcome r = run(crashCli, args, {{QStringLiteral("ALBUMORA_CRASH_AT"), QString::number(n)}});
         const std::string context = "killed at " + std::to_string(n) + ": " + r.err.trimmed().toStdString();
         // The next program to open the folder finds the old marks or all the new ones.
         const QStringList now = marks(cd);
@@ -193,7 +165,7 @@ TEST_F(PlaylistCli, AConfirmKilledOrFailedAtAnyWriteKeepsTheOldMarksOrTheNewOnes
     EXPECT_GT(killedBefore, 0);
     for (long n = 1; n <= points; ++n) {
         copyFolder(base, data);
-        const Outcome r = runWith(crashCli, args,
+        const Outcome r = run(crashCli, args,
                                   {{QStringLiteral("ALBUMORA_FAIL_AT"), QString::number(n)},
                                    {QStringLiteral("ALBUMORA_FAIL_ERRNO"), QString::number(ENOSPC)},
                                    {QStringLiteral("ALBUMORA_FAIL_STICKY"), QStringLiteral("1")}});
