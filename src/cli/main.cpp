@@ -851,7 +851,7 @@ int cmdTracks(const QString& folder, Args& args) {
     else if (kind == QLatin1String("dbf"))
         path = check(view.copyTable());
     else {
-        const albumora::reports::Document doc = check(albumora::reports::TrackReport(view.rows(), fields));
+        const albumora::reports::Document doc = check(view.report(fields, {}));
         if (doc.pages.empty()) fail(albumora::reports::kNothingToPrint);
         path = QFileInfo(*outOption).absoluteFilePath();
         check(albumora::reports::WritePdf(doc, path));

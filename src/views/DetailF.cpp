@@ -32,7 +32,10 @@ QColor colourOf(PageLine::Colour c) {
 
 }  // namespace
 
-QTextEdit* MakePageMemo(QWidget* parent) {
+QTextEdit* AddPage(QWidget* parent, QBoxLayout* layout) {
+    auto* label = new QLabel(kCopyHint, parent);
+    label->setObjectName(QStringLiteral("Label1"));
+    layout->addWidget(label);
     auto* memo = new QTextEdit(parent);
     memo->setObjectName(QStringLiteral("Memo1"));
     memo->setReadOnly(true);
@@ -45,6 +48,7 @@ QTextEdit* MakePageMemo(QWidget* parent) {
     QFont f(QStringLiteral("Monospace"));
     f.setStyleHint(QFont::TypeWriter);
     memo->setFont(f);
+    layout->addWidget(memo, 1);
     return memo;
 }
 
@@ -71,11 +75,7 @@ TDetail::TDetail(store::TDM& dm, DetailHooks hooks, QWidget* parent) : QDialog(p
     setModal(true);
     resize(720, 560);
     auto* layout = new QVBoxLayout(this);
-    auto* label = new QLabel(kCopyHint, this);
-    label->setObjectName(QStringLiteral("Label1"));
-    layout->addWidget(label);
-    Memo1 = MakePageMemo(this);
-    layout->addWidget(Memo1, 1);
+    Memo1 = AddPage(this, layout);
 
     auto* row1 = new QHBoxLayout;
     auto* info = platform::MakeButton(this, QStringLiteral("InfoButton"), QStringLiteral("Available CDs by this artist"));

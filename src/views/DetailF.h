@@ -13,11 +13,13 @@ class QLineEdit;
 class QPushButton;
 class QTextEdit;
 
+class QBoxLayout;
+
 namespace albumora::views {
 
-// The page memo both report windows show: read-only rich text without wrapping, dark text on a
-// light page whatever the desktop theme.
-QTextEdit* MakePageMemo(QWidget* parent);
+// The head both report windows show: the copy hint (Label1) and under it the page memo (Memo1),
+// read-only rich text without wrapping, dark text on a light page whatever the desktop theme.
+QTextEdit* AddPage(QWidget* parent, QBoxLayout* layout);
 void ShowPage(QTextEdit* memo, const std::vector<PageLine>& lines);
 
 struct DetailHooks {

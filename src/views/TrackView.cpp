@@ -4,6 +4,7 @@
 #include "ExportFormat.h"
 #include "File.h"
 #include "Journal.h"
+#include "Layouts.h"
 #include "OutFile.h"
 #include "Table.h"
 
@@ -180,7 +181,6 @@ private:
         ALB_ASSIGN_OR_RETURN(albumTitle_, fieldOf(albums, "Album"));
         ALB_ASSIGN_OR_RETURN(albumGenre_, fieldOf(albums, "Genre"));
         ALB_ASSIGN_OR_RETURN(albumYear_, fieldOf(albums, "YR"));
-        idWidth_ = size_t(id.length);
         return eachLiveRow(albums, [&](std::uint32_t, const std::string& rec) -> Status {
             // The first row of an ID is the one a seek finds.
             if (albumAt_.emplace(packed(id.of(rec), 8), albumBytes_.size()).second) {
@@ -355,7 +355,6 @@ private:
     std::string albumBytes_;                              // title, genre and year of each album
     Field albumTitle_, albumGenre_, albumYear_;
     Field trackTitle_, trackSecs_, trackNr_;
-    size_t idWidth_ = 8;
     std::vector<TrackRef> refs_;  // every track, in ID+NR order
     std::vector<PlaylistKey> marks_;
     bool checkStale_ = true;
@@ -498,8 +497,6 @@ Status TrackView::jump(QChar key) {
     return tv.findNearest(QString(key).toUpper());
 }
 
-void TrackView::addViewFields(Cursor& c, store::TDM& dm) { dm.AddTrackViewFields(c); }
-
 void TrackView::closeSelectionCopy() {
     if (selection_) selection_->close();
     selection_.reset();
@@ -520,18 +517,11 @@ Result<Cursor*> TrackView::outputSource(const std::vector<Cursor::Bookmark>& sel
     ALB_TRY(tv.table()->copyRows(path, recnos));
     auto copy = std::make_unique<Cursor>(QStringLiteral("tblTempTrk"));
     copy->setTablePath(path);
-    addViewFields(*copy, dm_);
+    dm_.AddTrackViewFields(*copy);
     ALB_TRY(copy->open());
     ALB_TRY(copy->first());
     selection_ = std::move(copy);
     return selection_.get();
-}
-
-Status TrackView::restoreRow(const Cursor::Bookmark& b) {
-    Cursor& tv = dm_.tblTView;
-    if (!tv.isOpen()) return {};
-    if (b.valid() && tv.gotoBookmark(b)) return {};
-    return tv.first();
 }
 
 namespace {
@@ -604,6 +594,12 @@ Result<QString> TrackView::writeFile(FileOutput kind, const QStringList& fields,
         for (const QString& l : reports::XmlTail()) ALB_TRY(file.line(l));
     ALB_TRY(file.commit());
     return file.path();
+}
+
+Result<reports::Document> TrackView::report(const QStringList& fields, const std::vector<Cursor::Bookmark>& selected) {
+    OutputScope scope(*this);
+    ALB_ASSIGN_OR_RETURN(Cursor * src, outputSource(selected));
+    return reports::TrackReport(*src, fields);
 }
 
 Result<QString> TrackView::copyTable() {

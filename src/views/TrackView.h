@@ -21,6 +21,9 @@
 namespace albumora::store {
 class TDM;
 }
+namespace albumora::reports {
+struct Document;
+}
 
 namespace albumora::views {
 
@@ -112,11 +115,11 @@ public:
     store::Result<QString> writeFile(FileOutput kind, const QStringList& fields, const QString& folder,
                                      const std::vector<store::Cursor::Bookmark>& selected);
     store::Result<QString> copyTable();
+    // The track report of the rows an output covers, with the chooser's fields.
+    store::Result<reports::Document> report(const QStringList& fields, const std::vector<store::Cursor::Bookmark>& selected);
 
 private:
     store::Status openBuilt(const StatusLine& status, const BuildProgress& progress);
-    store::Status restoreRow(const store::Cursor::Bookmark& b);
-    static void addViewFields(store::Cursor& c, store::TDM& dm);
 
     store::TDM& dm_;
     reports::FilterHistory history_;

@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QBrush>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -238,8 +237,6 @@ void TTrkView::done(int r) {
     QDialog::done(r);
 }
 
-void TTrkView::closeEvent(QCloseEvent* e) { QDialog::closeEvent(e); }
-
 bool TTrkView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == DBGrid1 && event->type() == QEvent::KeyPress && ready()) {
         auto* k = static_cast<QKeyEvent*>(event);
@@ -409,11 +406,8 @@ void TTrkView::output(const QString& kind) {
     }
     setStatus(tviewmsg::kPreparing);
     const std::vector<store::Cursor::Bookmark> selected = selectedRows();
-    const store::Cursor::Bookmark row = view_.rows().bookmark();
     if (report) {
-        auto src = view_.outputSource(selected);
-        store::Result<reports::Document> doc =
-            src ? reports::TrackReport(**src, chooser.fields()) : store::Result<reports::Document>(src.error());
+        const store::Result<reports::Document> doc = view_.report(chooser.fields(), selected);
         if (!doc) {
             error(doc.error().text());
         } else if (doc->pages.empty()) {
@@ -424,8 +418,6 @@ void TTrkView::output(const QString& kind) {
             reports::ReportPreview preview(*doc, this);
             preview.exec();
         }
-        view_.closeSelectionCopy();
-        if (!(row.valid() && view_.rows().gotoBookmark(row))) (void)view_.rows().first();  // the first row always exists
     } else {
         auto r = view_.writeFile(kind == QLatin1String(".xml") ? FileOutput::Xml : FileOutput::Csv, chooser.fields(), chooser.folder(),
                                  selected);

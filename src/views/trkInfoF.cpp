@@ -1,5 +1,6 @@
 #include "trkInfoF.h"
 
+#include "Controls.h"
 #include "DetailF.h"
 #include "Prompts.h"
 
@@ -18,19 +19,11 @@ TtrkInfo::TtrkInfo(store::TDM& dm, const store::Cursor& trackRow, QWidget* paren
     setModal(true);
     resize(600, 440);
     auto* layout = new QVBoxLayout(this);
-    auto* label = new QLabel(kCopyHint, this);
-    label->setObjectName(QStringLiteral("Label1"));
-    layout->addWidget(label);
-    Memo1 = MakePageMemo(this);
-    layout->addWidget(Memo1, 1);
+    Memo1 = AddPage(this, layout);
     auto* buttons = new QHBoxLayout;
-    auto* info = new QPushButton(QStringLiteral("Available CDs by this artist"), this);
-    info->setObjectName(QStringLiteral("InfoButton"));
-    auto* poster = new QPushButton(QStringLiteral("Find posters or photos for this artist"), this);
-    poster->setObjectName(QStringLiteral("PosterButton"));
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
-    close->setObjectName(QStringLiteral("BitBtn1"));
-    for (QPushButton* b : {info, poster, close}) b->setAutoDefault(false);
+    auto* info = platform::MakeButton(this, QStringLiteral("InfoButton"), QStringLiteral("Available CDs by this artist"));
+    auto* poster = platform::MakeButton(this, QStringLiteral("PosterButton"), QStringLiteral("Find posters or photos for this artist"));
+    auto* close = platform::MakeButton(this, QStringLiteral("BitBtn1"), QStringLiteral("Close"));
     buttons->addWidget(info);
     buttons->addWidget(poster);
     buttons->addStretch();
