@@ -8,6 +8,7 @@
 #include "DiscDrive.h"
 #include "File.h"
 #include "ImportParsers.h"
+#include "NotesTags.h"
 #include "Prompts.h"
 #include "Table.h"
 #include "AddCd.h"
@@ -61,12 +62,16 @@ const char* kUsage =
     "                            amg or store (web track lists), m3u, xspf (playlists)\n"
     "  delete ID                 delete an album with its tracks, marks and artist rows\n"
     "  drives [DEVICE|IMAGE]     list the CD drives, a disc image first\n"
-    "  discid [DEVICE|IMAGE]     print the disc ID of the disc, then its TOC query text\n"
-    "  lookup [DEVICE|IMAGE] [--match N]\n"
-    "                            ask the CD database for the disc: the match lines, then the\n"
-    "                            record of match N (counted from 1; the first without it)\n"
-    "  add-cd [DEVICE|IMAGE] [--match N]\n"
-    "                            add the disc as \"Add CD\" does, from the CD database; prints its ID\n"
+    "  discid [DEVICE|IMAGE]     print the disc ID of the disc, then its TOC query text, then its\n"
+    "                            MusicBrainz disc ID\n"
+    "  lookup [DEVICE|IMAGE] [--source cddb|musicbrainz|all] [--match N]\n"
+    "                            look the disc up (in the sources of the Sources setting without\n"
+    "                            --source; all: both, their matches together): the match lines,\n"
+    "                            then the record of match N (counted from 1; the first without it)\n"
+    "  add-cd [DEVICE|IMAGE] [--source cddb|musicbrainz|all] [--match N]\n"
+    "                            add the disc as \"Add CD\" does; prints its ID\n"
+    "  cover ID                  fetch the front cover of the album's MusicBrainz release (its\n"
+    "                            MBID= notes line) into the covers folder; prints its path\n"
     "  submit [DEVICE|IMAGE]     send the disc's album to the CD database by e-mail\n"
     "  export csv|xml|html [--albums-filter E] [--tracks-filter E]\n"
     "         [--order Artist|Album|Label|Genre|IX|Natural] [--fields F1,F2,...] [--no-tracks]\n"
@@ -412,7 +417,10 @@ public:
 int cmdDiscId(const QString& folder, Args& args) {
     using namespace albumora::disc;
     DiscInDrive disc(drivePath(folder, args), QStringLiteral("T"));
-    out(disc.state.currentDiscId + QLatin1Char('\n') + disc.drive.ComposeTocText(TocMode::Lookup).queryText + QLatin1Char('\n'));
+    const Result<MbDiscToc> mb = ComputeMbDiscId(disc.state.toc);
+    out(disc.state.currentDiscId + QLatin1Char('\n') + disc.drive.ComposeTocText(TocMode::Lookup).queryText + QLatin1Char('\n') +
+        (mb ? mb->discId : QString()) + QLatin1Char('\n'));
+    if (!mb) std::fprintf(stderr, "albumora-cli: %s\n", qPrintable(mb.error().text()));
     return 0;
 }
 
@@ -559,31 +567,71 @@ void printLines(const QStringList& lines) {
     for (const QString& l : lines) out(l + QLatin1Char('\n'));
 }
 
+// --source: the Sources setting for this command; "all" asks both and offers their matches
+// together.
+void takeSource(Args& args, albumora::settings::RunSettings& settings) {
+    const std::optional<QString> source = args.option(QStringLiteral("--source"));
+    if (!source) return;
+    const QString s = source->toLower();
+    if (s == QLatin1String("all"))
+        settings.sources = QStringLiteral("cddb+musicbrainz");
+    else if (s == QLatin1String("cddb") || s == QLatin1String("musicbrainz"))
+        settings.sources = s;
+    else
+        fail(QStringLiteral("--source needs cddb, musicbrainz or all, not \"%1\"").arg(*source));
+}
+
+// A release as the lines of a record: what the album would be filled with.
+QStringList releaseLines(const albumora::editing::PendingAlbum& a) {
+    QStringList lines = albumora::notes::SplitLines(a.notes);
+    lines << QStringLiteral("DTITLE=") + a.artist + QStringLiteral(" / ") + a.title;
+    lines << QStringLiteral("DYEAR=") + a.year;
+    lines << QStringLiteral("DGENRE=") + a.genre;
+    for (size_t i = 0; i < a.tracks.size(); ++i)
+        lines << QStringLiteral("TTITLE%1=").arg(i) + a.tracks[i].title + QLatin1Char('\t') + a.tracks[i].time.trimmed();
+    return lines;
+}
+
 int cmdLookup(const QString& folder, Args& args) {
     using namespace albumora::disc;
     QString refusal;
     const auto choose = matchChooser(args.option(QStringLiteral("--match")), &refusal);
     albumora::settings::SettingsFile file(folder);
-    const albumora::settings::RunSettings settings = file.read(nullptr);
+    albumora::settings::RunSettings settings = file.read(nullptr);
+    takeSource(args, settings);
     DiscInDrive disc(drivePath(folder, args), settings.protocol);
 
     albumora::editing::PendingAlbum album;
     const ComposedToc toc = disc.drive.ComposeTocText(TocMode::Lookup);
     for (const TrackRow& r : toc.rows) album.tracks.push_back({r.number, r.time, r.title});
     CliPrompts prompts;
-    LookupHooks hooks;
+    DiscLookupRequest request;
+    request.sources = settings.sources;
+    request.cddb = CddbConfigOf(settings);
+    request.cddbQuery = QStringLiteral("cddb query ") + disc.state.currentDiscId + QLatin1Char(' ') + toc.queryText;
+    request.mb = MbConfigOf(settings);
+    if (const Result<MbDiscToc> mb = ComputeMbDiscId(disc.state.toc)) request.mbDisc = *mb;
+    request.genreList = file.genreList();
+    request.defaultGenre = settings.genre;
+    // A lookup only shows what it found: no cover is fetched.
+    request.covers = false;
+    DiscLookupHooks hooks;
     hooks.choose = choose;
     hooks.message = [&prompts](const QString& t) { prompts.message(t); };
     hooks.error = [&prompts](const QString& t) { prompts.error(t); };
-    const LookupOutcome r = RunLookup(CddbConfigOf(settings),
-                                      QStringLiteral("cddb query ") + disc.state.currentDiscId + QLatin1Char(' ') + toc.queryText,
-                                      album, hooks);
-    printLines(r.matchLines);
+    const DiscLookupOutcome r = RunDiscLookup(request, album, hooks);
+    printLines(!r.choices.isEmpty() ? r.choices : r.cddb.matchLines);
     if (!r.error.isEmpty()) fail(r.error);
-    if (!refusal.isEmpty()) fail(refusal);
+    if (!refusal.isEmpty()) fail(refusal.replace(QStringLiteral("the server listed"), QStringLiteral("the lookup listed")));
     if (r.notFound) fail(cddbmsg::kNotFound);
-    if (r.record.isEmpty()) fail(QStringLiteral("the server sent no record for the match"));
-    printLines(r.record);
+    if (r.cancelled) fail(QStringLiteral("no match was chosen"));
+    if (r.source == SourceKind::MusicBrainz) {
+        printLines(releaseLines(album));
+        return 0;
+    }
+    if (!r.message.isEmpty()) fail(r.message);
+    if (r.cddb.record.isEmpty()) fail(QStringLiteral("the server sent no record for the match"));
+    printLines(r.cddb.record);
     return 0;
 }
 
@@ -592,6 +640,7 @@ int cmdAddCd(const QString& folder, Args& args) {
     QString refusal;
     const auto choose = matchChooser(args.option(QStringLiteral("--match")), &refusal);
     EditSession s(folder);
+    takeSource(args, s.settings);
     DiscInDrive disc(drivePath(folder, args), s.settings.protocol, s.session.disc);
     s.settings.cdPath = disc.drive.settings().CDPath;
 
@@ -603,6 +652,7 @@ int cmdAddCd(const QString& folder, Args& args) {
     hooks.readDisc = [] { return true; };  // read when the command started
     hooks.currentDiscId = [&disc] { return disc.state.currentDiscId; };
     hooks.lookupToc = [&disc] { return disc.drive.ComposeTocText(TocMode::Lookup); };
+    hooks.discToc = [&disc] { return disc.state.toc; };
     hooks.findCdInCollection = [&disc, &s](bool messages) {
         const auto found = disc.drive.FindCdInCollection(s.dm, messages);
         return found.isOk() && *found;
@@ -623,6 +673,17 @@ int cmdAddCd(const QString& folder, Args& args) {
     if (!refusal.isEmpty()) fail(refusal);
     if (!saved) fail(prompts.errors.isEmpty() ? QStringLiteral("the album was not saved") : prompts.errors.join(QLatin1Char(' ')));
     out(s.editor.pending().albumId + QLatin1Char('\n'));
+    if (!flow.outcome().coverProblem.isEmpty())
+        std::fprintf(stderr, "albumora-cli: no cover: %s\n", qPrintable(oneLine(flow.outcome().coverProblem)));
+    return 0;
+}
+
+int cmdCover(const QString& folder, Args& args) {
+    using namespace albumora::disc;
+    const QString id = args.take();
+    args.done();
+    EditSession s(folder);
+    out(check(FetchAlbumCover(s.dm, id, MbConfigOf(s.settings))) + QLatin1Char('\n'));
     return 0;
 }
 
@@ -949,6 +1010,7 @@ int main(int argc, char** argv) {
             {QStringLiteral("import"), cmdImport},   {QStringLiteral("delete"), cmdDelete},
             {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
             {QStringLiteral("lookup"), cmdLookup},   {QStringLiteral("add-cd"), cmdAddCd},
+            {QStringLiteral("cover"), cmdCover},
             {QStringLiteral("submit"), cmdSubmit},   {QStringLiteral("export"), cmdExport},
             {QStringLiteral("report"), cmdReport},   {QStringLiteral("maintain"), cmdMaintain},
             {QStringLiteral("tracks"), cmdTracks},

@@ -5,7 +5,11 @@
 #include "Prompts.h"
 #include "Settings.h"
 
+#include <QFile>
+
 namespace albumora::disc {
+
+using store::Result;
 
 CddbConfig CddbConfigOf(const settings::RunSettings& settings) {
     CddbConfig c;
@@ -19,7 +23,12 @@ CddbConfig CddbConfigOf(const settings::RunSettings& settings) {
 }
 
 AddCdFlow::AddCdFlow(store::TDM& dm, editing::AlbumEditor& editor, const settings::RunSettings& settings, AddCdHooks hooks)
-    : dm_(dm), editor_(editor), settings_(settings), hooks_(std::move(hooks)), config_(CddbConfigOf(settings)) {}
+    : dm_(dm),
+      editor_(editor),
+      settings_(settings),
+      hooks_(std::move(hooks)),
+      config_(CddbConfigOf(settings)),
+      mbConfig_(MbConfigOf(settings)) {}
 
 void AddCdFlow::status(const QString& text) const {
     if (hooks_.status) hooks_.status(text);
@@ -86,7 +95,20 @@ AddCdResult AddCdFlow::run() {
     a.runningSeconds = toc.discLength;
     const QString query = QStringLiteral("cddb query ") + discId.toLower() + QLatin1Char(' ') + toc.queryText;
 
-    LookupHooks lookupHooks;
+    DiscLookupRequest request;
+    request.sources = settings_.sources;
+    request.cddb = config_;
+    request.cddbQuery = query;
+    request.mb = mbConfig_;
+    if (hooks_.discToc) {
+        Result<MbDiscToc> mbDisc = ComputeMbDiscId(hooks_.discToc());
+        if (mbDisc) request.mbDisc = *mbDisc;
+    }
+    request.genreList = editor_.genreList();
+    request.defaultGenre = settings_.genre;
+    request.covers = settings_.covers;
+    request.dataFolder = settings_.programFolder;
+    DiscLookupHooks lookupHooks;
     lookupHooks.status = hooks_.status;
     lookupHooks.choose = hooks_.chooseMatch;
     lookupHooks.message = [prompts](const QString& t) {
@@ -95,7 +117,7 @@ AddCdResult AddCdFlow::run() {
     lookupHooks.error = [prompts](const QString& t) {
         if (prompts) prompts->error(t);
     };
-    outcome_ = RunLookup(config_, query, a, lookupHooks);
+    outcome_ = RunDiscLookup(request, a, lookupHooks);
     status(QString());
 
     AddCdResult result = AddCdResult::LookupFailed;
@@ -115,7 +137,10 @@ AddCdResult AddCdFlow::run() {
             hooks_.contribute();
     } else if (outcome_.showForm) {
         result = AddCdResult::FormShown;
+        editor_.resetSaved();
         if (hooks_.showEditForm) hooks_.showEditForm();
+        // A cover fetched for an album that was not kept is not kept either.
+        if (!editor_.saved() && !outcome_.coverPath.isEmpty()) QFile::remove(outcome_.coverPath);
     }
 
     const store::Status flushed = dm_.FlushCollection();

@@ -1,7 +1,8 @@
 // "Add CD": the audio CD in the drive into the collection. The disc is read, refused when its
-// album is already stored, looked up in the CD database, and handed to the edit form filled
-// with what the database knows, or to the import window when it knows nothing; an album entered
-// by hand for an unknown disc may then be contributed back.
+// album is already stored, looked up in the sources of the Sources setting (the CD database,
+// MusicBrainz), and handed to the edit form filled with what a source knows, or to the import
+// window when none knows it; an album entered by hand for an unknown disc may then be
+// contributed back to the CD database.
 //
 // The flow is a plain class so that the main window and albumora-cli run the same steps: the
 // windows it opens (edit form, match chooser, import window) and the contribution are hooks.
@@ -9,6 +10,7 @@
 
 #include "Cddb.h"
 #include "DiscDrive.h"
+#include "DiscLookup.h"
 
 #include <functional>
 
@@ -43,6 +45,8 @@ struct AddCdHooks {
     std::function<bool()> readDisc;
     std::function<QString()> currentDiscId;
     std::function<ComposedToc()> lookupToc;
+    // The TOC as read, for the MusicBrainz disc ID.
+    std::function<DiscToc()> discToc;
     std::function<bool(bool showMessages)> findCdInCollection;
     // The match chooser: the chosen index, or -1.
     std::function<int(const QStringList&)> chooseMatch;
@@ -69,8 +73,11 @@ public:
 
     // The lookup's limits and greetings come from the settings; tests shorten the time limits.
     CddbConfig& config() { return config_; }
-    // What the last run's lookup brought back (match lines, record lines).
-    const LookupOutcome& lookup() const { return outcome_; }
+    MbConfig& mbConfig() { return mbConfig_; }
+    // What the last run's CD database lookup brought back (match lines, record lines).
+    const LookupOutcome& lookup() const { return outcome_.cddb; }
+    // The whole lookup across the sources.
+    const DiscLookupOutcome& outcome() const { return outcome_; }
 
     AddCdResult run();
 
@@ -83,7 +90,8 @@ private:
     const settings::RunSettings& settings_;
     AddCdHooks hooks_;
     CddbConfig config_;
-    LookupOutcome outcome_;
+    MbConfig mbConfig_;
+    DiscLookupOutcome outcome_;
 };
 
 // The CD database settings of the run-time settings as the lookup takes them.

@@ -707,6 +707,10 @@ Status Lookup::run(const QString& queryCommand) {
     if (!answer) return answer.error();
     if (answer->kind == QueryKind::Exact) out_.matchLines << first->mid(4);
     linkOpen = handleQuery(*answer);
+    if (answer->kind == QueryKind::Exact && hooks_.alwaysChoose && hooks_.choose && hooks_.choose(out_.matchLines) != 0) {
+        out_.cancelled = true;
+        linkOpen = false;
+    }
 
     // Step 4: several matches, one of them taken.
     if (multiple_ && linkOpen) {
@@ -714,7 +718,7 @@ Status Lookup::run(const QString& queryCommand) {
         if (Status s = collectMatches(list); !s) return s;
         out_.matchLines = list;
         int index = -1;
-        if (list.size() == 1) {
+        if (list.size() == 1 && !hooks_.alwaysChoose) {
             index = 0;
         } else if (!list.isEmpty() && hooks_.choose) {
             // An empty list leaves nothing to choose: it is taken as a cancelled choice.

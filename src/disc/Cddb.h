@@ -194,6 +194,9 @@ struct LookupHooks {
     std::function<void(const QString&)> message;
     // An error box: a transport or protocol failure that ended the lookup.
     std::function<void(const QString&)> error;
+    // The chooser is asked about a single match too (an exact answer or a list of one), so that
+    // a caller can offer it beside another source's matches.
+    bool alwaysChoose = false;
 };
 
 struct LookupOutcome {

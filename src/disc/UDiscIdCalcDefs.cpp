@@ -245,6 +245,8 @@ void ReadCdTOC(CdDriveRecord drive, DiscToc& toc) {
     if (!validAddress(leadOut) || leadOut <= previous) return;
     read.entries[0] = TocEntry::fromFrames(leadOut);
     read.trackCount = std::uint8_t(count);
+    for (int n = count; n >= 1 && cdio_get_track_format(h.get(), track_t(first + n - 1)) != TRACK_FORMAT_AUDIO; --n)
+        ++read.dataTracksAtEnd;
     toc = read;
 }
 

@@ -63,6 +63,9 @@ struct TocEntry {
 struct DiscToc {
     std::uint8_t trackCount = 0;
     std::array<TocEntry, kTocEntries> entries{};
+    // How many of the last tracks hold data (an enhanced CD's second session): the CD database
+    // counts them, MusicBrainz does not.
+    std::uint8_t dataTracksAtEnd = 0;
 };
 
 // Negative when the machine has CD devices but the user may open none of them (typically not in

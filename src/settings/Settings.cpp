@@ -57,7 +57,9 @@ const Row kRows[] = {
     {Key::Labeler, "Labeler", &RunSettings::labeler}, {Key::Player, "Player", &RunSettings::player},
     {Key::Name, "Name", &RunSettings::name},         {Key::Amount, "Amount", &RunSettings::amount},
     {Key::Mail, "Mail", &RunSettings::mail},         {Key::Server, "Server", &RunSettings::server},
-    {Key::WState, "WState", &RunSettings::wstate},
+    {Key::WState, "WState", &RunSettings::wstate},   {Key::Sources, "Sources", &RunSettings::sources},
+    {Key::MusicBrainz, "MusicBrainz", &RunSettings::musicBrainz}, {Key::CoverArt, "CoverArt", &RunSettings::coverArt},
+    {Key::Covers, "Covers", &RunSettings::covers},
 };
 
 const Row& rowOf(Key key) {

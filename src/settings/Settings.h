@@ -41,6 +41,15 @@ struct RunSettings {
     QString mail;
     QString server;
     int wstate = 1;
+    // Where a disc is looked up, in order: "cddb,musicbrainz" asks the CD database and, when it
+    // has no match or cannot be reached, MusicBrainz; "+" between two asks both and offers their
+    // matches together.
+    QString sources = QStringLiteral("cddb,musicbrainz");
+    // The web services' base addresses (a mirror, or a test server on loopback).
+    QString musicBrainz = QStringLiteral("https://musicbrainz.org");
+    QString coverArt = QStringLiteral("https://coverartarchive.org");
+    // Front covers of MusicBrainz releases are fetched into the data folder's covers folder.
+    bool covers = true;
 
     QString urlAmazon, urlAmg, urlFreedb, urlTracktype;
     QStringList officialGenres;
@@ -52,7 +61,8 @@ struct RunSettings {
 };
 
 // The keys of section [Current], each held by one member of RunSettings.
-enum class Key { Host, Protocol, CDPath, DriveNr, Hint, Art, SSL, Genre, ClipsDir, Viewer, Labeler, Player, Name, Amount, Mail, Server, WState };
+enum class Key { Host, Protocol, CDPath, DriveNr, Hint, Art, SSL, Genre, ClipsDir, Viewer, Labeler, Player, Name, Amount, Mail, Server, WState,
+                 Sources, MusicBrainz, CoverArt, Covers };
 QString keyName(Key key);
 
 class SettingsFile {

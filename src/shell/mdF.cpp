@@ -928,6 +928,7 @@ void TForm1::AddCDbuttonClick() {
     hooks.audioCdInDrive = disc_.audioCdInDrive;
     hooks.readDisc = disc_.readDisc;
     hooks.currentDiscId = disc_.currentDiscId;
+    hooks.discToc = [this] { return session_.disc.toc; };
     hooks.lookupToc = [this] {
         disc::DiscState& state = session_.disc;
         const disc::ComposedToc toc = disc::DiscDrive::ComposeTocText(state.toc, disc::TocMode::Lookup, settings_.protocol);

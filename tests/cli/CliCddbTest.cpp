@@ -44,7 +44,9 @@ protected:
         const bool http = QLatin1String(GetParam()) == QLatin1String("H");
         QStringList ini = {QStringLiteral("[Current]"),
                            QStringLiteral("Host=127.0.0.1:%1").arg(http ? server->httpPort() : server->cddbpPort()),
-                           QStringLiteral("Protocol=") + QString::fromLatin1(GetParam())};
+                           QStringLiteral("Protocol=") + QString::fromLatin1(GetParam()),
+                           // The CD database alone: nothing here may reach MusicBrainz.
+                           QStringLiteral("Sources=cddb")};
         ini += moreSettings;
         QFile f(data.file(QStringLiteral("Albumora.ini")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));

@@ -74,6 +74,8 @@ protected:
         s.protocol = QString::fromLatin1(GetParam());
         const int port = s.isHttp() ? server->httpPort() : server->cddbpPort();
         s.host = QStringLiteral("127.0.0.1:%1").arg(port);
+        // The CD database alone: these tests must never reach MusicBrainz on the network.
+        s.sources = QStringLiteral("cddb");
         form->lookupLimits = [](disc::CddbConfig& c) {
             c.connectTimeoutMs = 5000;
             c.readTimeoutMs = 5000;
