@@ -16,9 +16,21 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace albumora::shell {
+
+namespace {
+// The Sources setting's choices: what the user reads, what the file holds.
+const std::pair<QString, QString> kSourceChoices[] = {
+    {QStringLiteral("the CD database, then MusicBrainz"), QStringLiteral("cddb,musicbrainz")},
+    {QStringLiteral("MusicBrainz, then the CD database"), QStringLiteral("musicbrainz,cddb")},
+    {QStringLiteral("both, every match offered together"), QStringLiteral("cddb+musicbrainz")},
+    {QStringLiteral("the CD database only"), QStringLiteral("cddb")},
+    {QStringLiteral("MusicBrainz only"), QStringLiteral("musicbrainz")},
+};
+}  // namespace
 
 namespace {
 
@@ -169,6 +181,30 @@ TOpTools::TOpTools(settings::RunSettings& settings, settings::SettingsFile& file
                   4, 0, 1, 2);
     layout->addWidget(mail);
 
+    // Where a disc is looked up besides the CD database, and the covers that come with it.
+    auto* web = new QGroupBox(QStringLiteral(" Album data beyond the CD database "), this);
+    web->setObjectName(QStringLiteral("SourcesGroup"));
+    auto* wl = new QGridLayout(web);
+    wl->addWidget(new QLabel(QStringLiteral("Look discs up in:"), web), 0, 0);
+    cbSources_ = new QComboBox(web);
+    cbSources_->setObjectName(QStringLiteral("cbSources"));
+    for (const auto& [text, value] : kSourceChoices) cbSources_->addItem(text, value);
+    wl->addWidget(cbSources_, 0, 1);
+    wl->addWidget(new QLabel(QStringLiteral("MusicBrainz server:"), web), 1, 0);
+    EditMusicBrainz_ = new QLineEdit(web);
+    EditMusicBrainz_->setObjectName(QStringLiteral("EditMusicBrainz"));
+    EditMusicBrainz_->setPlaceholderText(QStringLiteral("https://musicbrainz.org"));
+    wl->addWidget(EditMusicBrainz_, 1, 1);
+    wl->addWidget(new QLabel(QStringLiteral("Cover Art Archive:"), web), 2, 0);
+    EditCoverArt_ = new QLineEdit(web);
+    EditCoverArt_->setObjectName(QStringLiteral("EditCoverArt"));
+    EditCoverArt_->setPlaceholderText(QStringLiteral("https://coverartarchive.org"));
+    wl->addWidget(EditCoverArt_, 2, 1);
+    CoversCheck_ = new QCheckBox(QStringLiteral("Fetch the front cover of a MusicBrainz release into the covers folder"), web);
+    CoversCheck_->setObjectName(QStringLiteral("CoversCheck"));
+    wl->addWidget(CoversCheck_, 3, 0, 1, 2);
+    layout->addWidget(web);
+
     auto* buttons = new QHBoxLayout;
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("OKbutton"));
@@ -203,6 +239,16 @@ void TOpTools::FormShow() {
     FlyOverCheck_->setChecked(settings_.hint);
     ArtCheck_->setChecked(settings_.art);
     SSLcheck_->setChecked(settings_.ssl);
+    int source = cbSources_->findData(store::trimControl(settings_.sources).toLower());
+    if (source < 0) {
+        // A list typed into the settings file by hand is offered as it is.
+        cbSources_->addItem(settings_.sources, settings_.sources);
+        source = cbSources_->count() - 1;
+    }
+    cbSources_->setCurrentIndex(source);
+    EditMusicBrainz_->setText(settings_.musicBrainz);
+    EditCoverArt_->setText(settings_.coverArt);
+    CoversCheck_->setChecked(settings_.covers);
 
     DrivePicker_->clear();
     QStringList devices = hooks_.cdDevices ? hooks_.cdDevices() : QStringList();
@@ -246,6 +292,10 @@ TOpTools::Snapshot TOpTools::current() const {
     s.host = RadioGroup2_->checkedId();
     s.hostName = s.host == 0 ? settings::kPrimaryHost : s.host == 1 ? settings::kAlternateHost : store::trimControl(EditHost_->text());
     s.drive = cbDrives_->isVisible() || cbDrives_->count() ? cbDrives_->currentIndex() : -1;
+    s.sources = cbSources_->currentData().toString();
+    s.musicBrainz = EditMusicBrainz_->text();
+    s.coverArt = EditCoverArt_->text();
+    s.covers = CoversCheck_->isChecked();
     return s;
 }
 
@@ -292,6 +342,15 @@ void TOpTools::OKbuttonClick() {
     // choice had been taken.
     const bool badHost = now.host == 2 && now.hostName.isEmpty();
     check(badHost, kNoOtherHost);
+    const auto webAddress = [](const QString& text) {
+        const QUrl url(store::trimControl(text));
+        return url.isValid() && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")) && !url.host().isEmpty();
+    };
+    // An emptied box means the service's own address.
+    const bool badMusicBrainz = !store::trimControl(now.musicBrainz).isEmpty() && !webAddress(now.musicBrainz);
+    const bool badCoverArt = !store::trimControl(now.coverArt).isEmpty() && !webAddress(now.coverArt);
+    check(badMusicBrainz, QStringLiteral("Invalid MusicBrainz server address"));
+    check(badCoverArt, QStringLiteral("Invalid Cover Art Archive address"));
     // An entry that failed its check is not stored: stored, it would fail again at every
     // later OK, even after the box was emptied (an emptied box keeps the stored value).
     if (badMail) now.mail = shown_.mail;
@@ -300,6 +359,8 @@ void TOpTools::OKbuttonClick() {
     if (badPlayer) now.player = shown_.player;
     if (badLabeler) now.labeler = shown_.labeler;
     if (badHost) now.hostName = shown_.hostName;
+    if (badMusicBrainz) now.musicBrainz = shown_.musicBrainz;
+    if (badCoverArt) now.coverArt = shown_.coverArt;
 
     // Only what changed is applied and written, even after a failed check. One row a setting:
     // whether it changed, and what taking it does to the run-time settings.
@@ -330,6 +391,10 @@ void TOpTools::OKbuttonClick() {
              s.cdPath = hooks_.firstCdRomDrive ? hooks_.firstCdRomDrive() : QString();
          }},
         {changed(&Snapshot::picker), {Key::CDPath}, [&] { s.cdPath = now.picker; }},
+        {changed(&Snapshot::sources), {Key::Sources}, [&] { s.sources = now.sources; }},
+        {changed(&Snapshot::musicBrainz), {Key::MusicBrainz}, [&] { s.musicBrainz = store::trimControl(now.musicBrainz); }},
+        {changed(&Snapshot::coverArt), {Key::CoverArt}, [&] { s.coverArt = store::trimControl(now.coverArt); }},
+        {changed(&Snapshot::covers), {Key::Covers}, [&] { s.covers = now.covers; }},
         {changed(&Snapshot::viewer), {Key::Viewer}, [&] { s.viewer = now.viewer; }},
         {changed(&Snapshot::labeler), {Key::Labeler}, [&] { s.labeler = now.labeler; }},
         {changed(&Snapshot::amount), {Key::Amount}, [&] { s.amount = now.amount; }},

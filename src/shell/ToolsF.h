@@ -48,6 +48,8 @@ private:
         bool hint = false, art = false, ssl = false;
         int protocol = 0, host = 0, drive = -1;
         QString hostName;  // the host the chosen button stands for
+        QString sources, musicBrainz, coverArt;
+        bool covers = true;
     };
     Snapshot current() const;
 
@@ -64,6 +66,9 @@ private:
     QCheckBox *FlyOverCheck_, *ArtCheck_, *SSLcheck_;
     QRadioButton *tcp_, *http_, *primary_, *alternate_, *otherHost_;
     QLineEdit* EditHost_;
+    QComboBox* cbSources_;
+    QLineEdit *EditMusicBrainz_, *EditCoverArt_;
+    QCheckBox* CoversCheck_;
     QButtonGroup *RadioGroup1_, *RadioGroup2_;
     QStatusBar* bar_;
 };

@@ -625,6 +625,45 @@ TEST_F(MainWindowTest, OptionsAreSavedOnlyWhenChanged) {
     EXPECT_TRUE(desk.prompts.shown.empty()) << desk.prompts.texts().join(QLatin1Char('|')).toStdString();
 }
 
+// The lookup sources and the web services' addresses: shown from the settings, a bad address
+// refused and not stored, the rest taken at once and written.
+TEST_F(MainWindowTest, OptionsShowAndSaveTheLookupSources) {
+    start();
+    EXPECT_EQ(form->settings().sources, QStringLiteral("cddb,musicbrainz"));
+    OnNextModal handler([&](QWidget* w) {
+        auto* sources = child<QComboBox>(w, QStringLiteral("cbSources"));
+        EXPECT_EQ(sources->currentData().toString(), QStringLiteral("cddb,musicbrainz"));
+        EXPECT_EQ(child<QLineEdit>(w, QStringLiteral("EditMusicBrainz"))->text(), QStringLiteral("https://musicbrainz.org"));
+        EXPECT_EQ(child<QLineEdit>(w, QStringLiteral("EditCoverArt"))->text(), QStringLiteral("https://coverartarchive.org"));
+        EXPECT_TRUE(child<QCheckBox>(w, QStringLiteral("CoversCheck"))->isChecked());
+        sources->setCurrentIndex(sources->findData(QStringLiteral("cddb+musicbrainz")));
+        child<QLineEdit>(w, QStringLiteral("EditMusicBrainz"))->setText(QStringLiteral("http://127.0.0.1:5000"));
+        child<QLineEdit>(w, QStringLiteral("EditCoverArt"))->setText(QStringLiteral("coverartarchive"));
+        child<QCheckBox>(w, QStringLiteral("CoversCheck"))->setChecked(false);
+        child<QPushButton>(w, QStringLiteral("OKbutton"))->click();
+        EXPECT_TRUE(w->isVisible());
+        w->close();
+    });
+    find<QToolButton>(QStringLiteral("ToolButton"))->click();
+    EXPECT_EQ(desk.prompts.texts(QStringLiteral("error")), (QStringList{"Invalid Cover Art Archive address"}));
+    settings::IniFile ini(dir.file(QStringLiteral("Albumora.ini")));
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Sources")), QStringLiteral("cddb+musicbrainz"));
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("MusicBrainz")), QStringLiteral("http://127.0.0.1:5000"));
+    EXPECT_FALSE(ini.read(QStringLiteral("Current"), QStringLiteral("CoverArt")).has_value());
+    EXPECT_EQ(ini.readString(QStringLiteral("Current"), QStringLiteral("Covers")), QStringLiteral("0"));
+    EXPECT_EQ(form->settings().sources, QStringLiteral("cddb+musicbrainz"));
+    EXPECT_FALSE(form->settings().covers);
+    EXPECT_EQ(form->settings().coverArt, QStringLiteral("https://coverartarchive.org"));
+
+    // A list written into the file by hand is offered as it stands.
+    form->settings().sources = QStringLiteral("musicbrainz+cddb");
+    OnNextModal again([&](QWidget* w) {
+        EXPECT_EQ(child<QComboBox>(w, QStringLiteral("cbSources"))->currentText(), QStringLiteral("musicbrainz+cddb"));
+        child<QPushButton>(w, QStringLiteral("CancelButton"))->click();
+    });
+    find<QToolButton>(QStringLiteral("ToolButton"))->click();
+}
+
 TEST_F(MainWindowTest, TheDiscInTheDriveBecomesTheCurrentAlbum) {
     writeCollection(dir.path(), kSample);
     // A disc image stands in for the drive; its disc ID is stored as one album's ID.
