@@ -181,8 +181,7 @@ TEST_F(CliMusicBrainzTest, FailedLookupsStoreNothing) {
     // An answer that is no answer.
     r = cli({S("add-cd"), abbeyRoad, S("--source"), S("musicbrainz")});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.startsWith(S("albumora-cli: "))) << r.err.toStdString();
-    EXPECT_GT(r.err.trimmed().size(), 20) << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith(S("albumora-cli: The MusicBrainz answer cannot be read: "))) << r.err.toStdString();
     EXPECT_EQ(tableFiles(), before);
     EXPECT_FALSE(QFileInfo::exists(data.file(S("covers"))));
     EXPECT_TRUE(caa.log().empty());
