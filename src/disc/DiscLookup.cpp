@@ -192,8 +192,11 @@ bool Run::takeRelease(MbFound chosen) {
                                       rq_.mbDisc ? rq_.mbDisc->audioTracks : 0);
     }
     editing::PendingAlbum work = album_;
-    FillFromRelease(chosen.release, chosen.medium, rq_.mbDisc ? rq_.mbDisc->discId : QString(), rq_.genreList,
-                    rq_.defaultGenre, work);
+    // A release without a genre the list knows, for a user without a default genre, is filed
+    // where the CD database files what it cannot place.
+    const QString fallbackGenre = store::trimControl(rq_.defaultGenre).isEmpty() ? QStringLiteral("misc") : rq_.defaultGenre;
+    FillFromRelease(chosen.release, chosen.medium, rq_.mbDisc ? rq_.mbDisc->discId : QString(), rq_.genreList, fallbackGenre,
+                    work);
     if (rq_.covers) {
         status(QStringLiteral("Loading cover ..."));
         Result<QString> cover = AddFrontCover(rq_.mb, chosen.release.id, rq_.dataFolder, work);
