@@ -120,8 +120,10 @@ void ApplyCdText(const CdText& text, editing::PendingAlbum& album) {
     for (size_t k = 0; k < rows; ++k) {
         QString title = text.trackTitles[k];
         if (withPerformers && k < count) {
+            // A track of the disc's own performer names it, unless that is "Various" itself.
             const QString& own = text.trackArtists[k];
-            title = joined(own.isEmpty() && !various ? discArtist : own, title);
+            const bool disc = own.isEmpty() || sameArtist(own, discArtist);
+            title = joined(!disc ? own : various ? QString() : discArtist, title);
         }
         if (!title.isEmpty()) album.tracks[k].title = title;
     }

@@ -37,8 +37,8 @@ struct CdText {
 // as blanks, trimmed, at most width characters.
 QString CleanCdText(const char* utf8, int width);
 
-// The CD-Text of the drive or image at path. The English block when the disc has one, otherwise
-// the first block libcdio lists. std::nullopt when libcdio cannot open the path, the disc has
+// The CD-Text of the drive or image at path. The English block when the disc has one with any
+// text, otherwise the first block libcdio lists. std::nullopt when libcdio cannot open the path, the disc has
 // no CD-Text, or its CD-Text holds nothing usable (never an empty CdText).
 std::optional<CdText> ReadCdText(const QString& path);
 
@@ -49,12 +49,13 @@ std::optional<CdText> ReadCdText(const QString& path);
 // Track performers follow the album's multi-artist convention (an artist beginning with
 // "Various", track titles "Artist / Song"):
 // - when the disc's performer begins with "Various", every track with a performer of its own
-//   is titled "Performer / Title";
+//   other than the disc's is titled "Performer / Title";
 // - otherwise, when at least half of the CD-Text's tracks have a performer that differs from
 //   the disc's (case aside), the album artist becomes "Various Artists" and every track is
 //   titled "Performer / Title" (a track without a performer of its own takes the disc's);
 // - fewer differing tracks (a guest on one track) keep the plain titles and the disc's artist;
 // - a disc without a performer whose tracks all name the same one takes that as its artist.
+// The import source (sys) and the artist box's selection are the caller's.
 void ApplyCdText(const CdText& text, editing::PendingAlbum& album);
 
 }  // namespace albumora::disc

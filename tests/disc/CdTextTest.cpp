@@ -348,10 +348,11 @@ TEST(CdTextApply, TrackPerformersAndTheMultiArtistConvention) {
 
     // A disc that says "Various" keeps its own words, and any track with a performer names it.
     editing::PendingAlbum various = albumWithRows(3);
-    ApplyCdText(text("VARIOUS", "Hits", {"A", "B", "C"}, {"Ann", "", ""}), various);
+    ApplyCdText(text("VARIOUS", "Hits", {"A", "B", "C"}, {"Ann", "", "Various"}), various);
     EXPECT_EQ(various.artist, S("VARIOUS"));
     EXPECT_EQ(various.tracks[0].title, S("Ann / A"));
     EXPECT_EQ(various.tracks[1].title, S("B"));
+    EXPECT_EQ(various.tracks[2].title, S("C"));
 
     // No disc performer, the same one on every track: that is the album's artist.
     editing::PendingAlbum same = albumWithRows(2);
