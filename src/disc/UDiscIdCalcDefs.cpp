@@ -1,5 +1,7 @@
 #include "UDiscIdCalcDefs.h"
 
+#include "CdioSource.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,10 +31,7 @@ void quietLibcdio() {
     std::call_once(once, [] { cdio_loglevel_default = CDIO_LOG_ASSERT; });
 }
 
-struct CdioCloser {
-    void operator()(CdIo_t* p) const { cdio_destroy(p); }
-};
-using CdioHandle = std::unique_ptr<CdIo_t, CdioCloser>;
+using detail::CdioHandle;
 
 bool statPath(const QString& path, struct stat& st) {
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0;
@@ -138,6 +137,10 @@ bool validAddress(lba_t lba) {
 }
 
 }  // namespace
+
+detail::CdioHandle detail::OpenCdSource(const QString& path) {
+    return openSource(path);
+}
 
 TocEntry TocEntry::fromFrames(int frames) {
     TocEntry e;
