@@ -40,6 +40,7 @@ void AddCdFlow::error(const QString& text) const {
 
 AddCdResult AddCdFlow::run() {
     outcome_ = {};
+    cdText_.reset();
     auto* prompts = platform::desktop().prompts;
     status(QStringLiteral("Checking for audio CD in drive ") + settings_.cdPath);
     if (!hooks_.audioCdInDrive || !hooks_.audioCdInDrive()) {
@@ -127,6 +128,9 @@ AddCdResult AddCdFlow::run() {
     if (outcome_.notFound || enterByHand) {
         if (outcome_.notFound) result = AddCdResult::NotFound;
         a.setTrackCount(int(toc.rows.size()));
+        // What the disc says of itself is better than nothing to start from.
+        if (hooks_.cdText) cdText_ = hooks_.cdText();
+        if (cdText_) ApplyCdText(*cdText_, a);
         editor_.resetSaved();
         if (hooks_.showImport) hooks_.showImport(int(toc.rows.size()));
         // Albums entered by hand or from a pasted record may go back to the database; the

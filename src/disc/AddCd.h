@@ -8,6 +8,7 @@
 // windows it opens (edit form, match chooser, import window) and the contribution are hooks.
 #pragma once
 
+#include "CdText.h"
 #include "Cddb.h"
 #include "DiscDrive.h"
 #include "DiscLookup.h"
@@ -52,6 +53,8 @@ struct AddCdHooks {
     std::function<int(const QStringList&)> chooseMatch;
     // The edit form over the pending album; the save happens there.
     std::function<void()> showEditForm;
+    // The disc's CD-Text, read only when no source knows the disc.
+    std::function<std::optional<CdText>()> cdText;
     // The import window for a disc the database does not know, with the disc's track count.
     std::function<void(int trackCount)> showImport;
     // The submission of the album just saved.
@@ -78,6 +81,8 @@ public:
     const LookupOutcome& lookup() const { return outcome_.cddb; }
     // The whole lookup across the sources.
     const DiscLookupOutcome& outcome() const { return outcome_; }
+    // The CD-Text of a disc no source knew (for the import window).
+    const std::optional<CdText>& cdText() const { return cdText_; }
 
     AddCdResult run();
 
@@ -92,6 +97,7 @@ private:
     CddbConfig config_;
     MbConfig mbConfig_;
     DiscLookupOutcome outcome_;
+    std::optional<CdText> cdText_;
 };
 
 // The CD database settings of the run-time settings as the lookup takes them.

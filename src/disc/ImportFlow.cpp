@@ -163,6 +163,10 @@ ImportStep ImportFlow::enterByHand() {
     }
     setSource(ImportSource::Manual);
     ApplyManualEntry(album(), count, discTrackCount());
+    if (ctx_.cdText && album().mode == EditMode::AddCd) {
+        ApplyCdText(*ctx_.cdText, album());
+        album().selectArtist = false;
+    }
     showEditForm();
     album().selectArtist = false;
     return {true, false, {}};

@@ -5,6 +5,7 @@
 // decides; its questions and messages go through the desktop's prompts, as every flow's do.
 #pragma once
 
+#include "CdText.h"
 #include "ImportParsers.h"
 #include "Settings.h"
 #include "Status.h"
@@ -42,6 +43,10 @@ struct ImportContext {
     // The disc state a pasted CD database record sets.
     std::function<void(const QString&)> setCurrentDiscId;
     std::function<void(int)> setDiscLength;
+
+    // The CD-Text of the disc in the drive, when no source knew it (Add CD): "Manual" keeps its
+    // artist, title and track titles instead of starting from "Various" and empty titles.
+    std::optional<CdText> cdText;
 
     // Shows the album edit form modally over the pending album.
     std::function<void()> showEditForm;

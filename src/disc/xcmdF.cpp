@@ -130,6 +130,14 @@ void Txcmd::buildWidgets(ImportUse use) {
     grid->addWidget(ImportButton, 3, 2, Qt::AlignLeft);
     top->addWidget(GroupBox1);
 
+    // A disc that carries CD-Text says so: "Manual" starts from it.
+    if (ctx_.cdText) {
+        auto* cdText = label(this, "CdTextLabel",
+                             QStringLiteral("CD-Text on the disc: ") + ctx_.cdText->artist + QStringLiteral(" / ") + ctx_.cdText->title +
+                                 QStringLiteral("  (Manual starts the album from it)"));
+        cdText->setWordWrap(true);
+        top->addWidget(cdText);
+    }
     Label9 = label(this, "Label9", QStringLiteral("Step 2:  Follow instructions for the site or list selected above (color coded)"));
     top->addWidget(Label9);
     FreedbMemo = memo(this, "FreedbMemo",

@@ -938,12 +938,17 @@ void TForm1::AddCDbuttonClick() {
     hooks.findCdInCollection = disc_.findCdInCollection;
     hooks.chooseMatch = [this](const QStringList& lines) { return disc::TFuzzyF::choose(lines, this); };
     hooks.showEditForm = [this] { MngRecF_->showPending(); };
-    hooks.showImport = [this](int) {
-        disc::Txcmd window(importContext(), disc::ImportUse::NotFound, this);
+    const disc::AddCdFlow* running = nullptr;
+    hooks.cdText = [this] { return disc::ReadCdText(settings_.cdPath); };
+    hooks.showImport = [this, &running](int) {
+        disc::ImportContext context = importContext();
+        if (running) context.cdText = running->cdText();
+        disc::Txcmd window(std::move(context), disc::ImportUse::NotFound, this);
         window.exec();
     };
     hooks.contribute = [this] { ContributeCurrentAlbum(); };
     disc::AddCdFlow flow(dm_, *editor_, settings_, std::move(hooks));
+    running = &flow;
     if (lookupLimits) lookupLimits(flow.config());
     flow.run();
     setStatus(QString());

@@ -272,6 +272,53 @@ TEST_P(AddCdTest, UnknownDiscIsEnteredByHandAndContributed) {
                     .contains(QStringLiteral("Thank you!\rEntry has been submitted to on-line database")));
 }
 
+// A disc no source knows but whose CD-Text names it: the import window says so, and "Manual"
+// starts the edit form from the CD-Text instead of from "Various" and "Track n".
+TEST_P(AddCdTest, AnUnknownDiscWithCdTextStartsFromIt) {
+    startServer();
+    const QString images = test::sharedTestData() + QStringLiteral("/musicbrainz/images/libcdio/");
+    for (const char* name : {"cdtext.cue", "cdtext.cdt"})
+        ASSERT_TRUE(QFile::copy(images + QLatin1String(name), disc.file(QLatin1String(name))));
+    QFile bin(disc.file(QStringLiteral("cdtext.bin")));
+    ASSERT_TRUE(bin.open(QIODevice::WriteOnly) && bin.resize(1800 * 2352));
+    bin.close();
+    image = disc.file(QStringLiteral("cdtext.cue"));
+    openWindow();
+    form->settings().genre = QStringLiteral("rock");
+
+    QString label;
+    QStringList shown;
+    OnNextModal import([&](QWidget* w) {
+        label = child<QLabel>(w, QStringLiteral("CdTextLabel"))->text();
+        OnNextModal edit(
+            [&](QWidget* e) {
+                shown << child<QLineEdit>(e, QStringLiteral("EditArtist"))->text() << child<QLineEdit>(e, QStringLiteral("EditTitle"))->text();
+                auto* grid = child<QTableWidget>(e, QStringLiteral("StringGrid1"));
+                for (int r = 0; r < grid->rowCount(); ++r)
+                    if (grid->item(r, 2)) shown << grid->item(r, 2)->text();
+                child<QPushButton>(e, QStringLiteral("BitBtn1"))->click();
+            },
+            w);
+        child<QPushButton>(w, QStringLiteral("ManualButton"))->click();
+    });
+    desk.prompts.answer(false);  // no contribution
+    clickAddCd();
+    ASSERT_TRUE(import.fired());
+    EXPECT_TRUE(desk.prompts.texts(QStringLiteral("message")).contains(QStringLiteral("This album not found in remote database.")));
+    EXPECT_EQ(label, QStringLiteral("CD-Text on the disc: United Cat Orchestra / Joyful Nights  (Manual starts the album from it)"));
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("Various Artists"), QStringLiteral("Joyful Nights"),
+                                  QStringLiteral("Felix and The Purrs / Song of Joy"), QStringLiteral("Catwalk Beauties / Humpty Dumpty"),
+                                  QStringLiteral("Mia Kitten / Mee Owwww")}));
+    // The CD database was asked about the disc first.
+    EXPECT_FALSE(server->log().filter(QStringLiteral("query")).isEmpty());
+    store::Cursor c;
+    c.setTablePath(data.file(QStringLiteral("ALBUMS.DBF")));
+    ASSERT_TRUE(c.open().isOk());
+    ASSERT_TRUE(c.first().isOk());
+    EXPECT_EQ(c.text(QStringLiteral("Album")).trimmed(), QStringLiteral("Joyful Nights"));
+    EXPECT_EQ(c.text(QStringLiteral("Artist")).trimmed(), QStringLiteral("Various Artists"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, AddCdTest, ::testing::Values("T", "H"),
                          [](const ::testing::TestParamInfo<const char*>& p) {
                              return std::string(p.param[0] == 'H' ? "Http" : "Cddbp");
