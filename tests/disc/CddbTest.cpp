@@ -162,7 +162,7 @@ struct Shown {
     }
 };
 
-const QString kHelloTail = S("&hello=anonymous+testhost+Albumora+7.0a&proto=5");
+const QString kHelloTail = S("&hello=anonymous+testhost+Albumora+7.0a&proto=6");
 const QString kHelloLine = S("cddb hello anonymous testhost Albumora 7.0a");
 
 class CddbLookup : public ::testing::TestWithParam<const char*> {
@@ -267,7 +267,7 @@ TEST(CddbGreeting, TheUsersAddressIdentifiesThemToTheCdDatabase) {
         // In a URL the "+" of an address must not turn into a blank.
         QString encodedUser = user;
         encodedUser.replace(QLatin1Char('+'), QStringLiteral("%2B"));
-        EXPECT_EQ(s.httpTail, QStringLiteral("&hello=") + encodedUser + QLatin1Char('+') + host + QStringLiteral("+Albumora+") + kProductVersion + QStringLiteral("&proto=5"));
+        EXPECT_EQ(s.httpTail, QStringLiteral("&hello=") + encodedUser + QLatin1Char('+') + host + QStringLiteral("+Albumora+") + kProductVersion + QStringLiteral("&proto=6"));
     }
 }
 
@@ -596,28 +596,74 @@ TEST(CddbRecord, RealRecordsReadLineByLine) {
 // Transport pieces
 
 TEST(CddbTransport, BodyLinesAndRequestTarget) {
-    const auto lines = SplitBodyLines(QByteArray("200 a\r\nb\n\nc\r\nlast"), 100);
+    const auto lines = SplitBodyLines(QByteArray("200 a\r\nb\n\nc\r\nlast"), 100, 6);
     ASSERT_TRUE(lines.isOk());
     EXPECT_EQ(*lines, (QStringList{S("200 a"), S("b"), S(""), S("c"), S("last")}));
-    EXPECT_EQ(*SplitBodyLines(QByteArray("one\n"), 100), QStringList{S("one")});
-    EXPECT_TRUE(SplitBodyLines(QByteArray(), 100)->isEmpty());
-    // The server's 8-bit text is Windows-1252.
-    EXPECT_EQ(*SplitBodyLines(QByteArray("Caf\xe9 \x80\r\n"), 100), QStringList{S("Café €")});
-    EXPECT_TRUE(SplitBodyLines(QByteArray(100, 'x') + "\r\n", 100).isOk());
-    EXPECT_FALSE(SplitBodyLines(QByteArray("ok\n") + QByteArray(101, 'x') + "\n", 100).isOk());
-    EXPECT_FALSE(SplitBodyLines(QByteArray(101, 'x'), 100).isOk());
+    EXPECT_EQ(*SplitBodyLines(QByteArray("one\n"), 100, 6), QStringList{S("one")});
+    EXPECT_TRUE(SplitBodyLines(QByteArray(), 100, 6)->isEmpty());
+    EXPECT_TRUE(SplitBodyLines(QByteArray(100, 'x') + "\r\n", 100, 6).isOk());
+    EXPECT_FALSE(SplitBodyLines(QByteArray("ok\n") + QByteArray(101, 'x') + "\n", 100, 6).isOk());
+    EXPECT_FALSE(SplitBodyLines(QByteArray(101, 'x'), 100, 5).isOk());
+    // The limit is on the bytes: 50 two-byte characters are 100 bytes.
+    QByteArray wide;
+    for (int k = 0; k < 51; ++k) wide += "\xc3\xa9";
+    EXPECT_FALSE(SplitBodyLines(wide, 100, 6).isOk());
+    EXPECT_TRUE(SplitBodyLines(wide.left(100), 100, 6).isOk());
 
     const QString cgi = S("/~cddb/cddb.cgi");
     EXPECT_EQ(
         HttpRequestTarget(cgi, S("cddb query 0405a902 2 150 18477 1442"), kHelloTail),
         QByteArray(
-            "/~cddb/cddb.cgi?cmd=cddb+query+0405a902+2+150+18477+1442&hello=anonymous+testhost+Albumora+7.0a&proto=5"));
+            "/~cddb/cddb.cgi?cmd=cddb+query+0405a902+2+150+18477+1442&hello=anonymous+testhost+Albumora+7.0a&proto=6"));
     // The TOC text of the HTTP protocol already has "+" between its numbers.
     EXPECT_EQ(HttpRequestTarget(cgi, S("cddb query 0405a902 2+150+18477+1442"), QString()),
               QByteArray("/~cddb/cddb.cgi?cmd=cddb+query+0405a902+2+150+18477+1442"));
     // Nothing a server sent can add parameters or end the request.
     EXPECT_EQ(HttpRequestTarget(cgi, S("cddb read a&b=c#d%e 12345678"), QString()),
               QByteArray("/~cddb/cddb.cgi?cmd=cddb+read+a%26b%3Dc%23d%25e+12345678"));
+}
+
+TEST(CddbTransport, LinesAreDecodedAtTheLevelOfTheAnswer) {
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        int level;
+        const char* text;  // UTF-8
+    } cases[] = {
+        {"level 6: UTF-8", "Caf\xc3\xa9 \xe2\x82\xac M\xc3\xbcller", 6, "Café € Müller"},
+        // What Windows-1252 cannot hold is a "?" each, a character beyond 16 bits too.
+        {"level 6: Japanese", "\xe6\x9d\xb1\xe4\xba\xac/Tokyo", 6, "?" "?/Tokyo"},
+        {"level 6: Cyrillic", "\xd0\x9a\xd0\xb8\xd0\xbd\xd0\xbe \xc3\xa9", 6, "???? é"},
+        {"level 6: emoji", "a\xf0\x9f\x8e\xb5" "b", 6, "a?b"},
+        // An old record, no valid UTF-8, is read as Windows-1252 at level 6 too.
+        {"level 6: Windows-1252", "Caf\xe9 \x80 M\xfcller", 6, "Café € Müller"},
+        {"level 6: UTF-8 cut in the middle", "Caf\xc3", 6, "CafÃ"},
+        {"level 6: mixed", "\xc3\xa9 \xe9", 6, "Ã© é"},
+        // Below level 6 every byte is a Windows-1252 character, valid UTF-8 or not.
+        {"level 5: Windows-1252", "Caf\xe9 \x80", 5, "Café €"},
+        {"level 5: UTF-8 bytes", "Caf\xc3\xa9", 5, "CafÃ©"},
+        {"level 1", "\xe9", 1, "é"},
+        {"ASCII", "200 rock 12345678 AC/DC", 6, "200 rock 12345678 AC/DC"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(DecodeLine(c.bytes, c.level), S(c.text));
+        const auto lines = SplitBodyLines(c.bytes + "\r\nx\n", 1000, c.level);
+        ASSERT_TRUE(lines.isOk());
+        EXPECT_EQ(*lines, (QStringList{S(c.text), S("x")}));
+    }
+}
+
+TEST(CddbTransport, TheLevelOfAnHttpTail) {
+    EXPECT_EQ(TailLevel(kHelloTail), 6);
+    EXPECT_EQ(TailLevel(ComposeGreeting(S("a@b.c"), S("h")).httpTail), kCddbLevel);
+    EXPECT_EQ(TailLevel(S("&proto=5&hello=x+y+z+1")), 5);
+    EXPECT_EQ(TailLevel(S("&hello=x+y+z+1")), 0);
+    EXPECT_EQ(TailLevel(S("&hello=myproto=6")), 0);
+    EXPECT_EQ(TailLevel(S("&proto=six")), 0);
+    EXPECT_EQ(TailWithLevel(kHelloTail, 5), S("&hello=anonymous+testhost+Albumora+7.0a&proto=5"));
+    EXPECT_EQ(TailWithLevel(S("&proto=6&hello=x+y+z+1"), 5), S("&proto=5&hello=x+y+z+1"));
+    EXPECT_EQ(TailWithLevel(S("&hello=x+y+z+1"), 5), S("&hello=x+y+z+1"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -642,7 +688,7 @@ TEST_P(CddbLookup, RequestOfATwoTrackDisc) {
     } else {
         EXPECT_TRUE(receivedSoon(server, false, S("quit")));
         EXPECT_EQ(received(server, false),
-                  (QStringList{kHelloLine, S("proto 5"), S("cddb query ") + d.id + S(" 2 150 18477 1442"), S("quit")}));
+                  (QStringList{kHelloLine, S("proto 6"), S("cddb query ") + d.id + S(" 2 150 18477 1442"), S("quit")}));
         EXPECT_EQ(shown.statuses,
                   (QStringList{cddbmsg::kConnecting, cddbmsg::kSearching, cddbmsg::kDisconnecting, QString()}));
     }
@@ -758,7 +804,7 @@ TEST_P(CddbLookup, ExactMatchesOfRealRecords) {
     } else {
         EXPECT_TRUE(receivedSoon(server, false, S("quit")));
         EXPECT_EQ(received(server, false).count(kHelloLine), 5);
-        EXPECT_EQ(received(server, false).count(S("proto 5")), 5);
+        EXPECT_EQ(received(server, false).count(S("proto 6")), 5);
         EXPECT_EQ(received(server, false).count(S("quit")), 5);
     }
 }
