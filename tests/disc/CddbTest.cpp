@@ -842,6 +842,114 @@ TEST_P(CddbLookup, TheEdgeCasesOfOneRecordThroughTheServer) {
     EXPECT_EQ(out.record.last(), S("PLAYORDER="));
 }
 
+TEST_P(CddbLookup, TheTextOfEachProtocolLevel) {
+    const Disc d = discFromToc({150, 18477}, 1442, protocol());
+    const QByteArray head = QByteArray("# xmcd\n#\n# Revision: 2\n#\nDISCID=") + d.id.toLatin1() + "\n";
+    // Written as UTF-8: letters Windows-1252 has, Cyrillic and Japanese it has not.
+    const QByteArray utf8 =
+        head + S("DTITLE=Mötley Crüe / Café Москва\nDYEAR=1989\nDGENRE=Chanson Française\nTTITLE0=東京 Nights\n"
+                 "TTITLE1=Für Elise\nEXTD=Liner ü 日本\nPLAYORDER=\n")
+                   .toUtf8();
+    // An old record in Windows-1252, no valid UTF-8.
+    const QByteArray cp1252 = head + "DTITLE=M\xf6tley Cr\xfc" "e / Caf\xe9 \x80\nDGENRE=Chanson Fran\xe7" "aise\n"
+                                     "TTITLE0=Tokyo \x93Nights\x94\nTTITLE1=F\xfcr Elise\nPLAYORDER=\n";
+    struct Case {
+        const char* name;
+        QByteArray record;
+        QStringList options;
+        int level;                // the level of the answers
+        const char* artist;       // UTF-8
+        const char* title;
+        const char* genre;
+        QStringList tracks;
+        const char* notes;
+    } cases[] = {
+        {"UTF-8 at level 6", utf8, {}, 6, "Mötley Crüe", "Café ??????", "chanson française",
+         {S("?? Nights"), S("Für Elise")}, "EXTD=Liner ü ??"},
+        // The server sends Windows-1252 with "?" for what it cannot hold.
+        {"UTF-8 from a level 5 server", utf8, {S("--max-proto"), S("5")}, 5, "Mötley Crüe", "Café ??????",
+         "chanson française", {S("?? Nights"), S("Für Elise")}, "EXTD=Liner ü ??"},
+        {"old record served as it is at level 6", cp1252, {S("--raw")}, 6, "Mötley Crüe", "Café €",
+         "chanson française", {S("Tokyo “Nights”"), S("Für Elise")}, ""},
+        {"old record from a level 5 server", cp1252, {S("--raw"), S("--max-proto"), S("5")}, 5, "Mötley Crüe",
+         "Café €", "chanson française", {S("Tokyo “Nights”"), S("Für Elise")}, ""},
+        // Below level 6 UTF-8 bytes are not guessed at: each is a Windows-1252 character.
+        {"UTF-8 bytes at level 5", utf8, {S("--raw"), S("--max-proto"), S("5")}, 5, "MÃ¶tley CrÃ¼e",
+         "CafÃ© ÐœÐ¾Ñ\u0081ÐºÐ²Ð°", "chanson franÃ§aise", {S("æ\u009d±äº¬ Nights"), S("FÃ¼r Elise")},
+         "EXTD=Liner Ã¼ æ—¥æœ¬"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeRecord(S("misc"), d.id, c.record);
+        CddbServer& server = start(c.options);
+        ASSERT_TRUE(server.started()) << server.failure().toStdString();
+        PendingAlbum album = d.album;
+        Shown shown;
+        const LookupOutcome out = RunLookup(config(), d.query, album, shown.hooks());
+        ASSERT_TRUE(out.error.isEmpty()) << out.error.toStdString();
+        EXPECT_TRUE(out.showForm);
+        EXPECT_EQ(out.level, c.level);
+        EXPECT_EQ(album.artist, S(c.artist));
+        EXPECT_EQ(album.title, S(c.title));
+        EXPECT_EQ(album.genre, S(c.genre));
+        EXPECT_EQ(album.year, c.record == cp1252 ? d.album.year : S("1989"));
+        EXPECT_EQ(titles(album), c.tracks);
+        EXPECT_EQ(album.notes, S(c.notes));
+        EXPECT_EQ(album.rev, S("2"));
+        // What goes on from here holds only what Windows-1252 has.
+        const QString all = out.matchLines.join(QLatin1Char('\n')) + out.record.join(QLatin1Char('\n'));
+        EXPECT_EQ(store::fromCp1252(store::toCp1252(all)), all);
+        EXPECT_EQ(out.matchLines, QStringList{S("misc ") + d.id + QLatin1Char(' ') + S(c.artist) + S(" / ") + S(c.title)});
+        EXPECT_TRUE(out.record.contains(S("TTITLE1=") + c.tracks[1]));
+
+        // The client asks for 6; a server that refuses it gets 5, and HTTP keeps 5 from then on.
+        if (http()) {
+            QStringList levels;
+            for (const QString& target : received(server, true)) levels << target.section(S("&proto="), 1);
+            const QStringList expected =
+                c.level == 6 ? QStringList{S("6"), S("6")} : QStringList{S("6"), S("5"), S("5")};
+            EXPECT_EQ(levels, expected);
+            // The refused request is the one sent again.
+            if (c.level == 5 && commands().size() == 3) {
+                EXPECT_EQ(commands().at(0), commands().at(1));
+            }
+        } else {
+            EXPECT_TRUE(receivedSoon(server, false, S("quit")));
+            const QStringList expected =
+                c.level == 6 ? QStringList{S("proto 6")} : QStringList{S("proto 6"), S("proto 5")};
+            EXPECT_EQ(received(server, false).filter(QRegularExpression(S("^proto"))), expected);
+        }
+    }
+}
+
+TEST_P(CddbLookup, AServerThatRefusesLevelFiveToo) {
+    const Disc d = discFromToc({150, 18477}, 1442, protocol());
+    writeRecord(S("misc"), d.id,
+                QByteArray("# xmcd\n# Revision: 1\nDISCID=") + d.id.toLatin1() + "\nDTITLE=Caf\xc3\xa9 / X\nPLAYORDER=\n");
+    CddbServer& server = start({S("--raw"), S("--max-proto"), S("4")});
+    ASSERT_TRUE(server.started()) << server.failure().toStdString();
+    PendingAlbum album = d.album;
+    Shown shown;
+    const LookupOutcome out = RunLookup(config(), d.query, album, shown.hooks());
+    ASSERT_TRUE(out.error.isEmpty()) << out.error.toStdString();
+    EXPECT_TRUE(out.showForm);
+    if (http()) {
+        // Asked once more at 5, refused again: an answer the lookup does not act on.
+        QStringList levels;
+        for (const QString& target : received(server, true)) levels << target.section(S("&proto="), 1);
+        EXPECT_EQ(levels, (QStringList{S("6"), S("5")}));
+        EXPECT_EQ(album.artist, d.album.artist);
+        EXPECT_FALSE(sentRead());
+    } else {
+        // The session stays at the level it began with, whose text is 8-bit.
+        EXPECT_EQ(out.level, 1);
+        EXPECT_EQ(album.artist, S("CafÃ©"));
+        EXPECT_TRUE(receivedSoon(server, false, S("quit")));
+        EXPECT_EQ(received(server, false).filter(QRegularExpression(S("^proto"))),
+                  (QStringList{S("proto 6"), S("proto 5")}));
+    }
+}
+
 TEST_P(CddbLookup, SeveralMatchesTheChosenOneIsRead) {
     SKIP_WITHOUT_TESTDATA();
     // Two records under the disc's ID in two categories; the second has more tracks than the
