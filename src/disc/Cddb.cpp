@@ -322,8 +322,8 @@ HttpExchange httpGet(const QUrl& url, const CddbConfig& config, const QString& a
     } else if (!certificateErrors.isEmpty()) {
         // Not tried again: the same certificate comes back.
         certificateErrors.removeDuplicates();
-        ex.error = ioError(QStringLiteral("The CDDB server at %1 was not trusted for HTTPS, so nothing was sent: its "
-                                          "certificate is not accepted (%2).")
+        ex.error = ioError(QStringLiteral("The certificate of the CDDB server at %1 is not trusted (%2); nothing was "
+                                          "sent over HTTPS.")
                                .arg(at, certificateErrors.join(QStringLiteral("; "))));
     } else if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
         ex.error = ioError(QStringLiteral("Could not make a secure (HTTPS) connection to the CDDB server at %1; is it an "

@@ -7,6 +7,7 @@
 #include "DiscDrive.h"
 #include "ServerProcess.h"
 #include "TestSupport.h"
+#include "TestTls.h"
 #include "Version.h"
 
 #include <QDir>
@@ -1307,6 +1308,89 @@ TEST_P(CddbLookup, MalformedRecordIsAnErrorAndTheConnectionIsClosed) {
     if (!http()) {
         EXPECT_TRUE(receivedSoon(server, false, S("quit")));
     }
+}
+
+// The loopback certificate trusted for one test only, whatever way it ends.
+struct TrustedLoopback {
+    TrustedLoopback() { test::TrustLoopbackCertificate(); }
+    ~TrustedLoopback() { test::TrustLoopbackCertificate(false); }
+};
+
+TEST(CddbHttpOnly, HttpsWhenTheSslSettingIsOn) {
+    TempFolder root;
+    const Disc d = discFromToc({150, 18477}, 1442, S("H"));
+    QDir().mkpath(root.file(S("db/rock")));
+    {
+        QFile f(root.file(S("db/rock/") + d.id));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("# xmcd\n# Revision: 3\nDISCID=") + d.id.toLatin1() +
+                "\nDTITLE=Secure / Caf\xc3\xa9\nTTITLE0=One\nTTITLE1=Two\nPLAYORDER=\n");
+    }
+    CddbServer tls(root.file(S("db")), root.file(S("tls.log")),
+                   {S("--tls"), test::LoopbackCertificatePath(), test::LoopbackKeyPath()});
+    ASSERT_TRUE(tls.started()) << tls.failure().toStdString();
+    CddbServer plain(root.file(S("db")), root.file(S("plain.log")));
+    ASSERT_TRUE(plain.started()) << plain.failure().toStdString();
+    auto config = [&](const CddbServer& server, bool ssl) {
+        CddbConfig c;
+        c.protocol = S("H");
+        c.host = hostOf(server, true);
+        c.ssl = ssl;
+        c.httpTail = kHelloTail;
+        c.connectTimeoutMs = 3000;
+        c.readTimeoutMs = 3000;
+        return c;
+    };
+    {
+        SCOPED_TRACE("a trusted certificate");
+        const TrustedLoopback trusted;
+        PendingAlbum album = d.album;
+        Shown shown;
+        const LookupOutcome out = RunLookup(config(tls, true), d.query, album, shown.hooks());
+        ASSERT_TRUE(out.error.isEmpty()) << out.error.toStdString();
+        EXPECT_TRUE(out.showForm);
+        EXPECT_EQ(album.artist, S("Secure"));
+        EXPECT_EQ(album.title, S("Café"));
+        EXPECT_EQ(titles(album), (QStringList{S("One"), S("Two")}));
+        EXPECT_EQ(received(tls, true).size(), 2);
+    }
+    {
+        SCOPED_TRACE("plain HTTP to the HTTPS server");
+        PendingAlbum album = d.album;
+        Shown shown;
+        const LookupOutcome out = RunLookup(config(tls, false), d.query, album, shown.hooks());
+        EXPECT_FALSE(out.error.isEmpty());
+        EXPECT_TRUE(sameAlbum(album, d.album));
+    }
+    const qsizetype asked = received(tls, true).size();
+    const auto handshakesRefused = [&] { return tls.log().filter(QRegularExpression(S("^H-TLS-FAILED "))).size(); };
+    const qsizetype refusedBefore = handshakesRefused();
+    struct Case {
+        const char* name;
+        const CddbServer& server;
+        const char* text;  // in the error
+    } cases[] = {
+        // No system trusts the certificate: nothing may be sent to a server that cannot be told
+        // from another one.
+        {"a certificate not trusted", tls, "is not trusted"},
+        {"an HTTP server", plain, "Could not make a secure (HTTPS) connection"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PendingAlbum album = d.album;
+        Shown shown;
+        const LookupOutcome out = RunLookup(config(c.server, true), d.query, album, shown.hooks());
+        EXPECT_TRUE(out.error.contains(S(c.text))) << out.error.toStdString();
+        EXPECT_TRUE(out.error.contains(hostOf(c.server, true))) << out.error.toStdString();
+        EXPECT_EQ(shown.errors, QStringList{out.error});
+        EXPECT_FALSE(out.showForm);
+        EXPECT_FALSE(out.notFound);
+        EXPECT_TRUE(sameAlbum(album, d.album));
+    }
+    EXPECT_EQ(received(tls, true).size(), asked);
+    // The same certificate is not tried again and again: one handshake refused.
+    EXPECT_EQ(handshakesRefused(), refusedBefore + 1) << tls.log().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(received(plain, true).isEmpty());
 }
 
 TEST(CddbHttpOnly, RedirectIsFollowed) {
