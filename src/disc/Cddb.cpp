@@ -10,13 +10,18 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#if QT_CONFIG(ssl)
+#include <QSslError>
+#endif
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace albumora::disc {
 
@@ -139,11 +144,39 @@ Result<CddbEndpoint> ParseEndpoint(const QString& host, bool http, bool ssl) {
 // ---------------------------------------------------------------------------------------------
 // Lines
 
-QString DecodeLine(const QByteArray& bytes) {
+QString DecodeLine(const QByteArray& bytes, int level) {
+    if (level >= kCddbLevel) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8.decode(bytes);
+        if (!utf8.hasError()) return store::fromCp1252(store::toCp1252(text));
+    }
     return store::fromCp1252(std::string_view(bytes.constData(), size_t(bytes.size())));
 }
 
-Result<QStringList> SplitBodyLines(const QByteArray& body, int maxLineBytes) {
+namespace {
+// Where the value of the tail's "proto" parameter is: its start and length; start -1 for none.
+std::pair<qsizetype, qsizetype> protoValue(const QString& tail) {
+    static const QRegularExpression proto(QStringLiteral("(?:^|[&?])proto=([^&#]*)"));
+    const QRegularExpressionMatch m = proto.match(tail);
+    if (!m.hasMatch()) return {-1, 0};
+    return {m.capturedStart(1), m.capturedLength(1)};
+}
+}  // namespace
+
+int TailLevel(const QString& httpTail) {
+    const auto [start, length] = protoValue(httpTail);
+    if (start < 0) return 0;
+    const auto n = wholeNumber(httpTail.mid(start, length));
+    return n && *n <= 99 ? int(*n) : 0;
+}
+
+QString TailWithLevel(const QString& httpTail, int level) {
+    const auto [start, length] = protoValue(httpTail);
+    if (start < 0) return httpTail;
+    return QString(httpTail).replace(start, length, QString::number(level));
+}
+
+Result<QStringList> SplitBodyLines(const QByteArray& body, int maxLineBytes, int level) {
     QStringList lines;
     qsizetype start = 0;
     while (start < body.size()) {
@@ -156,7 +189,7 @@ Result<QStringList> SplitBodyLines(const QByteArray& body, int maxLineBytes) {
             return badData(QStringLiteral("The CDDB server sent a line longer than %1 (line %2 of its answer).")
                                .arg(bytesText(maxLineBytes))
                                .arg(lines.size() + 1));
-        lines << DecodeLine(body.mid(start, length));
+        lines << DecodeLine(body.mid(start, length), level);
         start = next;
     }
     return lines;
@@ -180,7 +213,7 @@ CddbGreeting ComposeGreeting(const QString& mail, QString host) {
     }
     const auto enc = [](const QString& w) { return QString::fromLatin1(QUrl::toPercentEncoding(w)); };
     g.httpTail = QStringLiteral("&hello=") + enc(user) + QLatin1Char('+') + enc(userHost) + QStringLiteral("+Albumora+") +
-                 kProductVersion + QStringLiteral("&proto=5");
+                 kProductVersion + QStringLiteral("&proto=") + QString::number(kCddbLevel);
     g.cddbpHello = QStringLiteral("cddb hello ") + user + QLatin1Char(' ') + userHost + QStringLiteral(" Albumora ") + kProductVersion;
     return g;
 }
@@ -207,7 +240,8 @@ QByteArray HttpRequestTarget(const QString& cgiPath, const QString& command, con
 // ---------------------------------------------------------------------------------------------
 // HTTP
 
-CddbHttp::CddbHttp(const CddbConfig& config, CddbEndpoint endpoint) : config_(config), endpoint_(std::move(endpoint)) {}
+CddbHttp::CddbHttp(const CddbConfig& config, CddbEndpoint endpoint)
+    : config_(config), endpoint_(std::move(endpoint)), tail_(config.httpTail), level_(TailLevel(config.httpTail)) {}
 
 namespace {
 
@@ -253,6 +287,12 @@ HttpExchange httpGet(const QUrl& url, const CddbConfig& config, const QString& a
         take();
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QStringList certificateErrors;
+#if QT_CONFIG(ssl)
+    QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError>& errors) {
+        for (const QSslError& e : errors) certificateErrors << e.errorString();
+    });
+#endif
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
         timedOut = true;
         reply->abort();
@@ -279,6 +319,16 @@ HttpExchange httpGet(const QUrl& url, const CddbConfig& config, const QString& a
     } else if (statusCode.isValid() && statusCode.toInt() != 200) {
         const QString status = (statusCode.toString() + QLatin1Char(' ') + reason).trimmed();
         ex.error = ioError(QStringLiteral("The CDDB server at %1 answered with HTTP status %2.").arg(at, status));
+    } else if (!certificateErrors.isEmpty()) {
+        // Not tried again: the same certificate comes back.
+        certificateErrors.removeDuplicates();
+        ex.error = ioError(QStringLiteral("The certificate of the CDDB server at %1 is not trusted (%2); nothing was "
+                                          "sent over HTTPS.")
+                               .arg(at, certificateErrors.join(QStringLiteral("; "))));
+    } else if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
+        ex.error = ioError(QStringLiteral("Could not make a secure (HTTPS) connection to the CDDB server at %1; is it an "
+                                          "HTTPS server? %2")
+                               .arg(at, reply->errorString()));
     } else if (reply->error() != QNetworkReply::NoError) {
         ex.connectFailed = !sent;
         ex.error = ioError((sent ? QStringLiteral("The connection to the CDDB server at %1 failed: %2")
@@ -293,6 +343,17 @@ HttpExchange httpGet(const QUrl& url, const CddbConfig& config, const QString& a
 }  // namespace
 
 Result<QStringList> CddbHttp::send(const QString& command) {
+    Result<QStringList> lines = exchange(command);
+    if (lines && level_ >= kCddbLevel && !lines->isEmpty() && lines->first().startsWith(QLatin1String("501"))) {
+        // A server older than level 6 refuses the level in every request; it speaks 5.
+        level_ = kCddbOldLevel;
+        tail_ = TailWithLevel(tail_, level_);
+        return exchange(command);
+    }
+    return lines;
+}
+
+Result<QStringList> CddbHttp::exchange(const QString& command) {
     const QString at = where(endpoint_);
     if (!QCoreApplication::instance())
         return ioError(QStringLiteral("HTTP requests need the program's application object."));
@@ -300,7 +361,7 @@ Result<QStringList> CddbHttp::send(const QString& command) {
                                hostPart(endpoint_) + QLatin1Char(':') + QString::number(endpoint_.port))
                                   .toUtf8();
     const QUrl url =
-        QUrl::fromEncoded(origin + HttpRequestTarget(config_.cgiPath, command, config_.httpTail), QUrl::StrictMode);
+        QUrl::fromEncoded(origin + HttpRequestTarget(config_.cgiPath, command, tail_), QUrl::StrictMode);
     if (!url.isValid())
         return Status(ErrorKind::InvalidArgument,
                       QStringLiteral("The CD database request is not a valid address: %1").arg(url.errorString()));
@@ -311,7 +372,7 @@ Result<QStringList> CddbHttp::send(const QString& command) {
         if (!ex.connectFailed) break;
     }
     if (!ex.error.isOk()) return ex.error;
-    return SplitBodyLines(ex.body, config_.maxLineBytes);
+    return SplitBodyLines(ex.body, config_.maxLineBytes, level_);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -381,7 +442,7 @@ Result<QString> CddbpConnection::readLine() {
             if (line.size() > limit)
                 return badData(
                     QStringLiteral("The CDDB server at %1 sent a line longer than %2.").arg(peer_, bytesText(limit)));
-            return DecodeLine(line);
+            return DecodeLine(line, level_);
         }
         if (buffer_.size() > limit + 1)
             return badData(
@@ -404,6 +465,7 @@ Result<QString> CddbpConnection::readLine() {
         }
     }
 }
+
 
 void CddbpConnection::quit() {
     if (connected() && writeLine(QStringLiteral("quit")).isOk()) {
@@ -587,12 +649,15 @@ Result<QString> Lookup::command(const QString& text) {
         Result<QStringList> lines = http_->send(text);
         if (!lines) return lines.error();
         answer_ = std::move(lines.value());
+        out_.level = http_->level();
         if (answer_.isEmpty()) return badData(QStringLiteral("The CDDB server sent an empty answer."));
         return answer_.first();
     }
     const Status sent = connection_->writeLine(text);
     if (!sent) return sent;
-    return connection_->readLine();
+    Result<QString> line = connection_->readLine();
+    out_.level = connection_->level();
+    return line;
 }
 
 bool Lookup::handleQuery(const QueryAnswer& a) {
@@ -690,8 +755,16 @@ Status Lookup::run(const QString& queryCommand) {
             if (hello->left(3) == QLatin1String("431")) {
                 message = cddbmsg::kHandshakeFailed + hello->left(3);
             } else {
-                Result<QString> proto = command(QStringLiteral("proto 5"));
+                Result<QString> proto = command(QStringLiteral("proto ") + QString::number(kCddbLevel));
                 if (!proto) return proto.error();
+                if (proto->startsWith(QLatin1Char('2'))) {
+                    connection_->setLevel(kCddbLevel);
+                } else {
+                    // A server older than level 6 ("501 Illegal protocol level."): 8-bit text.
+                    Result<QString> old = command(QStringLiteral("proto ") + QString::number(kCddbOldLevel));
+                    if (!old) return old.error();
+                    if (old->startsWith(QLatin1Char('2'))) connection_->setLevel(kCddbOldLevel);
+                }
                 linkOpen = true;
             }
         }

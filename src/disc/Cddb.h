@@ -47,7 +47,7 @@ struct CddbConfig {
     QString host;                            // "name", "name:port", "1.2.3.4:port", "[::1]:port"
     bool ssl = false;                        // HTTPS instead of HTTP
     QString cgiPath = QStringLiteral("/~cddb/cddb.cgi");
-    QString httpTail;    // "&hello=...&proto=5", appended to every HTTP request as it is
+    QString httpTail;    // "&hello=...&proto=6", appended to every HTTP request (its level may fall to 5)
     QString cddbpHello;  // "cddb hello ...", the CDDBP greeting line
 
     // Time limits, in milliseconds. A connect is tried connectAttempts times in all.
@@ -73,7 +73,7 @@ struct CddbConfig {
 // user and host words; without a usable address the client stays anonymous, as private servers
 // accept.
 struct CddbGreeting {
-    QString httpTail;    // "&hello=user+host+Albumora+version&proto=5"
+    QString httpTail;    // "&hello=user+host+Albumora+version&proto=6"
     QString cddbpHello;  // "cddb hello user host Albumora version"
     QString clientHost;  // this machine's name as the greeting carries it
 };
@@ -91,24 +91,43 @@ store::Result<CddbEndpoint> ParseEndpoint(const QString& host, bool http, bool s
 // ---------------------------------------------------------------------------------------------
 // Transports. Their errors are IoError statuses whose text says what happened and where.
 
-// The text of a line as the server sent it (Windows-1252; CDDB protocol level 5 is 8-bit).
-QString DecodeLine(const QByteArray& bytes);
-// A body as lines: split at CR LF or LF; a final line break ends the last line. An error when a
-// line is longer than maxLineBytes.
-store::Result<QStringList> SplitBodyLines(const QByteArray& body, int maxLineBytes);
+// CDDB protocol levels. The client asks for level 6, whose text is UTF-8; a server that refuses
+// it gets level 5, whose text is 8-bit (Windows-1252), as every level before 6.
+inline constexpr int kCddbLevel = 6;
+inline constexpr int kCddbOldLevel = 5;
+
+// The text of a line as the server sent it at a protocol level: from level 6 UTF-8, or
+// Windows-1252 when the bytes are no valid UTF-8 (records submitted before level 6 are served as
+// they were stored); below 6 Windows-1252. Characters Windows-1252 has not become "?": the
+// collection's tables hold Windows-1252, and what the lookup hands out goes there.
+QString DecodeLine(const QByteArray& bytes, int level);
+// A body as lines (decoded at level): split at CR LF or LF; a final line break ends the last
+// line. An error when a line is longer than maxLineBytes.
+store::Result<QStringList> SplitBodyLines(const QByteArray& body, int maxLineBytes, int level);
+// The level the "proto" parameter of an HTTP tail asks for; 0 when it has none (or no number).
+int TailLevel(const QString& httpTail);
+// The tail with the value of its "proto" parameter replaced by level (a tail without one as it is).
+QString TailWithLevel(const QString& httpTail, int level);
 // The request of an HTTP command: cgiPath + "?cmd=" + the command with its blanks as "+" (and
 // anything that is not plain URL text percent-encoded) + the tail.
 QByteArray HttpRequestTarget(const QString& cgiPath, const QString& command, const QString& httpTail);
 
-// HTTP: every command is a request of its own; the answer is the lines of the body.
+// HTTP: every command is a request of its own; the answer is the lines of the body. A request
+// at level 6 that the server answers with "501" (an illegal level, to a server older than 6) is
+// sent again at level 5, and every later request of this object asks for 5.
 class CddbHttp {
 public:
     CddbHttp(const CddbConfig& config, CddbEndpoint endpoint);
     store::Result<QStringList> send(const QString& command);
+    // The level the next request asks for (that of the tail; 0 when it names none).
+    int level() const { return level_; }
 
 private:
+    store::Result<QStringList> exchange(const QString& command);
     const CddbConfig& config_;
     CddbEndpoint endpoint_;
+    QString tail_;
+    int level_ = 0;
 };
 
 // CDDBP: one line connection; lines end with CR LF (a bare LF is taken too).
@@ -122,6 +141,10 @@ public:
     store::Status open(const CddbEndpoint& endpoint);
     store::Status writeLine(const QString& line);
     store::Result<QString> readLine();
+    // The protocol level the server agreed to, which decides how readLine decodes: a session
+    // starts at level 1.
+    void setLevel(int level) { level_ = level; }
+    int level() const { return level_; }
     // Open, and the server has not been seen to close its side.
     bool connected() const;
     // Ends the connection at once.
@@ -136,6 +159,7 @@ private:
     QByteArray buffer_;
     QString peer_;
     bool peerClosed_ = false;
+    int level_ = 1;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -220,6 +244,8 @@ struct LookupOutcome {
     // The match that was read: category and disc ID.
     QString category;
     QString discId;
+    // The protocol level of the server's last answer (0: none came, or the HTTP tail names none).
+    int level = 0;
 };
 
 // One lookup: queryCommand ("cddb query <id> <toc text>") against the server; the album comes in

@@ -7,6 +7,7 @@
 #include "DiscDrive.h"
 #include "ServerProcess.h"
 #include "TestSupport.h"
+#include "TestTls.h"
 #include "Version.h"
 
 #include <QDir>
@@ -162,7 +163,7 @@ struct Shown {
     }
 };
 
-const QString kHelloTail = S("&hello=anonymous+testhost+Albumora+7.0a&proto=5");
+const QString kHelloTail = S("&hello=anonymous+testhost+Albumora+7.0a&proto=6");
 const QString kHelloLine = S("cddb hello anonymous testhost Albumora 7.0a");
 
 class CddbLookup : public ::testing::TestWithParam<const char*> {
@@ -267,7 +268,7 @@ TEST(CddbGreeting, TheUsersAddressIdentifiesThemToTheCdDatabase) {
         // In a URL the "+" of an address must not turn into a blank.
         QString encodedUser = user;
         encodedUser.replace(QLatin1Char('+'), QStringLiteral("%2B"));
-        EXPECT_EQ(s.httpTail, QStringLiteral("&hello=") + encodedUser + QLatin1Char('+') + host + QStringLiteral("+Albumora+") + kProductVersion + QStringLiteral("&proto=5"));
+        EXPECT_EQ(s.httpTail, QStringLiteral("&hello=") + encodedUser + QLatin1Char('+') + host + QStringLiteral("+Albumora+") + kProductVersion + QStringLiteral("&proto=6"));
     }
 }
 
@@ -596,28 +597,74 @@ TEST(CddbRecord, RealRecordsReadLineByLine) {
 // Transport pieces
 
 TEST(CddbTransport, BodyLinesAndRequestTarget) {
-    const auto lines = SplitBodyLines(QByteArray("200 a\r\nb\n\nc\r\nlast"), 100);
+    const auto lines = SplitBodyLines(QByteArray("200 a\r\nb\n\nc\r\nlast"), 100, 6);
     ASSERT_TRUE(lines.isOk());
     EXPECT_EQ(*lines, (QStringList{S("200 a"), S("b"), S(""), S("c"), S("last")}));
-    EXPECT_EQ(*SplitBodyLines(QByteArray("one\n"), 100), QStringList{S("one")});
-    EXPECT_TRUE(SplitBodyLines(QByteArray(), 100)->isEmpty());
-    // The server's 8-bit text is Windows-1252.
-    EXPECT_EQ(*SplitBodyLines(QByteArray("Caf\xe9 \x80\r\n"), 100), QStringList{S("Café €")});
-    EXPECT_TRUE(SplitBodyLines(QByteArray(100, 'x') + "\r\n", 100).isOk());
-    EXPECT_FALSE(SplitBodyLines(QByteArray("ok\n") + QByteArray(101, 'x') + "\n", 100).isOk());
-    EXPECT_FALSE(SplitBodyLines(QByteArray(101, 'x'), 100).isOk());
+    EXPECT_EQ(*SplitBodyLines(QByteArray("one\n"), 100, 6), QStringList{S("one")});
+    EXPECT_TRUE(SplitBodyLines(QByteArray(), 100, 6)->isEmpty());
+    EXPECT_TRUE(SplitBodyLines(QByteArray(100, 'x') + "\r\n", 100, 6).isOk());
+    EXPECT_FALSE(SplitBodyLines(QByteArray("ok\n") + QByteArray(101, 'x') + "\n", 100, 6).isOk());
+    EXPECT_FALSE(SplitBodyLines(QByteArray(101, 'x'), 100, 5).isOk());
+    // The limit is on the bytes: 50 two-byte characters are 100 bytes.
+    QByteArray wide;
+    for (int k = 0; k < 51; ++k) wide += "\xc3\xa9";
+    EXPECT_FALSE(SplitBodyLines(wide, 100, 6).isOk());
+    EXPECT_TRUE(SplitBodyLines(wide.left(100), 100, 6).isOk());
 
     const QString cgi = S("/~cddb/cddb.cgi");
     EXPECT_EQ(
         HttpRequestTarget(cgi, S("cddb query 0405a902 2 150 18477 1442"), kHelloTail),
         QByteArray(
-            "/~cddb/cddb.cgi?cmd=cddb+query+0405a902+2+150+18477+1442&hello=anonymous+testhost+Albumora+7.0a&proto=5"));
+            "/~cddb/cddb.cgi?cmd=cddb+query+0405a902+2+150+18477+1442&hello=anonymous+testhost+Albumora+7.0a&proto=6"));
     // The TOC text of the HTTP protocol already has "+" between its numbers.
     EXPECT_EQ(HttpRequestTarget(cgi, S("cddb query 0405a902 2+150+18477+1442"), QString()),
               QByteArray("/~cddb/cddb.cgi?cmd=cddb+query+0405a902+2+150+18477+1442"));
     // Nothing a server sent can add parameters or end the request.
     EXPECT_EQ(HttpRequestTarget(cgi, S("cddb read a&b=c#d%e 12345678"), QString()),
               QByteArray("/~cddb/cddb.cgi?cmd=cddb+read+a%26b%3Dc%23d%25e+12345678"));
+}
+
+TEST(CddbTransport, LinesAreDecodedAtTheLevelOfTheAnswer) {
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        int level;
+        const char* text;  // UTF-8
+    } cases[] = {
+        {"level 6: UTF-8", "Caf\xc3\xa9 \xe2\x82\xac M\xc3\xbcller", 6, "Café € Müller"},
+        // What Windows-1252 cannot hold is a "?" each, a character beyond 16 bits too.
+        {"level 6: Japanese", "\xe6\x9d\xb1\xe4\xba\xac/Tokyo", 6, "?" "?/Tokyo"},
+        {"level 6: Cyrillic", "\xd0\x9a\xd0\xb8\xd0\xbd\xd0\xbe \xc3\xa9", 6, "???? é"},
+        {"level 6: emoji", "a\xf0\x9f\x8e\xb5" "b", 6, "a?b"},
+        // An old record, no valid UTF-8, is read as Windows-1252 at level 6 too.
+        {"level 6: Windows-1252", "Caf\xe9 \x80 M\xfcller", 6, "Café € Müller"},
+        {"level 6: UTF-8 cut in the middle", "Caf\xc3", 6, "CafÃ"},
+        {"level 6: mixed", "\xc3\xa9 \xe9", 6, "Ã© é"},
+        // Below level 6 every byte is a Windows-1252 character, valid UTF-8 or not.
+        {"level 5: Windows-1252", "Caf\xe9 \x80", 5, "Café €"},
+        {"level 5: UTF-8 bytes", "Caf\xc3\xa9", 5, "CafÃ©"},
+        {"level 1", "\xe9", 1, "é"},
+        {"ASCII", "200 rock 12345678 AC/DC", 6, "200 rock 12345678 AC/DC"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(DecodeLine(c.bytes, c.level), S(c.text));
+        const auto lines = SplitBodyLines(c.bytes + "\r\nx\n", 1000, c.level);
+        ASSERT_TRUE(lines.isOk());
+        EXPECT_EQ(*lines, (QStringList{S(c.text), S("x")}));
+    }
+}
+
+TEST(CddbTransport, TheLevelOfAnHttpTail) {
+    EXPECT_EQ(TailLevel(kHelloTail), 6);
+    EXPECT_EQ(TailLevel(ComposeGreeting(S("a@b.c"), S("h")).httpTail), kCddbLevel);
+    EXPECT_EQ(TailLevel(S("&proto=5&hello=x+y+z+1")), 5);
+    EXPECT_EQ(TailLevel(S("&hello=x+y+z+1")), 0);
+    EXPECT_EQ(TailLevel(S("&hello=myproto=6")), 0);
+    EXPECT_EQ(TailLevel(S("&proto=six")), 0);
+    EXPECT_EQ(TailWithLevel(kHelloTail, 5), S("&hello=anonymous+testhost+Albumora+7.0a&proto=5"));
+    EXPECT_EQ(TailWithLevel(S("&proto=6&hello=x+y+z+1"), 5), S("&proto=5&hello=x+y+z+1"));
+    EXPECT_EQ(TailWithLevel(S("&hello=x+y+z+1"), 5), S("&hello=x+y+z+1"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -642,7 +689,7 @@ TEST_P(CddbLookup, RequestOfATwoTrackDisc) {
     } else {
         EXPECT_TRUE(receivedSoon(server, false, S("quit")));
         EXPECT_EQ(received(server, false),
-                  (QStringList{kHelloLine, S("proto 5"), S("cddb query ") + d.id + S(" 2 150 18477 1442"), S("quit")}));
+                  (QStringList{kHelloLine, S("proto 6"), S("cddb query ") + d.id + S(" 2 150 18477 1442"), S("quit")}));
         EXPECT_EQ(shown.statuses,
                   (QStringList{cddbmsg::kConnecting, cddbmsg::kSearching, cddbmsg::kDisconnecting, QString()}));
     }
@@ -758,7 +805,7 @@ TEST_P(CddbLookup, ExactMatchesOfRealRecords) {
     } else {
         EXPECT_TRUE(receivedSoon(server, false, S("quit")));
         EXPECT_EQ(received(server, false).count(kHelloLine), 5);
-        EXPECT_EQ(received(server, false).count(S("proto 5")), 5);
+        EXPECT_EQ(received(server, false).count(S("proto 6")), 5);
         EXPECT_EQ(received(server, false).count(S("quit")), 5);
     }
 }
@@ -794,6 +841,114 @@ TEST_P(CddbLookup, TheEdgeCasesOfOneRecordThroughTheServer) {
     // Every line of the record went through the reader, up to PLAYORDER.
     EXPECT_EQ(out.record.size(), record.count('\n'));
     EXPECT_EQ(out.record.last(), S("PLAYORDER="));
+}
+
+TEST_P(CddbLookup, TheTextOfEachProtocolLevel) {
+    const Disc d = discFromToc({150, 18477}, 1442, protocol());
+    const QByteArray head = QByteArray("# xmcd\n#\n# Revision: 2\n#\nDISCID=") + d.id.toLatin1() + "\n";
+    // Written as UTF-8: letters Windows-1252 has, Cyrillic and Japanese it has not.
+    const QByteArray utf8 =
+        head + S("DTITLE=Mötley Crüe / Café Москва\nDYEAR=1989\nDGENRE=Chanson Française\nTTITLE0=東京 Nights\n"
+                 "TTITLE1=Für Elise\nEXTD=Liner ü 日本\nPLAYORDER=\n")
+                   .toUtf8();
+    // An old record in Windows-1252, no valid UTF-8.
+    const QByteArray cp1252 = head + "DTITLE=M\xf6tley Cr\xfc" "e / Caf\xe9 \x80\nDGENRE=Chanson Fran\xe7" "aise\n"
+                                     "TTITLE0=Tokyo \x93Nights\x94\nTTITLE1=F\xfcr Elise\nPLAYORDER=\n";
+    struct Case {
+        const char* name;
+        QByteArray record;
+        QStringList options;
+        int level;                // the level of the answers
+        const char* artist;       // UTF-8
+        const char* title;
+        const char* genre;
+        QStringList tracks;
+        const char* notes;
+    } cases[] = {
+        {"UTF-8 at level 6", utf8, {}, 6, "Mötley Crüe", "Café ??????", "chanson française",
+         {S("?? Nights"), S("Für Elise")}, "EXTD=Liner ü ??"},
+        // The server sends Windows-1252 with "?" for what it cannot hold.
+        {"UTF-8 from a level 5 server", utf8, {S("--max-proto"), S("5")}, 5, "Mötley Crüe", "Café ??????",
+         "chanson française", {S("?? Nights"), S("Für Elise")}, "EXTD=Liner ü ??"},
+        {"old record served as it is at level 6", cp1252, {S("--raw")}, 6, "Mötley Crüe", "Café €",
+         "chanson française", {S("Tokyo “Nights”"), S("Für Elise")}, ""},
+        {"old record from a level 5 server", cp1252, {S("--raw"), S("--max-proto"), S("5")}, 5, "Mötley Crüe",
+         "Café €", "chanson française", {S("Tokyo “Nights”"), S("Für Elise")}, ""},
+        // Below level 6 UTF-8 bytes are not guessed at: each is a Windows-1252 character.
+        {"UTF-8 bytes at level 5", utf8, {S("--raw"), S("--max-proto"), S("5")}, 5, "MÃ¶tley CrÃ¼e",
+         "CafÃ© ÐœÐ¾Ñ\u0081ÐºÐ²Ð°", "chanson franÃ§aise", {S("æ\u009d±äº¬ Nights"), S("FÃ¼r Elise")},
+         "EXTD=Liner Ã¼ æ—¥æœ¬"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeRecord(S("misc"), d.id, c.record);
+        CddbServer& server = start(c.options);
+        ASSERT_TRUE(server.started()) << server.failure().toStdString();
+        PendingAlbum album = d.album;
+        Shown shown;
+        const LookupOutcome out = RunLookup(config(), d.query, album, shown.hooks());
+        ASSERT_TRUE(out.error.isEmpty()) << out.error.toStdString();
+        EXPECT_TRUE(out.showForm);
+        EXPECT_EQ(out.level, c.level);
+        EXPECT_EQ(album.artist, S(c.artist));
+        EXPECT_EQ(album.title, S(c.title));
+        EXPECT_EQ(album.genre, S(c.genre));
+        EXPECT_EQ(album.year, c.record == cp1252 ? d.album.year : S("1989"));
+        EXPECT_EQ(titles(album), c.tracks);
+        EXPECT_EQ(album.notes, S(c.notes));
+        EXPECT_EQ(album.rev, S("2"));
+        // What goes on from here holds only what Windows-1252 has.
+        const QString all = out.matchLines.join(QLatin1Char('\n')) + out.record.join(QLatin1Char('\n'));
+        EXPECT_EQ(store::fromCp1252(store::toCp1252(all)), all);
+        EXPECT_EQ(out.matchLines, QStringList{S("misc ") + d.id + QLatin1Char(' ') + S(c.artist) + S(" / ") + S(c.title)});
+        EXPECT_TRUE(out.record.contains(S("TTITLE1=") + c.tracks[1]));
+
+        // The client asks for 6; a server that refuses it gets 5, and HTTP keeps 5 from then on.
+        if (http()) {
+            QStringList levels;
+            for (const QString& target : received(server, true)) levels << target.section(S("&proto="), 1);
+            const QStringList expected =
+                c.level == 6 ? QStringList{S("6"), S("6")} : QStringList{S("6"), S("5"), S("5")};
+            EXPECT_EQ(levels, expected);
+            // The refused request is the one sent again.
+            if (c.level == 5 && commands().size() == 3) {
+                EXPECT_EQ(commands().at(0), commands().at(1));
+            }
+        } else {
+            EXPECT_TRUE(receivedSoon(server, false, S("quit")));
+            const QStringList expected =
+                c.level == 6 ? QStringList{S("proto 6")} : QStringList{S("proto 6"), S("proto 5")};
+            EXPECT_EQ(received(server, false).filter(QRegularExpression(S("^proto"))), expected);
+        }
+    }
+}
+
+TEST_P(CddbLookup, AServerThatRefusesLevelFiveToo) {
+    const Disc d = discFromToc({150, 18477}, 1442, protocol());
+    writeRecord(S("misc"), d.id,
+                QByteArray("# xmcd\n# Revision: 1\nDISCID=") + d.id.toLatin1() + "\nDTITLE=Caf\xc3\xa9 / X\nPLAYORDER=\n");
+    CddbServer& server = start({S("--raw"), S("--max-proto"), S("4")});
+    ASSERT_TRUE(server.started()) << server.failure().toStdString();
+    PendingAlbum album = d.album;
+    Shown shown;
+    const LookupOutcome out = RunLookup(config(), d.query, album, shown.hooks());
+    ASSERT_TRUE(out.error.isEmpty()) << out.error.toStdString();
+    EXPECT_TRUE(out.showForm);
+    if (http()) {
+        // Asked once more at 5, refused again: an answer the lookup does not act on.
+        QStringList levels;
+        for (const QString& target : received(server, true)) levels << target.section(S("&proto="), 1);
+        EXPECT_EQ(levels, (QStringList{S("6"), S("5")}));
+        EXPECT_EQ(album.artist, d.album.artist);
+        EXPECT_FALSE(sentRead());
+    } else {
+        // The session stays at the level it began with, whose text is 8-bit.
+        EXPECT_EQ(out.level, 1);
+        EXPECT_EQ(album.artist, S("CafÃ©"));
+        EXPECT_TRUE(receivedSoon(server, false, S("quit")));
+        EXPECT_EQ(received(server, false).filter(QRegularExpression(S("^proto"))),
+                  (QStringList{S("proto 6"), S("proto 5")}));
+    }
 }
 
 TEST_P(CddbLookup, SeveralMatchesTheChosenOneIsRead) {
@@ -1153,6 +1308,89 @@ TEST_P(CddbLookup, MalformedRecordIsAnErrorAndTheConnectionIsClosed) {
     if (!http()) {
         EXPECT_TRUE(receivedSoon(server, false, S("quit")));
     }
+}
+
+// The loopback certificate trusted for one test only, whatever way it ends.
+struct TrustedLoopback {
+    TrustedLoopback() { test::TrustLoopbackCertificate(); }
+    ~TrustedLoopback() { test::TrustLoopbackCertificate(false); }
+};
+
+TEST(CddbHttpOnly, HttpsWhenTheSslSettingIsOn) {
+    TempFolder root;
+    const Disc d = discFromToc({150, 18477}, 1442, S("H"));
+    QDir().mkpath(root.file(S("db/rock")));
+    {
+        QFile f(root.file(S("db/rock/") + d.id));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("# xmcd\n# Revision: 3\nDISCID=") + d.id.toLatin1() +
+                "\nDTITLE=Secure / Caf\xc3\xa9\nTTITLE0=One\nTTITLE1=Two\nPLAYORDER=\n");
+    }
+    CddbServer tls(root.file(S("db")), root.file(S("tls.log")),
+                   {S("--tls"), test::LoopbackCertificatePath(), test::LoopbackKeyPath()});
+    ASSERT_TRUE(tls.started()) << tls.failure().toStdString();
+    CddbServer plain(root.file(S("db")), root.file(S("plain.log")));
+    ASSERT_TRUE(plain.started()) << plain.failure().toStdString();
+    auto config = [&](const CddbServer& server, bool ssl) {
+        CddbConfig c;
+        c.protocol = S("H");
+        c.host = hostOf(server, true);
+        c.ssl = ssl;
+        c.httpTail = kHelloTail;
+        c.connectTimeoutMs = 3000;
+        c.readTimeoutMs = 3000;
+        return c;
+    };
+    {
+        SCOPED_TRACE("a trusted certificate");
+        const TrustedLoopback trusted;
+        PendingAlbum album = d.album;
+        Shown shown;
+        const LookupOutcome out = RunLookup(config(tls, true), d.query, album, shown.hooks());
+        ASSERT_TRUE(out.error.isEmpty()) << out.error.toStdString();
+        EXPECT_TRUE(out.showForm);
+        EXPECT_EQ(album.artist, S("Secure"));
+        EXPECT_EQ(album.title, S("Café"));
+        EXPECT_EQ(titles(album), (QStringList{S("One"), S("Two")}));
+        EXPECT_EQ(received(tls, true).size(), 2);
+    }
+    {
+        SCOPED_TRACE("plain HTTP to the HTTPS server");
+        PendingAlbum album = d.album;
+        Shown shown;
+        const LookupOutcome out = RunLookup(config(tls, false), d.query, album, shown.hooks());
+        EXPECT_FALSE(out.error.isEmpty());
+        EXPECT_TRUE(sameAlbum(album, d.album));
+    }
+    const qsizetype asked = received(tls, true).size();
+    const auto handshakesRefused = [&] { return tls.log().filter(QRegularExpression(S("^H-TLS-FAILED "))).size(); };
+    const qsizetype refusedBefore = handshakesRefused();
+    struct Case {
+        const char* name;
+        const CddbServer& server;
+        const char* text;  // in the error
+    } cases[] = {
+        // No system trusts the certificate: nothing may be sent to a server that cannot be told
+        // from another one.
+        {"a certificate not trusted", tls, "is not trusted"},
+        {"an HTTP server", plain, "Could not make a secure (HTTPS) connection"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PendingAlbum album = d.album;
+        Shown shown;
+        const LookupOutcome out = RunLookup(config(c.server, true), d.query, album, shown.hooks());
+        EXPECT_TRUE(out.error.contains(S(c.text))) << out.error.toStdString();
+        EXPECT_TRUE(out.error.contains(hostOf(c.server, true))) << out.error.toStdString();
+        EXPECT_EQ(shown.errors, QStringList{out.error});
+        EXPECT_FALSE(out.showForm);
+        EXPECT_FALSE(out.notFound);
+        EXPECT_TRUE(sameAlbum(album, d.album));
+    }
+    EXPECT_EQ(received(tls, true).size(), asked);
+    // The same certificate is not tried again and again: one handshake refused.
+    EXPECT_EQ(handshakesRefused(), refusedBefore + 1) << tls.log().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(received(plain, true).isEmpty());
 }
 
 TEST(CddbHttpOnly, RedirectIsFollowed) {

@@ -173,7 +173,7 @@ TEST_P(AddCdTest, ChosenMatchIsSavedUnderTheDiscId) {
         EXPECT_TRUE(log.contains(QStringLiteral("H /~cddb/cddb.cgi?cmd=") + target + disc::ComposeGreeting(form->settings().mail).httpTail))
             << log.join(QLatin1Char('\n')).toStdString();
     } else {
-        EXPECT_EQ(log, (QStringList{QStringLiteral("T ") + disc::ComposeGreeting(form->settings().mail).cddbpHello, QStringLiteral("T proto 5"),
+        EXPECT_EQ(log, (QStringList{QStringLiteral("T ") + disc::ComposeGreeting(form->settings().mail).cddbpHello, QStringLiteral("T proto 6"),
                                     QStringLiteral("T ") + query, QStringLiteral("T cddb read rock 840e160b"),
                                     QStringLiteral("T quit")}));
     }

@@ -5,14 +5,19 @@ It serves a folder laid out as a CD database: ROOT/<category>/<disc ID> files ho
 records. Both transports answer the same commands:
 
     cddb hello <user> <host> <client> <version>   200 (or the code of --hello)
-    proto <n>                                     201
+    proto <n>                                     201 up to --max-proto (6), else 501
     cddb query <id> <n> <n offsets> <seconds>     200 one category / 210 several / 211 with
                                                   --inexact / 202 none; the list ends with "."
     cddb read <category> <id>                     210, the record, "." / 401
     quit                                          230, then the connection is closed (CDDBP)
 
 HTTP requests are GET <cgi>?cmd=<command with "+" for blanks>&hello=...&proto=...; the answer
-is the lines of the body. Both ports are free ones on 127.0.0.1; the first line printed is
+is the lines of the body, at the level of that request's proto (501 above --max-proto).
+
+Records on disk are UTF-8 when they are valid UTF-8, else Windows-1252. Answers at level 6 are
+UTF-8; below it Windows-1252, "?" for what it cannot hold. With --raw a record's bytes are
+served unchanged at any level, as a server keeping records from before level 6 does.
+--tls CERT KEY makes the HTTP listener speak HTTPS only, with that certificate. Both ports are free ones on 127.0.0.1; the first line printed is
 "http=PORT cddbp=PORT". Every CDDBP line received is logged as "T <line>" and every HTTP request
 target as "H <target>", one per line, to the --log file, before anything is answered.
 
@@ -32,11 +37,13 @@ Standard library only, for /usr/bin/python3.
 """
 
 import argparse
+import codecs
 import http.server
 import os
 import select
 import socket
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -48,6 +55,30 @@ GARBAGE = b"\x00\xfe\xff\x07<html>\x1b[31m not a CDDB answer \x8f\x90\xff"
 
 args = None
 log_lock = threading.Lock()
+
+# Bytes Windows-1252 leaves unassigned are read as the code of the same number.
+codecs.register_error("same_code", lambda e: (e.object[e.start:e.end].decode("latin-1"), e.end))
+
+
+def decode_record(data):
+    if args.raw:
+        return data.decode("latin-1")
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        return data.decode("cp1252", "same_code")
+
+
+def encode(text, level):
+    """A text as sent at a protocol level."""
+    if args.raw:
+        return text.encode("latin-1", "replace")
+    if level >= 6:
+        return text.encode("utf-8")
+    return text.encode("cp1252", "replace")
+
+
+ILLEGAL_LEVEL = "501 Illegal protocol level."
 
 
 def log(entry):
@@ -78,7 +109,7 @@ def record(cat, disc_id):
     if not os.path.isfile(path):
         return None
     with open(path, "rb") as f:
-        return f.read().decode("latin-1").splitlines()
+        return decode_record(f.read()).splitlines()
 
 
 def disc_title(cat, disc_id):
@@ -149,6 +180,7 @@ class CddbpHandler(socketserver.BaseRequestHandler):
         self.buffer = b""
         self.silent = False
         self.closed = False
+        self.level = 1
 
     def read_line(self, timeout=LIMIT_SECONDS):
         while b"\n" not in self.buffer:
@@ -169,7 +201,7 @@ class CddbpHandler(socketserver.BaseRequestHandler):
 
     def send(self, lines):
         try:
-            self.request.sendall("".join(l + "\r\n" for l in lines).encode("latin-1", "replace"))
+            self.request.sendall(encode("".join(l + "\r\n" for l in lines), self.level))
         except OSError:
             self.closed = True
 
@@ -268,7 +300,13 @@ class CddbpHandler(socketserver.BaseRequestHandler):
                 else:
                     self.send(["%s Handshake not successful, closing connection." % args.hello])
             elif lower[:1] == ["proto"]:
-                self.send(["201 OK, CDDB protocol level now: %s" % (words[1] if len(words) > 1 else "1")])
+                if len(words) == 1:
+                    self.send(["200 CDDB protocol level: current %d, supported %d" % (self.level, args.max_proto)])
+                elif words[1].isdigit() and 1 <= int(words[1]) <= args.max_proto:
+                    self.level = int(words[1])
+                    self.send(["201 OK, CDDB protocol level now: %d" % self.level])
+                else:
+                    self.send([ILLEGAL_LEVEL])
             else:
                 kind = command_kind(lower)
                 if kind and args.fault and args.fault_at == kind:
@@ -298,9 +336,9 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *unused):
         pass
 
-    def reply(self, status, body, length=True):
+    def reply(self, status, body, length=True, charset="ISO-8859-1"):
         self.send_response(status)
-        self.send_header("Content-Type", "text/plain; charset=ISO-8859-1")
+        self.send_header("Content-Type", "text/plain; charset=" + charset)
         if length:
             self.send_header("Content-Length", str(len(body)))
         self.end_headers()
@@ -337,11 +375,17 @@ class HttpHandler(http.server.BaseHTTPRequestHandler):
         if not query.get("hello") or not query.get("proto"):
             self.reply(200, b"409 No handshake.\n")
             return
+        level = query["proto"][0]
+        level = int(level) if level.isdigit() else 0
+        if not 1 <= level <= args.max_proto:
+            self.reply(200, (ILLEGAL_LEVEL + "\n").encode("ascii"))
+            return
         kind = command_kind([w.lower() for w in words])
         if kind and args.fault and args.fault_at == kind:
             self.fault(kind)
             return
-        self.reply(200, "".join(l + "\n" for l in answer(words)).encode("latin-1", "replace"))
+        self.reply(200, encode("".join(l + "\n" for l in answer(words)), level),
+                   charset="UTF-8" if level >= 6 and not args.raw else "ISO-8859-1")
 
     def fault(self, kind):
         mode = args.fault
@@ -382,6 +426,30 @@ class HttpServer(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
 
 
+class HttpsServer(HttpServer):
+    """The handshake is made on the connection's own thread, so that a client that fails it (or
+    never starts it) holds up nobody else."""
+
+    context = None
+
+    def finish_request(self, request, client_address):
+        request.settimeout(LIMIT_SECONDS)
+        try:
+            tls = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError) as e:
+            log("H-TLS-FAILED %s" % e)
+            return
+        try:
+            self.RequestHandlerClass(tls, client_address, self)
+        finally:
+            try:
+                tls.settimeout(2)
+                tls.unwrap()
+            except (ssl.SSLError, OSError):
+                pass
+            tls.close()
+
+
 # ---------------------------------------------------------------------------------------------
 
 
@@ -400,11 +468,19 @@ def main():
     parser.add_argument("--fault-at", choices=["banner", "query", "read"], default="query")
     parser.add_argument("--long-bytes", type=int, default=6 * 1024 * 1024)
     parser.add_argument("--list-lines", type=int, default=1001)
+    parser.add_argument("--max-proto", type=int, default=6)
+    parser.add_argument("--raw", action="store_true")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     args = parser.parse_args()
     open(args.log, "a").close()
 
     cddbp = CddbpServer(("127.0.0.1", 0), CddbpHandler)
-    web = HttpServer(("127.0.0.1", 0), HttpHandler)
+    if args.tls:
+        HttpsServer.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        HttpsServer.context.load_cert_chain(args.tls[0], args.tls[1])
+        web = HttpsServer(("127.0.0.1", 0), HttpHandler)
+    else:
+        web = HttpServer(("127.0.0.1", 0), HttpHandler)
     for server in (cddbp, web):
         threading.Thread(target=server.serve_forever, daemon=True).start()
     print("http=%d cddbp=%d" % (web.server_address[1], cddbp.server_address[1]), flush=True)
