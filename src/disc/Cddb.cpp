@@ -1,6 +1,7 @@
 #include "Cddb.h"
 
 #include "Codepage.h"
+#include "HttpGet.h"
 #include "Version.h"
 
 #include <QCoreApplication>
@@ -253,59 +254,16 @@ struct HttpExchange {
 
 HttpExchange httpGet(const QUrl& url, const CddbConfig& config, const QString& at) {
     HttpExchange ex;
-    QNetworkAccessManager nam;
-    QNetworkRequest request(url);
-    // A redirect is followed only where it does not lower the security (HTTP to HTTPS).
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(3);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    // Every command is a request of its own; nothing is kept open between them.
-    request.setRawHeader("Connection", "close");
-    QNetworkReply* reply = nam.get(request);
-    reply->setReadBufferSize(256 * 1024);
-
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool sent = false, timedOut = false, tooLarge = false;
-    auto take = [&] {
-        if (tooLarge || !reply->isOpen()) return;
-        ex.body += reply->readAll();
-        if (ex.body.size() > config.maxBodyBytes) {
-            tooLarge = true;
-            reply->abort();
-        }
-    };
-    QObject::connect(reply, &QNetworkReply::requestSent, &loop, [&] {
-        sent = true;
-        timer.start(config.readTimeoutMs);
-    });
-    QObject::connect(reply, &QIODevice::readyRead, &loop, [&] {
-        sent = true;
-        timer.start(config.readTimeoutMs);
-        take();
-    });
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QStringList certificateErrors;
-#if QT_CONFIG(ssl)
-    QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError>& errors) {
-        for (const QSslError& e : errors) certificateErrors << e.errorString();
-    });
-#endif
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        reply->abort();
-    });
-    timer.start(config.connectTimeoutMs);
-    // The window thread waits here; the user's input waits with it, so nothing else starts
-    // while the server is asked.
-    if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    timer.stop();
-    take();
-
-    const QVariant statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    HttpLimits limits;
+    limits.connectTimeoutMs = config.connectTimeoutMs;
+    limits.readTimeoutMs = config.readTimeoutMs;
+    limits.maxBodyBytes = config.maxBodyBytes;
+    HttpTransfer t = RunHttpGet(QNetworkRequest(url), limits);
+    ex.body = std::move(t.body);
+    const bool sent = t.sent, timedOut = t.timedOut, tooLarge = t.tooLarge;
+    const QStringList& certificateErrors = t.certificateErrors;
+    const QVariant& statusCode = t.status;
+    const QString& reason = t.reason;
     if (tooLarge) {
         ex.error = badData(QStringLiteral("The answer of the CDDB server at %1 is larger than %2.")
                                .arg(at, bytesText(config.maxBodyBytes)));
@@ -321,19 +279,18 @@ HttpExchange httpGet(const QUrl& url, const CddbConfig& config, const QString& a
         ex.error = ioError(QStringLiteral("The CDDB server at %1 answered with HTTP status %2.").arg(at, status));
     } else if (!certificateErrors.isEmpty()) {
         // Not tried again: the same certificate comes back.
-        certificateErrors.removeDuplicates();
         ex.error = ioError(QStringLiteral("The certificate of the CDDB server at %1 is not trusted (%2); nothing was "
                                           "sent over HTTPS.")
                                .arg(at, certificateErrors.join(QStringLiteral("; "))));
-    } else if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
+    } else if (t.error == QNetworkReply::SslHandshakeFailedError) {
         ex.error = ioError(QStringLiteral("Could not make a secure (HTTPS) connection to the CDDB server at %1; is it an "
                                           "HTTPS server? %2")
-                               .arg(at, reply->errorString()));
-    } else if (reply->error() != QNetworkReply::NoError) {
+                               .arg(at, t.errorString));
+    } else if (t.error != QNetworkReply::NoError) {
         ex.connectFailed = !sent;
         ex.error = ioError((sent ? QStringLiteral("The connection to the CDDB server at %1 failed: %2")
                                  : QStringLiteral("Could not connect to the CDDB server at %1: %2"))
-                               .arg(at, reply->errorString()));
+                               .arg(at, t.errorString));
     } else if (!statusCode.isValid()) {
         ex.error = badData(QStringLiteral("The CDDB server at %1 did not answer with HTTP.").arg(at));
     }

@@ -1,22 +1,18 @@
 #include "WebService.h"
 
 #include "Codepage.h"
+#include "HttpGet.h"
 #include "Version.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QThread>
-#include <QTimer>
 #include <QUrlQuery>
 
 #include <mutex>
@@ -35,6 +31,12 @@ Status ioError(const QString& text) {
 
 QString seconds(int ms) {
     return ms % 1000 == 0 ? QStringLiteral("%1 seconds").arg(ms / 1000) : QStringLiteral("%1 seconds").arg(ms / 1000.0, 0, 'g', 3);
+}
+
+// A message that begins with the service's name ("the MusicBrainz service ...").
+QString sentence(QString text) {
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    return text;
 }
 
 QString where(const QUrl& url) {
@@ -58,72 +60,45 @@ Result<WebAnswer> WebGet(const QUrl& url, const WebConfig& config, const QString
     if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
         return Status(ErrorKind::InvalidArgument, QStringLiteral("The %1 address \"%2\" is not a web address.").arg(service, url.toString()));
     const QString at = where(url);
-    QNetworkAccessManager nam;
     QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setHeader(QNetworkRequest::UserAgentHeader, config.userAgent);
     request.setRawHeader("Accept", "application/xml, application/json;q=0.9, image/*;q=0.8, */*;q=0.5");
-    QNetworkReply* reply = nam.get(request);
-    reply->setReadBufferSize(256 * 1024);
+    HttpLimits limits;
+    limits.connectTimeoutMs = config.connectTimeoutMs;
+    limits.readTimeoutMs = config.readTimeoutMs;
+    limits.maxBodyBytes = config.maxBodyBytes;
+    // The Cover Art Archive sends its images on through a redirect or two.
+    limits.maxRedirects = 5;
+    HttpTransfer t = RunHttpGet(request, limits);
 
-    WebAnswer answer;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool sent = false, timedOut = false, tooLarge = false;
-    auto take = [&] {
-        if (tooLarge || !reply->isOpen()) return;
-        answer.body += reply->readAll();
-        if (answer.body.size() > config.maxBodyBytes) {
-            tooLarge = true;
-            reply->abort();
-        }
-    };
-    QObject::connect(reply, &QNetworkReply::requestSent, &loop, [&] {
-        sent = true;
-        timer.start(config.readTimeoutMs);
-    });
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] { timer.start(config.readTimeoutMs); });
-    QObject::connect(reply, &QIODevice::readyRead, &loop, [&] {
-        sent = true;
-        timer.start(config.readTimeoutMs);
-        take();
-    });
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        reply->abort();
-    });
-    timer.start(config.connectTimeoutMs);
-    // As with the CD database, the window waits for the answer and takes no input meanwhile.
-    if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    timer.stop();
-    take();
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (tooLarge)
+    if (t.tooLarge)
         return Status(ErrorKind::Corruption, QStringLiteral("The answer of %1 at %2 is larger than %3 KiB.")
                                                  .arg(service, at)
                                                  .arg(config.maxBodyBytes / 1024));
-    if (timedOut && !sent)
+    if (t.timedOut && !t.sent)
         return ioError(QStringLiteral("Could not connect to %1 at %2 within %3.").arg(service, at, seconds(config.connectTimeoutMs)));
-    if (timedOut) return ioError(QStringLiteral("%1 at %2 sent nothing for %3.").arg(service, at, seconds(config.readTimeoutMs)));
-    if (!status.isValid()) {
-        if (reply->error() != QNetworkReply::NoError)
-            return ioError((sent ? QStringLiteral("The connection to %1 at %2 failed: %3") : QStringLiteral("Could not connect to %1 at %2: %3"))
-                               .arg(service, at, reply->errorString()));
-        return Status(ErrorKind::Corruption, QStringLiteral("%1 at %2 did not answer with HTTP.").arg(service, at));
+    if (t.timedOut) return ioError(sentence(QStringLiteral("%1 at %2 sent nothing for %3.").arg(service, at, seconds(config.readTimeoutMs))));
+    if (!t.certificateErrors.isEmpty())
+        return ioError(QStringLiteral("The certificate of %1 at %2 is not trusted (%3); nothing was sent over HTTPS.")
+                           .arg(service, at, t.certificateErrors.join(QStringLiteral("; "))));
+    if (!t.status.isValid()) {
+        if (t.error == QNetworkReply::SslHandshakeFailedError)
+            return ioError(QStringLiteral("Could not make a secure (HTTPS) connection to %1 at %2; is it an HTTPS server? %3")
+                               .arg(service, at, t.errorString));
+        if (t.error != QNetworkReply::NoError)
+            return ioError((t.sent ? QStringLiteral("The connection to %1 at %2 failed: %3") : QStringLiteral("Could not connect to %1 at %2: %3"))
+                               .arg(service, at, t.errorString));
+        return Status(ErrorKind::Corruption, sentence(QStringLiteral("%1 at %2 did not answer with HTTP.").arg(service, at)));
     }
     // An error status comes with its body (a MusicBrainz error text); a broken transfer after
     // the status line is still a failure.
-    const QNetworkReply::NetworkError e = reply->error();
-    if (e != QNetworkReply::NoError && e < QNetworkReply::ContentAccessDenied)
-        return ioError(QStringLiteral("The connection to %1 at %2 failed: %3").arg(service, at, reply->errorString()));
-    answer.status = status.toInt();
-    answer.contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-    answer.url = reply->url();
+    if (t.error != QNetworkReply::NoError && t.error < QNetworkReply::ContentAccessDenied)
+        return ioError(QStringLiteral("The connection to %1 at %2 failed: %3").arg(service, at, t.errorString));
+    WebAnswer answer;
+    answer.status = t.status.toInt();
+    answer.body = std::move(t.body);
+    answer.contentType = t.contentType;
+    answer.url = t.url;
     return answer;
 }
 

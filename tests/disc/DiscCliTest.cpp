@@ -47,7 +47,8 @@ TEST(DiscCli, DiscIdAndQueryTextOfImages) {
         SCOPED_TRACE(image.toStdString());
         const ProcessResult r = runCli({QStringLiteral("--data"), dir.path(), QStringLiteral("discid"), image});
         ASSERT_EQ(r.exitCode, 0) << show(r);
-        EXPECT_EQ(r.out, libdiscidFreedbId(layout) + QLatin1Char('\n') + queryText(layout) + QLatin1Char('\n'));
+        EXPECT_EQ(r.out, libdiscidFreedbId(layout) + QLatin1Char('\n') + queryText(layout) + QLatin1Char('\n') +
+                             libdiscidMusicBrainzId(layout) + QLatin1Char('\n'));
         EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
     }
 }
@@ -56,7 +57,7 @@ TEST(DiscCli, TheSettingsFileNamesTheDrive) {
     TempFolder dir;
     const DiscLayout layout{{150, 13650, 31650}, 622 * 75 + 40, 0};
     const QString image = writeImage(dir.path(), QStringLiteral("disc"), layout, ImageKind::Cue);
-    const QString expected = libdiscidFreedbId(layout) + QStringLiteral("\n3 150 13650 31650 622\n");
+    const QString expected = libdiscidFreedbId(layout) + QStringLiteral("\n3 150 13650 31650 622\n") + libdiscidMusicBrainzId(layout) + QLatin1Char('\n');
 
     CdDriveList list;
     ASSERT_TRUE(GetCdRomDrives(list, image));

@@ -124,4 +124,20 @@ QString libdiscidFreedbId(const DiscLayout& layout) {
     return id;
 }
 
+QString libdiscidMusicBrainzId(const DiscLayout& layout) {
+    // MusicBrainz counts the audio session only: it ends a session gap before the data track.
+    const int audio = layout.trackCount() - layout.dataTracks;
+    std::vector<int> offsets(size_t(audio) + 1);
+    offsets[0] = layout.dataTracks ? layout.starts[size_t(audio)] - 11400 : layout.leadOut;
+    for (int i = 0; i < audio; ++i) offsets[size_t(i) + 1] = layout.starts[size_t(i)];
+    DiscId* d = discid_new();
+    QString id;
+    if (discid_put(d, 1, audio, offsets.data()))
+        id = QString::fromLatin1(discid_get_id(d));
+    else
+        ADD_FAILURE() << "libdiscid refused the TOC: " << discid_get_error_msg(d);
+    discid_free(d);
+    return id;
+}
+
 }  // namespace albumora::test

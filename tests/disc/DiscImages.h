@@ -40,5 +40,7 @@ DiscLayout randomLayout(std::mt19937& rng, const LayoutOptions& options);
 
 // libdiscid's CD database ID for the layout: an implementation independent of ours.
 QString libdiscidFreedbId(const DiscLayout& layout);
+// And its MusicBrainz disc ID, by libdiscid from the audio session.
+QString libdiscidMusicBrainzId(const DiscLayout& layout);
 
 }  // namespace albumora::test
