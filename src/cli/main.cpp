@@ -622,7 +622,7 @@ int cmdLookup(const QString& folder, Args& args) {
     const DiscLookupOutcome r = RunDiscLookup(request, album, hooks);
     printLines(!r.choices.isEmpty() ? r.choices : r.cddb.matchLines);
     if (!r.error.isEmpty()) fail(r.error);
-    if (!refusal.isEmpty()) fail(refusal.replace(QStringLiteral("the server listed"), QStringLiteral("the lookup listed")));
+    if (!refusal.isEmpty()) fail(refusal);
     if (r.notFound) fail(cddbmsg::kNotFound);
     if (r.cancelled) fail(QStringLiteral("no match was chosen"));
     if (r.source == SourceKind::MusicBrainz) {
