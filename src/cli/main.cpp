@@ -660,7 +660,14 @@ int cmdAddCd(const QString& folder, Args& args) {
     hooks.chooseMatch = choose;
     // A match past the server's list stores nothing, where the window would show the TOC's rows.
     hooks.showEditForm = [&] {
-        if (refusal.isEmpty()) saved = check(s.editor.Save());
+        // Not thrown from here: the flow still has to clean up after a save that failed (a
+        // cover fetched for the album).
+        if (!refusal.isEmpty()) return;
+        const Result<bool> r = s.editor.Save();
+        if (r)
+            saved = *r;
+        else
+            prompts.error(r.error().text());
     };
     AddCdFlow flow(s.dm, s.editor, s.settings, hooks);
     AddCdResult result;

@@ -142,9 +142,16 @@ AddCdResult AddCdFlow::run() {
     } else if (outcome_.showForm) {
         result = AddCdResult::FormShown;
         editor_.resetSaved();
+        // A cover fetched for an album that is not kept is not kept either, however the form
+        // ends.
+        struct CoverGuard {
+            const editing::AlbumEditor& editor;
+            QString path;
+            ~CoverGuard() {
+                if (!editor.saved() && !path.isEmpty()) QFile::remove(path);
+            }
+        } guard{editor_, outcome_.coverPath};
         if (hooks_.showEditForm) hooks_.showEditForm();
-        // A cover fetched for an album that was not kept is not kept either.
-        if (!editor_.saved() && !outcome_.coverPath.isEmpty()) QFile::remove(outcome_.coverPath);
     }
 
     const store::Status flushed = dm_.FlushCollection();

@@ -258,6 +258,7 @@ HttpExchange httpGet(const QUrl& url, const CddbConfig& config, const QString& a
     limits.connectTimeoutMs = config.connectTimeoutMs;
     limits.readTimeoutMs = config.readTimeoutMs;
     limits.maxBodyBytes = config.maxBodyBytes;
+    limits.totalTimeoutMs = config.connectTimeoutMs + 2 * config.readTimeoutMs;
     HttpTransfer t = RunHttpGet(QNetworkRequest(url), limits);
     ex.body = std::move(t.body);
     const bool sent = t.sent, timedOut = t.timedOut, tooLarge = t.tooLarge;
@@ -267,6 +268,9 @@ HttpExchange httpGet(const QUrl& url, const CddbConfig& config, const QString& a
     if (tooLarge) {
         ex.error = badData(QStringLiteral("The answer of the CDDB server at %1 is larger than %2.")
                                .arg(at, bytesText(config.maxBodyBytes)));
+    } else if (t.overran) {
+        ex.error = ioError(QStringLiteral("The CDDB server at %1 took longer than %2 for its answer.")
+                               .arg(at, secondsText(limits.totalTimeoutMs)));
     } else if (timedOut && !sent) {
         ex.connectFailed = true;
         ex.error = ioError(QStringLiteral("Could not connect to the CDDB server at %1 within %2.")

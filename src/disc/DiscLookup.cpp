@@ -225,6 +225,7 @@ bool Run::step(const std::vector<SourceKind>& sources) {
         // a release ends the CD database's part as a cancelled choice does, its link closed.
         std::optional<int> mbChoice;
         bool chooserCancelled = false;
+        bool cddbChosen = false;  // the user picked one of the CD database's lines
         LookupHooks lh;
         lh.status = hooks_.status;
         lh.alwaysChoose = !mbFound.empty();
@@ -247,13 +248,20 @@ bool Run::step(const std::vector<SourceKind>& sources) {
                 mbChoice = index - mbStart;
                 return -1;
             }
-            return mbFirst ? index - int(mine.size()) : index;
+            cddbChosen = shown.size() > 1;
+            return mbFirst && mixed ? index - int(mine.size()) : index;
         };
         editing::PendingAlbum work = album_;
         out_.cddb = RunLookup(rq_.cddb, rq_.cddbQuery, work, lh);
         if (mbChoice) return takeRelease(std::move(mbFound[size_t(*mbChoice)]));
         if (chooserCancelled || out_.cddb.cancelled) {
             out_.cancelled = true;
+            return true;
+        }
+        if (!out_.cddb.error.isEmpty() && cddbChosen) {
+            // The match the user chose could not be read: that is the news, not the others.
+            out_.error = out_.cddb.error;
+            if (hooks_.error) hooks_.error(out_.error);
             return true;
         }
         if (!out_.cddb.error.isEmpty()) {

@@ -54,11 +54,20 @@ HttpTransfer RunHttpGet(QNetworkRequest request, const HttpLimits& limits) {
         t.timedOut = true;
         reply->abort();
     });
+    // A server that trickles its answer keeps the idle timer from firing; this one ends it.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        t.overran = true;
+        reply->abort();
+    });
+    if (limits.totalTimeoutMs > 0) deadline.start(limits.totalTimeoutMs);
     timer.start(limits.connectTimeoutMs);
     // The window thread waits here; the user's input waits with it, so nothing else starts
     // while the server is asked.
     if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
     timer.stop();
+    deadline.stop();
     take();
 
     t.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);

@@ -19,6 +19,8 @@ struct HttpLimits {
     int readTimeoutMs = 60000;
     qint64 maxBodyBytes = 4 * 1024 * 1024;
     int maxRedirects = 3;
+    // The whole exchange, however the server paces it; 0: no such limit.
+    int totalTimeoutMs = 0;
 };
 
 struct HttpTransfer {
@@ -29,6 +31,7 @@ struct HttpTransfer {
     QUrl url;             // after redirects
     bool sent = false;    // the request went out (a connection was made)
     bool timedOut = false;
+    bool overran = false;  // the whole exchange took longer than its limit
     bool tooLarge = false;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QString errorString;

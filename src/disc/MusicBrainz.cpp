@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <memory>
@@ -55,6 +56,7 @@ std::vector<QDomElement> listItems(const QDomElement& e, const char* list, const
 struct Credit {
     QString text;
     QString firstId;
+    QStringList ids;
 };
 
 Credit xmlCredit(const QDomElement& owner) {
@@ -63,6 +65,7 @@ Credit xmlCredit(const QDomElement& owner) {
         const QDomElement artist = child(nc, "artist");
         const QString name = child(nc, "name").isNull() ? text(artist, "name") : text(nc, "name");
         if (c.firstId.isEmpty()) c.firstId = artist.attribute(QStringLiteral("id"));
+        if (!artist.attribute(QStringLiteral("id")).isEmpty()) c.ids << artist.attribute(QStringLiteral("id"));
         c.text += name + nc.attribute(QStringLiteral("joinphrase"));
     }
     return c;
@@ -122,6 +125,7 @@ mb::Release xmlRelease(const QDomElement& r) {
             const Credit recCredit = xmlCredit(rec);
             track.artist = own.text.isEmpty() ? recCredit.text : own.text;
             track.artistId = own.text.isEmpty() ? recCredit.firstId : own.firstId;
+            track.artistIds = own.text.isEmpty() ? recCredit.ids : own.ids;
             bool ok = false;
             const QString length = child(t, "length").isNull() ? text(rec, "length") : text(t, "length");
             track.lengthMs = length.toLongLong(&ok);
@@ -134,7 +138,35 @@ mb::Release xmlRelease(const QDomElement& r) {
     return rel;
 }
 
+// Answers are a few levels deep. A document nested far deeper (a hostile server's) would take
+// the tree builder minutes and its stack, so it is refused after one cheap streaming pass, and
+// so is a document type declaration, which no answer has and which could declare entities.
+constexpr int kMaxXmlDepth = 64;
+
+Status xmlShape(const QByteArray& body) {
+    QXmlStreamReader reader(body);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+            case QXmlStreamReader::StartElement:
+                if (++depth > kMaxXmlDepth) return badAnswer(QStringLiteral("it is nested deeper than %1 levels.").arg(kMaxXmlDepth));
+                break;
+            case QXmlStreamReader::EndElement:
+                --depth;
+                break;
+            case QXmlStreamReader::DTD:
+                return badAnswer(QStringLiteral("it holds a document type declaration."));
+            default:
+                break;
+        }
+    }
+    if (reader.hasError())
+        return badAnswer(QStringLiteral("%1 (line %2).").arg(reader.errorString()).arg(reader.lineNumber()));
+    return Status::ok();
+}
+
 Result<QDomElement> xmlRoot(const QByteArray& body) {
+    ALB_TRY(xmlShape(body));
     QDomDocument doc;
     QString message;
     int line = 0;
@@ -157,6 +189,7 @@ Credit jsonCredit(const QJsonObject& owner) {
         QString name = nc.value(QLatin1String("name")).toString();
         if (name.isEmpty()) name = artist.value(QLatin1String("name")).toString();
         if (c.firstId.isEmpty()) c.firstId = artist.value(QLatin1String("id")).toString();
+        if (!artist.value(QLatin1String("id")).toString().isEmpty()) c.ids << artist.value(QLatin1String("id")).toString();
         c.text += name + nc.value(QLatin1String("joinphrase")).toString();
     }
     return c;
@@ -224,6 +257,7 @@ mb::Release jsonRelease(const QJsonObject& r) {
             const Credit recCredit = jsonCredit(rec);
             track.artist = own.text.isEmpty() ? recCredit.text : own.text;
             track.artistId = own.text.isEmpty() ? recCredit.firstId : own.firstId;
+            track.artistIds = own.text.isEmpty() ? recCredit.ids : own.ids;
             track.lengthMs = jsonLength(t.value(QLatin1String("length")));
             if (track.lengthMs < 0) track.lengthMs = jsonLength(rec.value(QLatin1String("length")));
             medium.tracks.push_back(track);
@@ -291,12 +325,17 @@ Result<mb::DiscAnswer> ParseMbDiscAnswer(const QByteArray& body) {
         if (root->contains(QLatin1String("error")))
             return badAnswer(QStringLiteral("it is an error: ") + root->value(QLatin1String("error")).toString());
         answer.discId = root->value(QLatin1String("id")).toString();
+        // A CD stub (what users once entered for a disc without a release) is no release: the
+        // disc counts as unknown.
         for (const QJsonValue v : root->value(QLatin1String("releases")).toArray())
             answer.releases.push_back(jsonRelease(v.toObject()));
     } else {
         Result<QDomElement> root = xmlRoot(body);
         if (!root) return root.error();
         const QDomElement disc = child(*root, "disc");
+        // A CD stub (what users once entered for a disc without a release) is no release: the
+        // disc counts as unknown.
+        if (disc.isNull() && !child(*root, "cdstub").isNull()) return answer;
         answer.discId = disc.attribute(QStringLiteral("id"));
         const QDomElement list = disc.isNull() ? child(*root, "release-list") : child(disc, "release-list");
         if (list.isNull() && disc.isNull()) return badAnswer(QStringLiteral("it holds neither a disc nor a release list."));
@@ -329,7 +368,7 @@ QString ParseMbError(const QByteArray& body) {
         return doc.object().value(QLatin1String("error")).toString();
     }
     QDomDocument doc;
-    if (!doc.setContent(body)) return {};
+    if (!xmlShape(body).isOk() || !doc.setContent(body)) return {};
     const QDomElement root = doc.documentElement();
     if (root.tagName() != QLatin1String("error")) return {};
     QStringList texts;
@@ -382,10 +421,15 @@ void FillFromRelease(const mb::Release& release, int medium, const QString& mbDi
 
     // Multi-artist when the release is credited to Various Artists, or when at least half of
     // its tracks are by someone else: a guest on one track does not make a compilation.
+    // A track is someone else's when the release's artist is not among its credited artists
+    // ("X feat. Y" is still X's); without IDs the credits are compared as printed.
     int others = 0;
     if (m)
-        for (const mb::Track& t : m->tracks)
-            if (!t.artist.isEmpty() && t.artist != release.artist) ++others;
+        for (const mb::Track& t : m->tracks) {
+            if (t.artist.isEmpty()) continue;
+            const bool byIds = !release.artistId.isEmpty() && !t.artistIds.isEmpty();
+            if (byIds ? !t.artistIds.contains(release.artistId) : t.artist != release.artist) ++others;
+        }
     const bool various = release.artistId == kVariousArtistsMbid ||
                          store::asciiUpper(release.artist.left(7)) == QLatin1String("VARIOUS") ||
                          (m && !m->tracks.empty() && others * 2 >= int(m->tracks.size()));

@@ -47,6 +47,7 @@ struct Track {
     QString artist;       // the track's artist credit, else its recording's, joined as printed
     QString artistId;     // the first credited artist's MBID
     qint64 lengthMs = -1; // -1: unknown
+    QStringList artistIds;  // every credited artist's MBID
 };
 
 struct Medium {

@@ -5,6 +5,7 @@
 #include "Version.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -69,12 +70,15 @@ Result<WebAnswer> WebGet(const QUrl& url, const WebConfig& config, const QString
     limits.maxBodyBytes = config.maxBodyBytes;
     // The Cover Art Archive sends its images on through a redirect or two.
     limits.maxRedirects = 5;
+    limits.totalTimeoutMs = config.connectTimeoutMs + 2 * config.readTimeoutMs;
     HttpTransfer t = RunHttpGet(request, limits);
 
     if (t.tooLarge)
         return Status(ErrorKind::Corruption, QStringLiteral("The answer of %1 at %2 is larger than %3 KiB.")
                                                  .arg(service, at)
                                                  .arg(config.maxBodyBytes / 1024));
+    if (t.overran)
+        return ioError(sentence(QStringLiteral("%1 at %2 took longer than %3 for its answer.").arg(service, at, seconds(limits.totalTimeoutMs))));
     if (t.timedOut && !t.sent)
         return ioError(QStringLiteral("Could not connect to %1 at %2 within %3.").arg(service, at, seconds(config.connectTimeoutMs)));
     if (t.timedOut) return ioError(sentence(QStringLiteral("%1 at %2 sent nothing for %3.").arg(service, at, seconds(config.readTimeoutMs))));
@@ -90,9 +94,13 @@ Result<WebAnswer> WebGet(const QUrl& url, const WebConfig& config, const QString
                                .arg(service, at, t.errorString));
         return Status(ErrorKind::Corruption, sentence(QStringLiteral("%1 at %2 did not answer with HTTP.").arg(service, at)));
     }
-    // An error status comes with its body (a MusicBrainz error text); a broken transfer after
-    // the status line is still a failure.
-    if (t.error != QNetworkReply::NoError && t.error < QNetworkReply::ContentAccessDenied)
+    // An error status comes with its body (a MusicBrainz error text): Qt files those under its
+    // content and server errors. Anything else (a transfer broken after the status line, a
+    // protocol failure) leaves a body that may be cut short, so it is a failure.
+    const int e = int(t.error);
+    const bool statusError = (e >= QNetworkReply::ContentAccessDenied && e < QNetworkReply::ProtocolUnknownError) ||
+                             (e >= QNetworkReply::InternalServerError && e <= QNetworkReply::UnknownServerError);
+    if (t.error != QNetworkReply::NoError && !statusError)
         return ioError(QStringLiteral("The connection to %1 at %2 failed: %3").arg(service, at, t.errorString));
     WebAnswer answer;
     answer.status = t.status.toInt();
@@ -166,8 +174,9 @@ MbClient::MbClient(MbConfig config) : config_(std::move(config)) {}
 
 QUrl MbClient::discUrl(const QString& discId, const QString& tocText) const {
     QString target = baseOf(config_.base, "https://musicbrainz.org") + QStringLiteral("/ws/2/discid/") + discId + QStringLiteral("?");
-    if (!tocText.isEmpty()) target += QStringLiteral("toc=") + QString(tocText).replace(QLatin1Char(' '), QLatin1Char('+')) + QStringLiteral("&cdstubs=no&");
-    target += QStringLiteral("inc=") + kInc;
+    if (!tocText.isEmpty()) target += QStringLiteral("toc=") + QString(tocText).replace(QLatin1Char(' '), QLatin1Char('+')) + QLatin1Char('&');
+    // Releases only: a CD stub is no album to fill.
+    target += QStringLiteral("cdstubs=no&inc=") + kInc;
     return QUrl(target);
 }
 
@@ -299,10 +308,20 @@ Result<std::optional<CoverImage>> FetchFrontCover(const MbConfig& config, const 
 }
 
 Result<QString> StoreCover(const QString& dataFolder, const QString& albumId, const CoverImage& image) {
+    // The album ID names the file. An ID with characters a file name should not hold gets them
+    // replaced and a hash of the whole ID added, so two albums never share a cover.
+    const QString id = albumId.trimmed();
+    if (id.isEmpty()) return Status(ErrorKind::InvalidArgument, QStringLiteral("A cover needs the album's ID."));
     QString name;
-    for (QChar c : albumId.trimmed())
-        name += (c.isLetterOrNumber() && c.unicode() < 128) || c == QLatin1Char('-') || c == QLatin1Char('_') ? c : QLatin1Char('_');
-    if (name.isEmpty()) return Status(ErrorKind::InvalidArgument, QStringLiteral("A cover needs the album's ID."));
+    bool plain = true;
+    for (QChar c : id) {
+        const bool keep = (c.unicode() < 128 && c.isLetterOrNumber()) || c == QLatin1Char('-');
+        plain = plain && keep;
+        name += keep ? c : QLatin1Char('_');
+    }
+    if (!plain)
+        name += QLatin1Char('-') +
+                QString::fromLatin1(QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
     QDir folder(dataFolder);
     if (!folder.mkpath(QStringLiteral("covers")))
         return ioError(QStringLiteral("Could not make the folder %1.").arg(folder.absoluteFilePath(QStringLiteral("covers"))));

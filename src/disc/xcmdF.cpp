@@ -136,6 +136,7 @@ void Txcmd::buildWidgets(ImportUse use) {
                              QStringLiteral("CD-Text on the disc: ") + ctx_.cdText->artist + QStringLiteral(" / ") + ctx_.cdText->title +
                                  QStringLiteral("  (Manual starts the album from it)"));
         cdText->setWordWrap(true);
+        cdText->setTextFormat(Qt::PlainText);  // the disc's own words, never markup
         top->addWidget(cdText);
     }
     Label9 = label(this, "Label9", QStringLiteral("Step 2:  Follow instructions for the site or list selected above (color coded)"));

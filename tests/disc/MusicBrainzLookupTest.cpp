@@ -2,12 +2,15 @@
 // (tools/web_server.py) serving the real answers of the shared test data: what fills the album,
 // which requests went out and when, how failures of the service and the network end, the front
 // cover from a Cover Art Archive listing, and the order of the sources with a real CDDB server.
+#include "AddCd.h"
+#include "AlbumEditor.h"
 #include "Cddb.h"
 #include "DMcd.h"
 #include "DiscDrive.h"
 #include "DiscLookup.h"
 #include "MusicBrainz.h"
 #include "ServerProcess.h"
+#include "Settings.h"
 #include "TestSupport.h"
 #include "TestTls.h"
 #include "Version.h"
@@ -427,6 +430,53 @@ TEST_F(MbLookup, HttpsWithATrustedCertificateOnly) {
     EXPECT_EQ(web.log().size(), 1u);
 }
 
+// The web requests' own limits: a body over the limit, an answer trickled past the whole
+// exchange's limit, a redirect from HTTPS down to HTTP and a redirect loop.
+TEST_F(MbLookup, TheWebRequestsLimitsHold) {
+    serveDisc(kAbbeyRoadId, S("rubyripper-discid-4vi.H1hC7BRP18_a.7D4r4NOYL8-.9-releases.xml"));
+    web.route(S("/loop"), 302, S("/loop"));
+    startWeb();
+    Disc d = discOf(kAbbeyRoadToc);
+    const PendingAlbum before = d.album;
+    DiscLookupRequest rq = request(d);
+    rq.mb.web.maxBodyBytes = 16 * 1024;
+    DiscLookupOutcome out = RunDiscLookup(rq, d.album, shown.hooks());
+    EXPECT_FALSE(out.showForm);
+    EXPECT_TRUE(out.error.contains(S("is larger than 16 KiB"))) << out.error.toStdString();
+    EXPECT_TRUE(sameAlbum(d.album, before));
+
+    WebConfig config;
+    config.connectTimeoutMs = 3000;
+    config.readTimeoutMs = 3000;
+    const store::Result<WebAnswer> loop = WebGet(QUrl(web.base() + S("/loop")), config, S("the test service"));
+    ASSERT_FALSE(loop.isOk());
+    EXPECT_TRUE(loop.error().text().startsWith(S("The connection to the test service at 127.0.0.1:"))) << loop.error().text().toStdString();
+
+    WebServer secure(folder.path(), S("secure"));
+    secure.route(S("/down"), 302, web.base() + discPath(kAbbeyRoadId));
+    ASSERT_TRUE(secure.start({S("--tls"), test::LoopbackCertificatePath(), test::LoopbackKeyPath()}));
+    struct Restore {
+        ~Restore() { test::TrustLoopbackCertificate(false); }
+    } restore;
+    test::TrustLoopbackCertificate();
+    const size_t asked = web.log().size();
+    const store::Result<WebAnswer> down = WebGet(QUrl(secure.base(true) + S("/down")), config, S("the test service"));
+    EXPECT_FALSE(down.isOk());
+    EXPECT_EQ(web.log().size(), asked);  // the plain-HTTP address was never asked
+
+    WebServer slow(folder.path(), S("slow"));
+    slow.route(S("/slow"), 200, MbData(S("ws2/xml/mbserver-error-404-not-found.xml")));
+    ASSERT_TRUE(slow.start({S("--trickle"), S("0.2")}));
+    config.connectTimeoutMs = 500;
+    config.readTimeoutMs = 1000;
+    QElapsedTimer clock;
+    clock.start();
+    const store::Result<WebAnswer> trickled = WebGet(QUrl(slow.base() + S("/slow")), config, S("the test service"));
+    ASSERT_FALSE(trickled.isOk());
+    EXPECT_EQ(trickled.error().text(), S("The test service at 127.0.0.1:%1 took longer than 2.5 seconds for its answer.").arg(slow.port()));
+    EXPECT_LT(clock.elapsed(), 10000);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The front cover
 
@@ -489,6 +539,58 @@ TEST_F(MbCover, TheFiveHundredPixelThumbnailIsStoredAndNamed) {
     EXPECT_EQ(lines, notesLines(plain));
     d.album.notes = plain.notes;
     EXPECT_TRUE(sameAlbum(d.album, plain));
+}
+
+// Add CD from end to end: a cover fetched for an album the user then does not save goes with
+// it; one that is saved stays, named in the stored notes.
+TEST_F(MbCover, AddCdKeepsTheCoverOnlyOfASavedAlbum) {
+    serveListing(S("gocaa-release-76df3287-6cda-33eb-8e9a-044b5e15ffdd.json"));
+    caa.routeBytes(S("/release/76df3287-6cda-33eb-8e9a-044b5e15ffdd/829521842-500.jpg"), 200, S("front.jpg"), jpeg);
+    startCaa();
+    ASSERT_TRUE(QDir().mkpath(dataFolder()));
+    store::TDM dm(dataFolder());
+    ASSERT_STORE_OK(dm.EnsureCollectionFiles());
+    ASSERT_STORE_OK(dm.OpenCollectionTables());
+    settings::SettingsFile file(dataFolder());
+    settings::RunSettings run = file.read(nullptr);
+    run.sources = S("musicbrainz");
+    run.musicBrainz = web.base();
+    run.coverArt = caa.base();
+    run.covers = true;
+    run.genre = S("rock");
+    QStringList genres;
+    int loaded = 0;
+    editing::AlbumEditor editor(dm, run, file, genres, loaded);
+    const Disc d = discOf(kAbbeyRoadToc);
+    for (const bool save : {false, true}) {
+        SCOPED_TRACE(save ? "saved" : "not saved");
+        RequestPace::reset();
+        AddCdHooks hooks;
+        hooks.audioCdInDrive = [] { return true; };
+        hooks.readDisc = [] { return true; };
+        hooks.currentDiscId = [&] { return d.cddbId; };
+        hooks.lookupToc = [&] { return DiscDrive::ComposeTocText(d.toc, TocMode::Lookup, S("T")); };
+        hooks.discToc = [&] { return d.toc; };
+        bool formShown = false;
+        hooks.showEditForm = [&] {
+            formShown = true;
+            // The cover is there while the form is open.
+            EXPECT_TRUE(QFileInfo::exists(coverFile(kAbbeyRoadCddb)));
+            if (save) {
+                const store::Result<bool> saved = editor.Save();
+                EXPECT_TRUE(saved.isOk() && *saved);
+            }
+        };
+        AddCdFlow flow(dm, editor, run, hooks);
+        EXPECT_EQ(flow.run(), AddCdResult::FormShown);
+        EXPECT_TRUE(formShown);
+        EXPECT_EQ(QFileInfo::exists(coverFile(kAbbeyRoadCddb)), save);
+    }
+    store::Cursor albums;
+    albums.setTablePath(QDir(dataFolder()).filePath(S("ALBUMS.DBF")));
+    ASSERT_STORE_OK(albums.open());
+    ASSERT_STORE_OK(albums.first());
+    EXPECT_TRUE(albums.readText(S("Notes")).value().endsWith(S("COVER=") + coverFile(kAbbeyRoadCddb)));
 }
 
 TEST_F(MbCover, AnOlderListingGivesTheLargeThumbnail) {
@@ -670,9 +772,50 @@ TEST_F(MbSources, BothTogetherOfferOneChooser) {
     EXPECT_TRUE(cddbLogged(S("T quit"))) << cddb->log().join(QLatin1Char('\n')).toStdString();
 }
 
+TEST_F(MbSources, TheCdDatabasesLineIsTakenInEitherOrder) {
+    for (const bool mbFirst : {false, true}) {
+        SCOPED_TRACE(mbFirst ? "musicbrainz+cddb" : "cddb+musicbrainz");
+        RequestPace::reset();
+        Disc d = discOf(kAbbeyRoadToc);
+        shown = {};
+        shown.answer = mbFirst ? 1 : 0;
+        const DiscLookupOutcome out = RunDiscLookup(sources(mbFirst ? S("musicbrainz+cddb") : S("cddb+musicbrainz")), d.album, shown.hooks());
+        ASSERT_EQ(shown.chooserCalls.size(), 1);
+        const QStringList lines = shown.chooserCalls[0];
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_TRUE(lines[mbFirst ? 1 : 0].startsWith(S("CD database: rock "))) << lines.join('|').toStdString();
+        EXPECT_TRUE(lines[mbFirst ? 0 : 1].startsWith(S("MusicBrainz: "))) << lines.join('|').toStdString();
+        ASSERT_TRUE(out.showForm) << out.error.toStdString();
+        EXPECT_EQ(out.source, SourceKind::Cddb);
+        EXPECT_EQ(d.album.title, S("Abbey Road (CD database)"));
+        EXPECT_EQ(d.album.sys, QLatin1Char('F'));
+    }
+}
+
+// The user chose the CD database's match and its record could not be read: that is what the
+// lookup says, without offering the other source's matches again.
+TEST_F(MbSources, AChosenMatchThatCannotBeReadEndsTheLookup) {
+    test::TempFolder root;
+    ASSERT_TRUE(QDir().mkpath(root.file(S("rock"))));
+    ASSERT_TRUE(QFile::copy(folder.file(S("db/rock/")) + kAbbeyRoadCddb, root.file(S("rock/")) + kAbbeyRoadCddb));
+    test::CddbServer broken(root.path(), root.file(S("log")), {S("--fault"), S("garbage"), S("--fault-at"), S("read")});
+    ASSERT_TRUE(broken.started()) << broken.failure().toStdString();
+    const PendingAlbum before = disc.album;
+    shown.answer = 0;
+    const DiscLookupOutcome out = RunDiscLookup(sources(S("cddb+musicbrainz"), broken.cddbpPort()), disc.album, shown.hooks());
+    EXPECT_EQ(shown.chooserCalls.size(), 1);
+    EXPECT_FALSE(out.showForm);
+    EXPECT_FALSE(out.error.isEmpty());
+    EXPECT_EQ(shown.errors, QStringList{out.error});
+    EXPECT_TRUE(sameAlbum(disc.album, before));
+}
+
 TEST_F(MbSources, AnUnreachableCdDatabaseFallsToMusicBrainzQuietly) {
     const DiscLookupOutcome out = RunDiscLookup(sources(S("cddb,musicbrainz"), freePort()), disc.album, shown.hooks());
     ASSERT_TRUE(out.showForm) << out.error.toStdString();
+    // What the CD database said is kept for whoever wants to tell more.
+    ASSERT_EQ(out.unreachable.size(), 1);
+    EXPECT_TRUE(out.unreachable[0].startsWith(S("Could not connect to the CDDB server"))) << out.unreachable[0].toStdString();
     EXPECT_EQ(out.source, SourceKind::MusicBrainz);
     EXPECT_EQ(disc.album.title, S("Abbey Road"));
     EXPECT_TRUE(shown.errors.isEmpty()) << shown.errors.join(QLatin1Char('\n')).toStdString();

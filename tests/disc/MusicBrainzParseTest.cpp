@@ -9,6 +9,7 @@
 #include "Settings.h"
 #include "TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -336,6 +337,40 @@ TEST(MbAnswers, ErrorBodiesAndGarbage) {
     }
 }
 
+// A hostile answer: nested a million levels deep (a tree builder would take minutes and then
+// its stack), or declaring entities. Both are refused at once, as answers and as error bodies.
+TEST(MbAnswers, DeeplyNestedOrDeclaringAnswersAreRefusedQuickly) {
+    QByteArray deep = "<?xml version=\"1.0\"?><metadata><disc id=\"x\">";
+    for (int i = 0; i < 200000; ++i) deep += "<a>";
+    const QByteArray bomb = "<?xml version=\"1.0\"?><!DOCTYPE metadata [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;\">]>"
+                            "<metadata><release id=\"r\"><title>&b;&b;&b;</title></release></metadata>";
+    QElapsedTimer clock;
+    clock.start();
+    for (const QByteArray& body : {deep, bomb}) {
+        const auto a = ParseMbDiscAnswer(body);
+        ASSERT_FALSE(a.isOk());
+        EXPECT_TRUE(a.error().text().startsWith(QStringLiteral("The MusicBrainz answer cannot be read: "))) << a.error().text().toStdString();
+        EXPECT_FALSE(ParseMbRelease(body).isOk());
+        EXPECT_TRUE(ParseMbError(body).isEmpty());
+    }
+    EXPECT_LT(clock.elapsed(), 5000);
+    // A real answer is far from the depth limit.
+    EXPECT_TRUE(ParseMbDiscAnswer(readMb(QStringLiteral("ws2/xml/rubyripper-discid-4vi.H1hC7BRP18_a.7D4r4NOYL8-.9-releases.xml"))).isOk());
+}
+
+// A CD stub is what someone once typed in for a disc without a release: no album to fill, so
+// the disc counts as unknown (the lookup goes on to the TOC).
+TEST(MbAnswers, ACdStubIsNoRelease) {
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><metadata xmlns=\"http://musicbrainz.org/ns/mmd-2.0#\">"
+                           "<cdstub id=\"x\"><title>Typed In</title><artist>Someone</artist><track-list count=\"2\"/></cdstub></metadata>";
+    const QByteArray json = "{\"id\":\"x\",\"title\":\"Typed In\",\"artist\":\"Someone\",\"track-count\":2,\"tracks\":[]}";
+    for (const QByteArray& body : {xml, json}) {
+        const auto a = ParseMbDiscAnswer(body);
+        ASSERT_TRUE(a.isOk()) << a.error().text().toStdString();
+        EXPECT_TRUE(a->releases.empty());
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // A release into the pending album
 
@@ -454,6 +489,21 @@ TEST(MbFill, AGuestOnOneTrackDoesNotMakeACompilation) {
     FillFromRelease(r, 0, QString(), {}, QString(), a);
     EXPECT_EQ(a.artist, QStringLiteral("Singer"));
     EXPECT_EQ(a.tracks[2].title, QStringLiteral("Song 3"));
+    // Credited with a guest on most tracks is still the singer's album, told by the artists' IDs.
+    r.artistId = QStringLiteral("singer-id");
+    for (mb::Track& t : r.media[0].tracks) {
+        t.artist = QStringLiteral("Singer feat. Guest");
+        t.artistIds = {QStringLiteral("singer-id"), QStringLiteral("guest-id")};
+    }
+    editing::PendingAlbum featured = albumWithTocRows(4);
+    FillFromRelease(r, 0, QString(), {}, QString(), featured);
+    EXPECT_EQ(featured.artist, QStringLiteral("Singer"));
+    EXPECT_EQ(featured.tracks[0].title, QStringLiteral("Song 1"));
+    for (mb::Track& t : r.media[0].tracks) {
+        t.artist = QStringLiteral("Singer");
+        t.artistIds.clear();
+    }
+    r.media[0].tracks[2].artist = QStringLiteral("Singer feat. Guest");
     // Half by others: a split release, listed as a compilation.
     r.media[0].tracks[3].artist = QStringLiteral("Other");
     editing::PendingAlbum b = albumWithTocRows(4);

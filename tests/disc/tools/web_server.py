@@ -4,7 +4,8 @@
     web_server.py --log LOG --routes ROUTES [--tls CERT KEY] [--delay S] [--silence]
 
 ROUTES holds one route per line, "PATH STATUS FILE [CONTENT-TYPE]": a request whose path (the
-query left aside) is PATH is answered with STATUS and the bytes of FILE. A path of no route gets
+query left aside) is PATH is answered with STATUS and the bytes of FILE; for a redirect status
+(301, 302, 303, 307, 308) FILE is the address the Location header names. A path of no route gets
 404 with the FILE of the route "*" when there is one, else an empty body. Blank lines and lines
 starting with "#" are skipped. The first line printed is "http=PORT" (a free port on 127.0.0.1).
 
@@ -13,7 +14,7 @@ started (monotonic, 3 decimals), the request target as sent, and the User-Agent 
 by tabs.
 
 --tls serves HTTPS with the certificate and key. --delay waits S seconds before answering each
-request. --silence reads every request and never answers (nor closes) until the client goes.
+request. --trickle sends the body one byte every S seconds. --silence reads every request and never answers (nor closes) until the client goes.
 
 Standard library only, for /usr/bin/python3.
 """
@@ -30,6 +31,7 @@ import urllib.parse
 
 args = None
 routes = {}
+REDIRECTS = (301, 302, 303, 307, 308)
 started = time.monotonic()
 log_lock = threading.Lock()
 
@@ -50,6 +52,9 @@ def load_routes(path):
             parts = line.split()
             route, status, file = parts[0], int(parts[1]), parts[2]
             ctype = parts[3] if len(parts) > 3 else None
+            if status in REDIRECTS:
+                routes[route] = (status, file, ctype)
+                continue
             if not os.path.isabs(file):
                 file = os.path.join(base, file)
             routes[route] = (status, file, ctype)
@@ -92,6 +97,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         ctype = "text/plain"
         if route is None and "*" in routes:
             route = (404,) + routes["*"][1:]
+        if route is not None and route[0] in REDIRECTS:
+            self.send_response(route[0])
+            self.send_header("Location", route[1])
+            self.send_header("Content-Length", "0")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            return
         if route is not None:
             status, file, ctype = route
             with open(file, "rb") as f:
@@ -102,7 +115,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Connection", "close")
         self.end_headers()
-        self.wfile.write(body)
+        if args.trickle:
+            try:
+                for i in range(len(body)):
+                    self.wfile.write(body[i:i + 1])
+                    self.wfile.flush()
+                    time.sleep(args.trickle)
+            except OSError:
+                pass
+        else:
+            self.wfile.write(body)
         self.close_connection = True
 
 
@@ -119,6 +141,7 @@ def main():
     p.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     p.add_argument("--delay", type=float, default=0)
     p.add_argument("--silence", action="store_true")
+    p.add_argument("--trickle", type=float, default=0)
     args = p.parse_args()
     load_routes(args.routes)
     open(args.log, "a").close()
