@@ -300,6 +300,7 @@ void Run::go() {
     }
     for (const auto& s : *steps)
         if (step(s)) {
+            out_.unreachable = errors_ + messages_;
             status(QString());
             return;
         }

@@ -98,7 +98,9 @@ Result<WebAnswer> WebGet(const QUrl& url, const WebConfig& config, const QString
     // content and server errors. Anything else (a transfer broken after the status line, a
     // protocol failure) leaves a body that may be cut short, so it is a failure.
     const int e = int(t.error);
+    // (Qt files a 400 under its protocol errors.)
     const bool statusError = (e >= QNetworkReply::ContentAccessDenied && e < QNetworkReply::ProtocolUnknownError) ||
+                             e == QNetworkReply::ProtocolInvalidOperationError ||
                              (e >= QNetworkReply::InternalServerError && e <= QNetworkReply::UnknownServerError);
     if (t.error != QNetworkReply::NoError && !statusError)
         return ioError(QStringLiteral("The connection to %1 at %2 failed: %3").arg(service, at, t.errorString));
