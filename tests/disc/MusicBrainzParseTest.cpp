@@ -6,9 +6,11 @@
 #include "DiscDrive.h"
 #include "DiscImages.h"
 #include "MusicBrainz.h"
+#include "WebService.h"
 #include "Settings.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 
@@ -511,4 +513,21 @@ TEST(MbFill, AGuestOnOneTrackDoesNotMakeACompilation) {
     EXPECT_EQ(b.artist, QStringLiteral("Various Artists"));
     EXPECT_EQ(b.tracks[0].title, QStringLiteral("Singer / Song 1"));
     EXPECT_EQ(b.tracks[3].title, QStringLiteral("Other / Song 4"));
+}
+
+// Two albums never share a cover file, whatever their IDs hold, and a disc ID names its own.
+TEST(MbCoverFile, EveryAlbumIdGetsAFileOfItsOwn) {
+    TempFolder data;
+    const CoverImage image{QByteArray("\xFF\xD8\xFF\xE0 not much of a jpeg", 24), QStringLiteral("jpg"), {}};
+    QStringList paths;
+    for (const char* id : {"e50b3c11", "AB_1", "AB.1", "AB/1", "../AB"}) {
+        const store::Result<QString> path = StoreCover(data.path(), QString::fromLatin1(id), image);
+        ASSERT_TRUE(path.isOk()) << id;
+        EXPECT_TRUE(path->startsWith(QDir::cleanPath(data.file(QStringLiteral("covers"))) + QLatin1Char('/'))) << path->toStdString();
+        EXPECT_FALSE(paths.contains(*path)) << id;
+        paths << *path;
+        EXPECT_EQ(test::fileBytes(*path), image.bytes);
+    }
+    EXPECT_EQ(paths[0], QDir::cleanPath(data.file(QStringLiteral("covers/e50b3c11.jpg"))));
+    EXPECT_FALSE(StoreCover(data.path(), QStringLiteral("  "), image).isOk());
 }
