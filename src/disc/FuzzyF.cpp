@@ -1,5 +1,7 @@
 #include "FuzzyF.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -56,6 +58,13 @@ void TFuzzyF::BitBtn1Click() {
 }
 
 int TFuzzyF::choose(const QStringList& lines) {
+    // Lines marked with their source (MusicBrainz's releases, alone or among the CD
+    // database's matches) begin with that source, not with a category.
+    const bool marked = std::any_of(lines.begin(), lines.end(), [](const QString& l) {
+        return l.startsWith(QLatin1String("MusicBrainz: ")) || l.startsWith(QLatin1String("CD database: "));
+    });
+    Label1->setText(marked ? QStringLiteral("Source") : QStringLiteral("Genre (Category)"));
+    Label2->setText(marked ? QStringLiteral("Artist / Album (and what tells editions apart)") : QStringLiteral("Artist / Album"));
     ListBox1->clear();
     ListBox1->addItems(lines);
     ListBox1->clearSelection();

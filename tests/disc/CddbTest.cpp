@@ -1466,6 +1466,25 @@ TEST(FuzzyF, ShowsTheMatchesAndGivesTheChoice) {
     }
 }
 
+// Lines that carry their source get headings that say so; the CD database's own lines keep the
+// category heading, also in a window used before for marked lines.
+TEST(FuzzyF, LinesMarkedWithTheirSourceSaySo) {
+    TFuzzyF window;
+    const QStringList mixed = {S("CD database: ") + kMatches[0], S("MusicBrainz: The Beatles / Abbey Road (GB, 1987-10-20, CD)")};
+    for (const QStringList& lines : {mixed, kMatches}) {
+        QString heading1, heading2;
+        test::OnNextModal pick([&](QWidget* w) {
+            heading1 = test::child<QLabel>(w, S("Label1"))->text();
+            heading2 = test::child<QLabel>(w, S("Label2"))->text();
+            test::child<QListWidget>(w, S("ListBox1"))->setCurrentRow(1);
+            test::child<QPushButton>(w, S("BitBtn1"))->click();
+        });
+        EXPECT_EQ(window.choose(lines), 1);
+        EXPECT_EQ(heading1, lines == mixed ? S("Source") : S("Genre (Category)"));
+        EXPECT_EQ(heading2, lines == mixed ? S("Artist / Album (and what tells editions apart)") : S("Artist / Album"));
+    }
+}
+
 TEST(FuzzyF, AWindowUsedTwiceStartsWithoutSelection) {
     TFuzzyF window;
     {

@@ -6,13 +6,16 @@
 #include "FakeDesktop.h"
 #include "Generator.h"
 #include "TrkViewF.h"
+#include "FuzzyF.h"
 #include "MainWindowFixture.h"
+#include "MusicBrainz.h"
 #include "Modal.h"
 #include "TestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QListWidget>
 #include <QPalette>
 #include <QPushButton>
@@ -171,6 +174,26 @@ TEST_F(Screenshots, MainImportAndOptionsWindows) {
     test::child<QToolButton>(form.get(), QStringLiteral("RWspeed"))->click();
     EXPECT_TRUE(writer.fired());
     ASSERT_TRUE(preview);
+}
+
+// The match chooser over the CD database's match and the nine editions MusicBrainz knows of
+// one disc, as a lookup of both sources offers them.
+TEST_F(Screenshots, MatchChooserOfBothSources) {
+    SKIP_WITHOUT_TESTDATA();
+    QFile f(test::sharedTestData() + QStringLiteral("/musicbrainz/ws2/xml/rubyripper-discid-4vi.H1hC7BRP18_a.7D4r4NOYL8-.9-releases.xml"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const auto answer = disc::ParseMbDiscAnswer(f.readAll());
+    ASSERT_TRUE(answer.isOk());
+    QStringList lines = {QStringLiteral("CD database: rock e50b3c11 The Beatles / Abbey Road")};
+    for (const disc::mb::Release& r : answer->releases) lines << disc::MbChoiceLine(r, disc::MediumForDisc(r, answer->discId, 17));
+    OnNextModal shot([&](QWidget* w) {
+        w->resize(640, 320);
+        test::child<QListWidget>(w, QStringLiteral("ListBox1"))->setCurrentRow(7);
+        save(w, QStringLiteral("match-chooser"));
+        test::child<QPushButton>(w, QStringLiteral("BitBtn2"))->click();
+    });
+    EXPECT_EQ(disc::TFuzzyF::choose(lines, nullptr), -1);
+    EXPECT_TRUE(shot.fired());
 }
 
 // The playlist builder over a generated collection, on an album of its own with titles and
