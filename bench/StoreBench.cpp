@@ -21,6 +21,7 @@
 #include "Selection.h"
 #include "File.h"
 #include "NotesTags.h"
+#include "Journal.h"
 #include "Table.h"
 #include "DuplicateFinder.h"
 #include "Maintenance.h"
@@ -761,6 +762,34 @@ void FindDuplicateTracks(benchmark::State& state, int albums) {
     state.counters["page_lines"] = double(lines);
 }
 
+// The companion's start-up: a whole process counting a 14-row table, the time a script pays for
+// every table command. The flows program (`--version` does not start it) is measured beside it
+// with the same count, as albumora-cli-flows runs it when it is started directly.
+void CliStartup(benchmark::State& state, bool flows) {
+    Scratch s;
+    runCli({QStringLiteral("--data"), s.dir(), QStringLiteral("init")});
+    {
+        TDM dm(s.dir());
+        must(dm.OpenCollectionTables(), QStringLiteral("opening the collection"));
+        Transaction tx = must(Transaction::begin(s.dir()), QStringLiteral("write"));
+        for (int i = 0; i < 14; ++i) {
+            must(dm.tblAlbums.append(), QStringLiteral("append"));
+            must(dm.tblAlbums.setText(QStringLiteral("ID"), QStringLiteral("0a%1").arg(i, 6, 10, QLatin1Char('0'))), QStringLiteral("id"));
+            must(dm.tblAlbums.post(), QStringLiteral("post"));
+        }
+        must(dm.FlushCollection(), QStringLiteral("flush"));
+        must(tx.commit(), QStringLiteral("commit"));
+    }
+    const QString program = flows ? QFileInfo(cliPath()).absolutePath() + QStringLiteral("/albumora-cli-flows") : cliPath();
+    const QStringList args = {QStringLiteral("--data"), s.dir(), QStringLiteral("count"), QStringLiteral("ALBUMS.DBF")};
+    for (auto _ : state) {
+        QProcess p;
+        p.start(program, args);
+        if (!p.waitForFinished(60000) || p.exitCode() != 0 || p.readAllStandardOutput() != "14\n")
+            fail(program, Status(ErrorKind::IoError, QString::fromLocal8Bit(p.readAllStandardError()).trimmed()));
+    }
+}
+
 int main(int argc, char** argv) {
     // The PDF benchmark paints text: the GUI part of Qt, without a screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -834,6 +863,12 @@ int main(int argc, char** argv) {
             ->Iterations(20)
             ->Unit(benchmark::kMillisecond);
     }
+    benchmark::RegisterBenchmark("CliStartupCount14Rows", [](benchmark::State& s) { CliStartup(s, false); })
+        ->Iterations(50)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("CliFlowsStartupCount14Rows", [](benchmark::State& s) { CliStartup(s, true); })
+        ->Iterations(50)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return Collections::get().unchanged() ? 0 : 1;

@@ -1,7 +1,7 @@
 // albumora-cli: the command-line companion. It works on the same data folder as the desktop
 // program, through the same table engine.
 #include "Cddb.h"
-#include "Check.h"
+#include "Cli.h"
 #include "Csv.h"
 #include "DMcd.h"
 #include "DataFolder.h"
@@ -40,277 +40,9 @@
 #include <memory>
 
 using namespace albumora::store;
+using namespace albumora::cli;
 
 namespace {
-
-const char* kUsage =
-    "Usage: albumora-cli [--data DIR] COMMAND [ARGS]\n"
-    "\n"
-    "Commands:\n"
-    "  init                      create the collection tables and index files that are missing\n"
-    "  check [--tables]          verify every table, memo and index file of the data folder, and\n"
-    "                            that the collection tables agree (--tables: each table alone)\n"
-    "  query TABLE [--order TAG] [--filter EXPR] [--fields F1,F2,...]\n"
-    "                            print the rows as CSV (UTF-8) with a header line\n"
-    "  count TABLE [--filter EXPR]\n"
-    "                            print the number of rows passing the filter\n"
-    "  reindex TABLE|all         rebuild the index files\n"
-    "  pack TABLE|all            drop deleted rows, compact memos, rebuild the index\n"
-    "  import --source SOURCE FILE [--artist A] [--title T] [--genre G]\n"
-    "                            add the album of a text file as a new album; prints its ID.\n"
-    "                            SOURCE: xmcd (a CD database record), numbered, unnumbered,\n"
-    "                            amg or store (web track lists), m3u, xspf (playlists)\n"
-    "  delete ID                 delete an album with its tracks, marks and artist rows\n"
-    "  drives [DEVICE|IMAGE]     list the CD drives, a disc image first\n"
-    "  discid [DEVICE|IMAGE]     print the disc ID of the disc, then its TOC query text, then its\n"
-    "                            MusicBrainz disc ID\n"
-    "  lookup [DEVICE|IMAGE] [--source cddb|musicbrainz|all] [--match N]\n"
-    "                            look the disc up (in the sources of the Sources setting without\n"
-    "                            --source; all: both, their matches together): the match lines,\n"
-    "                            then the record of match N (counted from 1; the first without it)\n"
-    "  add-cd [DEVICE|IMAGE] [--source cddb|musicbrainz|all] [--match N]\n"
-    "                            add the disc as \"Add CD\" does; prints its ID\n"
-    "  cover ID                  fetch the front cover of the album's MusicBrainz release (its\n"
-    "                            MBID= notes line) into the covers folder; prints its path\n"
-    "  submit [DEVICE|IMAGE]     send the disc's album to the CD database by e-mail\n"
-    "  export csv|xml|html [--albums-filter E] [--tracks-filter E]\n"
-    "         [--order Artist|Album|Label|Genre|IX|Natural] [--fields F1,F2,...] [--no-tracks]\n"
-    "         [--title T] [--out DIR]\n"
-    "                            write the report writer's files: albums, tracks and playlist\n"
-    "                            (.csv or .xml), or the web page Albumora.html; prints each path\n"
-    "  maintain [--zip]          pack every collection table and rebuild its index; --zip also\n"
-    "                            puts the data files into Albumoradata.zip of the data folder\n"
-    "  restore ZIP [--force]     put the collection of a backup archive (Albumoradata.zip) into\n"
-    "                            the data folder; every entry is read and the tables checked\n"
-    "                            before anything is replaced. A folder that holds a collection\n"
-    "                            already is overwritten only with --force\n"
-    "  report album|artist|media [the options of export] --pdf FILE\n"
-    "                            lay out the report writer's printed report as a PDF file\n"
-    "  tracks csv|xml|dj|dbf|pdf [--filter E] [--order Track|Artist|Album] [--fields F1,F2,...]\n"
-    "         [--out DIR|FILE]\n"
-    "                            the tracks view's outputs (one row per track): program.csv or\n"
-    "                            program.xml in DIR, DJintel.csv or _TVIEW.DBF in the data folder,\n"
-    "                            or the track report as the PDF FILE; builds TVIEW.DBF when it is\n"
-    "                            missing; prints the path\n"
-    "  marks ID [NR ...]         mark the album's tracks NR for the playlist, as the playlist\n"
-    "                            builder's OK does: the given tracks become its marks, none\n"
-    "                            given clears them\n"
-    "  m3u ID [--from NR]        write Albumora.m3u as the Play button does for the album (a\n"
-    "                            double click on track NR with --from), without starting a\n"
-    "                            player, and print its path; for a CD album from its tracks in\n"
-    "                            the collection, the drive being CDPath; for a playlist album\n"
-    "                            (media PL) print the playlist file the button would play\n"
-    "\n"
-    "TABLE is a file name in the data folder (ALBUMS.DBF, tracks.dbf, ...), matched without\n"
-    "regard to case. The data folder is DIR, else $ALBUMORA_HOME, else the program's folder when\n"
-    "it holds Albumora.ini, else $XDG_DATA_HOME/Albumora.\n"
-    "\n"
-    "DEVICE is a CD device (/dev/sr0), IMAGE a disc image (.cue with its .bin, cdrdao .toc, .nrg).\n"
-    "Without one the drive is CDPath of section [Current] in the data folder's Albumora.ini,\n"
-    "else the first CD device. The CD database and mail settings are those of that file too.\n";
-
-void out(const QString& s) {
-    const QByteArray b = s.toUtf8();
-    std::fwrite(b.constData(), 1, size_t(b.size()), stdout);
-}
-
-struct Failure {
-    QString message;
-};
-
-[[noreturn]] void fail(const QString& message) { throw Failure{message}; }
-
-void check(const Status& st) {
-    if (!st) fail(st.text());
-}
-
-template <class T>
-T check(Result<T> r) {
-    if (!r) fail(r.error().text());
-    return std::move(r).value();
-}
-
-class Args {
-public:
-    explicit Args(QStringList a) : args_(std::move(a)) {}
-    bool empty() const { return args_.isEmpty(); }
-    QString take() {
-        if (args_.isEmpty()) fail(QStringLiteral("missing argument; see albumora-cli --help"));
-        return args_.takeFirst();
-    }
-    // Removes "--name VALUE" (or "--name=VALUE") and returns VALUE.
-    std::optional<QString> option(const QString& name) {
-        for (qsizetype i = 0; i < args_.size(); ++i) {
-            if (args_[i] == name) {
-                if (i + 1 >= args_.size()) fail(name + QStringLiteral(" needs a value"));
-                QString v = args_[i + 1];
-                args_.remove(i, 2);
-                return v;
-            }
-            if (args_[i].startsWith(name + QLatin1Char('='))) {
-                QString v = args_[i].mid(name.size() + 1);
-                args_.removeAt(i);
-                return v;
-            }
-        }
-        return std::nullopt;
-    }
-    // Removes "--name" and tells whether it was there.
-    bool flag(const QString& name) { return args_.removeAll(name) > 0; }
-    void done() {
-        if (!args_.isEmpty()) fail(QStringLiteral("unexpected argument \"%1\"").arg(args_.first()));
-    }
-
-private:
-    QStringList args_;
-};
-
-QString findTable(const QString& folder, const QString& name) {
-    const QString path = resolveCaseInsensitive(QDir(folder).filePath(name));
-    if (!fileExists(path)) fail(QStringLiteral("no table %1 in %2").arg(name, folder));
-    return path;
-}
-
-QStringList tablesOf(const QString& folder) {
-    QStringList out;
-    for (const QString& f : QDir(folder).entryList({QStringLiteral("*.dbf")}, QDir::Files, QDir::Name | QDir::IgnoreCase))
-        out << QDir(folder).filePath(f);
-    return out;
-}
-
-bool isCollectionTable(const QString& path) {
-    static const QStringList names = {QStringLiteral("ALBUMS.DBF"), QStringLiteral("TRACKS.DBF"),
-                                      QStringLiteral("ARTISTS.DBF"), QStringLiteral("PLAYLIST.DBF")};
-    return names.contains(QFileInfo(path).fileName().toUpper());
-}
-
-void openCursor(Cursor& c, const QString& path, const QString& order, const QString& filter) {
-    c.setTablePath(path);
-    auto t = check(Table::open(path, OpenMode::Shared));
-    if (!order.isEmpty()) {
-        if (!t->indexProblem().isOk())
-            fail(t->indexProblem().text() + QStringLiteral("; run: albumora-cli reindex ") + QFileInfo(path).fileName());
-        check(c.setOrder(order));
-    }
-    if (!filter.isEmpty()) {
-        c.setFiltered(true);
-        check(c.setFilter(filter));
-    }
-    check(c.open());
-}
-
-int cmdQuery(const QString& folder, Args& args) {
-    const QString table = args.take();
-    const QString order = args.option(QStringLiteral("--order")).value_or(QString());
-    const QString filter = args.option(QStringLiteral("--filter")).value_or(QString());
-    const std::optional<QString> fieldList = args.option(QStringLiteral("--fields"));
-    args.done();
-    Cursor c(QStringLiteral("query"));
-    openCursor(c, findTable(folder, table), order, filter);
-    std::vector<int> columns;
-    QStringList header;
-    if (fieldList) {
-        for (const QString& f : fieldList->split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            int i = c.fieldIndex(f.trimmed());
-            if (i < 0) fail(QStringLiteral("no field %1 in %2").arg(f.trimmed(), table));
-            columns.push_back(i);
-            header << c.fieldName(i);
-        }
-    } else {
-        for (int i = 0; i < c.fieldCount(); ++i) {
-            columns.push_back(i);
-            header << c.fieldName(i);
-        }
-    }
-    out(albumora::cli::CsvLine(header));
-    QStringList row;
-    for (; !c.eof() && !c.isEmpty(); check(c.next())) {
-        row.clear();
-        for (int i : columns) row << check(c.readText(i));
-        out(albumora::cli::CsvLine(row));
-    }
-    return 0;
-}
-
-int cmdCount(const QString& folder, Args& args) {
-    const QString table = args.take();
-    const QString filter = args.option(QStringLiteral("--filter")).value_or(QString());
-    args.done();
-    Cursor c(QStringLiteral("count"));
-    openCursor(c, findTable(folder, table), QString(), filter);
-    out(QString::number(check(c.recordCount())) + QLatin1Char('\n'));
-    return 0;
-}
-
-void reindexOne(const QString& path) {
-    auto t = check(Table::open(path, OpenMode::Exclusive));
-    if (isCollectionTable(path)) {
-        check(removeFile(indexPathFor(path)));
-        t.reset();
-        t = check(Table::open(path, OpenMode::Exclusive));
-        check(TDM::CreateIndexTags(*t));
-    } else {
-        check(t->reindex());
-    }
-    out(QStringLiteral("Reindexed %1\n").arg(QFileInfo(path).fileName()));
-}
-
-int cmdReindex(const QString& folder, Args& args) {
-    const QString what = args.take();
-    args.done();
-    if (what.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
-        for (const QString& p : tablesOf(folder)) reindexOne(p);
-        return 0;
-    }
-    reindexOne(findTable(folder, what));
-    return 0;
-}
-
-void packOne(const QString& path) {
-    auto t = check(Table::open(path, OpenMode::Exclusive));
-    if (!t->indexProblem().isOk() && t->hasIndexFile() == false && isCollectionTable(path)) {
-        // Packing rebuilds the index from the tags it has; a collection table without one gets its own.
-        check(t->pack());
-        check(TDM::CreateIndexTags(*t));
-    } else {
-        check(t->pack());
-    }
-    out(QStringLiteral("Packed %1: %2 rows\n").arg(QFileInfo(path).fileName()).arg(t->recordCount()));
-}
-
-int cmdPack(const QString& folder, Args& args) {
-    const QString what = args.take();
-    args.done();
-    if (what.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
-        for (const QString& p : tablesOf(folder)) packOne(p);
-        return 0;
-    }
-    packOne(findTable(folder, what));
-    return 0;
-}
-
-int cmdInit(const QString& folder, Args& args) {
-    args.done();
-    TDM dm(folder);
-    check(dm.EnsureCollectionFiles([](const QString& s) {
-        if (!s.isEmpty()) out(s + QLatin1Char('\n'));
-    }));
-    return 0;
-}
-
-int cmdCheck(const QString& folder, Args& args) {
-    const bool tablesOnly = args.flag(QStringLiteral("--tables"));
-    args.done();
-    const QStringList tables = tablesOf(folder);
-    const QStringList problems = CheckFolder(folder, tablesOnly);
-    for (const QString& p : problems) out(p + QLatin1Char('\n'));
-    if (!problems.isEmpty()) {
-        std::fprintf(stderr, "%d problem(s) found\n", int(problems.size()));
-        return 1;
-    }
-    out(QStringLiteral("%1 table(s) checked, no problems found\n").arg(tables.size()));
-    return 0;
-}
 
 // The drive a disc command works on: the argument, else CDPath of the settings file (relative
 // to the data folder), else the first CD device.
@@ -968,6 +700,24 @@ int cmdM3u(const QString& folder, Args& args) {
     return 0;
 }
 
+namespace {
+
+const Commands& FlowCommands() {
+    static const Commands commands = {
+        {QStringLiteral("import"), cmdImport},   {QStringLiteral("delete"), cmdDelete},
+        {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
+        {QStringLiteral("lookup"), cmdLookup},   {QStringLiteral("add-cd"), cmdAddCd},
+        {QStringLiteral("cover"), cmdCover},     {QStringLiteral("submit"), cmdSubmit},
+        {QStringLiteral("export"), cmdExport},   {QStringLiteral("report"), cmdReport},
+        {QStringLiteral("maintain"), cmdMaintain}, {QStringLiteral("tracks"), cmdTracks},
+        {QStringLiteral("marks"), cmdMarks},     {QStringLiteral("m3u"), cmdM3u},
+        {QStringLiteral("restore"), cmdRestore},
+    };
+    return commands;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // Only the printed reports need fonts, and with them the GUI part of Qt (without a screen).
     bool painting = false;
@@ -979,61 +729,9 @@ int main(int argc, char** argv) {
         if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
         if (qtHandler) qtHandler(type, context, text);
     });
-    std::unique_ptr<QCoreApplication> application =
+    // The network, the drive and the reports run in an event loop of their own.
+    const std::unique_ptr<QCoreApplication> application =
         painting ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
-    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("albumora-cli"));
-    QStringList raw = app.arguments();
-    raw.removeFirst();
-    try {
-        Args args(raw);
-        if (args.empty() || raw.first() == QLatin1String("--help") || raw.first() == QLatin1String("-h") ||
-            raw.first() == QLatin1String("help")) {
-            std::fputs(kUsage, stdout);
-            return args.empty() ? 1 : 0;
-        }
-        if (raw.first() == QLatin1String("--version")) {
-            std::printf("albumora-cli %s\n", albumora::kVersionText);
-            return 0;
-        }
-        QString dataOption;
-        if (raw.first() == QLatin1String("--data") || raw.first().startsWith(QLatin1String("--data="))) {
-            dataOption = *args.option(QStringLiteral("--data"));
-        }
-        const QString command = args.take();
-        // The engine's own status texts (an index rebuilt when a read met a damaged page) go to
-        // stderr, so they never mix with a query's rows.
-        albumora::store::Table::setStatusReporter([](const QString& text) {
-            if (!text.isEmpty()) std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-        });
-        // Commands that only read never create the folder they are pointed at.
-        static const QStringList readers = {QStringLiteral("check"), QStringLiteral("query"), QStringLiteral("count")};
-        const QString folder =
-            check(ResolveDataFolder(dataOption, QCoreApplication::applicationDirPath(), !readers.contains(command)));
-        static const std::map<QString, std::function<int(const QString&, Args&)>> commands = {
-            {QStringLiteral("init"), cmdInit},   {QStringLiteral("check"), cmdCheck},
-            {QStringLiteral("query"), cmdQuery}, {QStringLiteral("count"), cmdCount},
-            {QStringLiteral("reindex"), cmdReindex}, {QStringLiteral("pack"), cmdPack},
-            {QStringLiteral("import"), cmdImport},   {QStringLiteral("delete"), cmdDelete},
-            {QStringLiteral("drives"), cmdDrives},   {QStringLiteral("discid"), cmdDiscId},
-            {QStringLiteral("lookup"), cmdLookup},   {QStringLiteral("add-cd"), cmdAddCd},
-            {QStringLiteral("cover"), cmdCover},
-            {QStringLiteral("submit"), cmdSubmit},   {QStringLiteral("export"), cmdExport},
-            {QStringLiteral("report"), cmdReport},   {QStringLiteral("maintain"), cmdMaintain},
-            {QStringLiteral("tracks"), cmdTracks},
-            {QStringLiteral("marks"), cmdMarks},     {QStringLiteral("m3u"), cmdM3u},
-            {QStringLiteral("restore"), cmdRestore},
-        };
-        auto it = commands.find(command);
-        if (it == commands.end()) fail(QStringLiteral("unknown command \"%1\"; see albumora-cli --help").arg(command));
-        const int rc = it->second(folder, args);
-        std::fflush(stdout);
-        return rc;
-    } catch (const Failure& f) {
-        std::fflush(stdout);
-        QString line = f.message;
-        line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        std::fprintf(stderr, "albumora-cli: %s\n", line.toLocal8Bit().constData());
-        return 1;
-    }
+    return albumora::cli::Run(argc, argv, &FlowCommands());
 }

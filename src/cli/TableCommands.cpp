@@ -1,0 +1,178 @@
+// The commands that touch only the tables: no settings, no drive, no network.
+#include "Check.h"
+#include "Cli.h"
+#include "Csv.h"
+#include "DMcd.h"
+#include "File.h"
+#include "Table.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+using namespace albumora::store;
+using namespace albumora::cli;
+
+namespace {
+
+QString findTable(const QString& folder, const QString& name) {
+    const QString path = resolveCaseInsensitive(QDir(folder).filePath(name));
+    if (!fileExists(path)) fail(QStringLiteral("no table %1 in %2").arg(name, folder));
+    return path;
+}
+
+QStringList tablesOf(const QString& folder) {
+    QStringList out;
+    for (const QString& f : QDir(folder).entryList({QStringLiteral("*.dbf")}, QDir::Files, QDir::Name | QDir::IgnoreCase))
+        out << QDir(folder).filePath(f);
+    return out;
+}
+
+bool isCollectionTable(const QString& path) {
+    static const QStringList names = {QStringLiteral("ALBUMS.DBF"), QStringLiteral("TRACKS.DBF"),
+                                      QStringLiteral("ARTISTS.DBF"), QStringLiteral("PLAYLIST.DBF")};
+    return names.contains(QFileInfo(path).fileName().toUpper());
+}
+
+void openCursor(Cursor& c, const QString& path, const QString& order, const QString& filter) {
+    c.setTablePath(path);
+    auto t = check(Table::open(path, OpenMode::Shared));
+    if (!order.isEmpty()) {
+        if (!t->indexProblem().isOk())
+            fail(t->indexProblem().text() + QStringLiteral("; run: albumora-cli reindex ") + QFileInfo(path).fileName());
+        check(c.setOrder(order));
+    }
+    if (!filter.isEmpty()) {
+        c.setFiltered(true);
+        check(c.setFilter(filter));
+    }
+    check(c.open());
+}
+
+int cmdQuery(const QString& folder, Args& args) {
+    const QString table = args.take();
+    const QString order = args.option(QStringLiteral("--order")).value_or(QString());
+    const QString filter = args.option(QStringLiteral("--filter")).value_or(QString());
+    const std::optional<QString> fieldList = args.option(QStringLiteral("--fields"));
+    args.done();
+    Cursor c(QStringLiteral("query"));
+    openCursor(c, findTable(folder, table), order, filter);
+    std::vector<int> columns;
+    QStringList header;
+    if (fieldList) {
+        for (const QString& f : fieldList->split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            int i = c.fieldIndex(f.trimmed());
+            if (i < 0) fail(QStringLiteral("no field %1 in %2").arg(f.trimmed(), table));
+            columns.push_back(i);
+            header << c.fieldName(i);
+        }
+    } else {
+        for (int i = 0; i < c.fieldCount(); ++i) {
+            columns.push_back(i);
+            header << c.fieldName(i);
+        }
+    }
+    out(albumora::cli::CsvLine(header));
+    QStringList row;
+    for (; !c.eof() && !c.isEmpty(); check(c.next())) {
+        row.clear();
+        for (int i : columns) row << check(c.readText(i));
+        out(albumora::cli::CsvLine(row));
+    }
+    return 0;
+}
+
+int cmdCount(const QString& folder, Args& args) {
+    const QString table = args.take();
+    const QString filter = args.option(QStringLiteral("--filter")).value_or(QString());
+    args.done();
+    Cursor c(QStringLiteral("count"));
+    openCursor(c, findTable(folder, table), QString(), filter);
+    out(QString::number(check(c.recordCount())) + QLatin1Char('\n'));
+    return 0;
+}
+
+void reindexOne(const QString& path) {
+    auto t = check(Table::open(path, OpenMode::Exclusive));
+    if (isCollectionTable(path)) {
+        check(removeFile(indexPathFor(path)));
+        t.reset();
+        t = check(Table::open(path, OpenMode::Exclusive));
+        check(TDM::CreateIndexTags(*t));
+    } else {
+        check(t->reindex());
+    }
+    out(QStringLiteral("Reindexed %1\n").arg(QFileInfo(path).fileName()));
+}
+
+int cmdReindex(const QString& folder, Args& args) {
+    const QString what = args.take();
+    args.done();
+    if (what.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
+        for (const QString& p : tablesOf(folder)) reindexOne(p);
+        return 0;
+    }
+    reindexOne(findTable(folder, what));
+    return 0;
+}
+
+void packOne(const QString& path) {
+    auto t = check(Table::open(path, OpenMode::Exclusive));
+    if (!t->indexProblem().isOk() && t->hasIndexFile() == false && isCollectionTable(path)) {
+        // Packing rebuilds the index from the tags it has; a collection table without one gets its own.
+        check(t->pack());
+        check(TDM::CreateIndexTags(*t));
+    } else {
+        check(t->pack());
+    }
+    out(QStringLiteral("Packed %1: %2 rows\n").arg(QFileInfo(path).fileName()).arg(t->recordCount()));
+}
+
+int cmdPack(const QString& folder, Args& args) {
+    const QString what = args.take();
+    args.done();
+    if (what.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
+        for (const QString& p : tablesOf(folder)) packOne(p);
+        return 0;
+    }
+    packOne(findTable(folder, what));
+    return 0;
+}
+
+int cmdInit(const QString& folder, Args& args) {
+    args.done();
+    TDM dm(folder);
+    check(dm.EnsureCollectionFiles([](const QString& s) {
+        if (!s.isEmpty()) out(s + QLatin1Char('\n'));
+    }));
+    return 0;
+}
+
+int cmdCheck(const QString& folder, Args& args) {
+    const bool tablesOnly = args.flag(QStringLiteral("--tables"));
+    args.done();
+    const QStringList tables = tablesOf(folder);
+    const QStringList problems = CheckFolder(folder, tablesOnly);
+    for (const QString& p : problems) out(p + QLatin1Char('\n'));
+    if (!problems.isEmpty()) {
+        std::fprintf(stderr, "%d problem(s) found\n", int(problems.size()));
+        return 1;
+    }
+    out(QStringLiteral("%1 table(s) checked, no problems found\n").arg(tables.size()));
+    return 0;
+}
+
+}  // namespace
+
+namespace albumora::cli {
+
+const Commands& TableCommands() {
+    static const Commands commands = {
+        {QStringLiteral("init"), cmdInit},   {QStringLiteral("check"), cmdCheck},     {QStringLiteral("query"), cmdQuery},
+        {QStringLiteral("count"), cmdCount}, {QStringLiteral("reindex"), cmdReindex}, {QStringLiteral("pack"), cmdPack},
+    };
+    return commands;
+}
+
+}  // namespace albumora::cli
