@@ -1,7 +1,7 @@
 #include "DiscLookup.h"
 
+#include "AlbumNotes.h"
 #include "DMcd.h"
-#include "Journal.h"
 #include "NotesTags.h"
 #include "Settings.h"
 
@@ -88,25 +88,14 @@ Result<QString> FetchAlbumCover(store::TDM& dm, const QString& albumId, const Mb
     if (!image) return Status(ErrorKind::NotFound, QStringLiteral("The Cover Art Archive has no front cover of the release."));
     ALB_ASSIGN_OR_RETURN(const QString path, StoreCover(dm.dataFolder(), albumId, *image));
 
-    ALB_ASSIGN_OR_RETURN(store::Transaction tx, store::Transaction::begin(dm.dataFolder()));
-    store::Cursor albums;
-    ALB_TRY(openAlbum(dm, albums, albumId));
-    // Read again inside the write: what another program stored meanwhile stays.
-    ALB_ASSIGN_OR_RETURN(const QString notes, albums.readText(QStringLiteral("Notes")));
-    if (notes::FindLastTagged(notes::SplitLines(notes), notes::kCover) == path) return path;
-    // Appended as it is: the notes' own line breaks (a lyric block's lone CR) stay untouched.
-    const QString updated = notes + (notes.isEmpty() ? QString() : QStringLiteral("\r\n")) + notes::kCover + path;
-    Status st = albums.edit();
-    if (st) st = albums.setText(QStringLiteral("Notes"), updated);
-    if (st) st = albums.post();
-    if (st) st = albums.flush();
-    if (!st) {
-        albums.cancel();
-        return st;
-    }
-    ALB_TRY(tx.commit());
-    dm.tblAlbums.refresh();
-    if (dm.tblFilter.isOpen()) dm.tblFilter.refresh();
+    ALB_TRY(editing::RewriteAlbumNotes(
+        dm, albumId,
+        [&](const QString& notes) -> std::optional<QString> {
+            if (notes::FindLastTagged(notes::SplitLines(notes), notes::kCover) == path) return std::nullopt;
+            // Appended as it is: the notes' own line breaks (a lyric block's lone CR) stay untouched.
+            return notes + (notes.isEmpty() ? QString() : QStringLiteral("\r\n")) + notes::kCover + path;
+        },
+        {QStringLiteral("There is no album with the ID %1.").arg(albumId), QString()}));
     return path;
 }
 

@@ -1,8 +1,8 @@
 #include "Lyrics.h"
 
+#include "AlbumNotes.h"
 #include "Codepage.h"
 #include "EditTools.h"
-#include "Journal.h"
 
 namespace albumora::editing {
 
@@ -48,35 +48,10 @@ std::optional<QStringList> LyricEditorLines(const QString& clipboardText, const 
 
 Status StoreLyricBlock(store::TDM& dm, const QString& albumId, const QStringList& blockLines) {
     if (albumId.isEmpty()) return Status(store::ErrorKind::NotFound, QStringLiteral("There is no current album"));
-    ALB_ASSIGN_OR_RETURN(store::Transaction tx, store::Transaction::begin(dm.dataFolder()));
-    // A cursor of its own: the albums grid keeps its order, filter and row.
-    store::Cursor albums;
-    albums.setTablePath(dm.tablePath(QStringLiteral("ALBUMS.DBF")));
-    ALB_TRY(albums.setOrder(QStringLiteral("ID")));
-    ALB_TRY(albums.open(store::OpenMode::Shared));
-    ALB_ASSIGN_OR_RETURN(const bool found, albums.findKey({albumId}));
-    if (!found)
-        return Status(store::ErrorKind::NotFound,
-                      QStringLiteral("The album is no longer in the collection, so the lyrics were not added."));
-    const store::Result<QString> notes = albums.readText(QStringLiteral("Notes"));
-    if (!notes)
-        return Status(notes.error().kind(),
-                      QStringLiteral("The notes of this album cannot be read, so the lyrics were not added:\r") +
-                          notes.error().text(),
-                      notes.error().file(), notes.error().offset());
-    const QString updated = *notes + QLatin1Char('\r') + notes::JoinLines(blockLines);
-    Status st = albums.edit();
-    if (st) st = albums.setText(QStringLiteral("Notes"), updated);
-    if (st) st = albums.post();
-    if (st) st = albums.flush();
-    if (!st) {
-        albums.cancel();
-        return st;  // the write is undone with the transaction
-    }
-    ALB_TRY(tx.commit());
-    dm.tblAlbums.refresh();
-    if (dm.tblFilter.isOpen()) dm.tblFilter.refresh();
-    return {};
+    return RewriteAlbumNotes(
+        dm, albumId, [&](const QString& notes) { return std::optional<QString>(notes + QLatin1Char('\r') + notes::JoinLines(blockLines)); },
+        {QStringLiteral("The album is no longer in the collection, so the lyrics were not added."),
+         QStringLiteral("The notes of this album cannot be read, so the lyrics were not added:\r")});
 }
 
 }  // namespace albumora::editing
