@@ -38,6 +38,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -289,7 +296,11 @@ void OpenCollectionChecked(benchmark::State& state, int albums) {
     }
 }
 
-QString cliPath() { return QStringLiteral(ALBUMORA_CLI_PATH); }
+// ALBUMORA_CLI names another build's companion, to time an older engine with the same benchmarks.
+QString cliPath() {
+    const QByteArray other = qgetenv("ALBUMORA_CLI");
+    return other.isEmpty() ? QStringLiteral(ALBUMORA_CLI_PATH) : QString::fromLocal8Bit(other);
+}
 
 void runCli(const QStringList& args) {
     QProcess p;
@@ -762,6 +773,118 @@ void FindDuplicateTracks(benchmark::State& state, int albums) {
     state.counters["page_lines"] = double(lines);
 }
 
+// ---------------------------------------------------------------------------------------------
+// The engine's heavy operations as whole albumora-cli processes, with each one's peak memory.
+
+struct ProcessRun {
+    double seconds = 0;
+    double peakMiB = 0;  // the child's largest resident set
+};
+
+extern "C" char** environ;
+
+// Runs the companion with its output thrown away, through albumora-peak-memory, which reads the
+// child's own peak (see there why this process cannot).
+ProcessRun runMeasured(const QStringList& args) {
+    char resultName[] = "/tmp/albumora-bench-peak-XXXXXX";
+    const int resultFd = mkstemp(resultName);
+    char errName[] = "/tmp/albumora-bench-stderr-XXXXXX";
+    const int errFd = mkstemp(errName);
+    if (resultFd < 0 || errFd < 0) fail(QStringLiteral("files for the companion's peak and errors"), Status(ErrorKind::IoError, QStringLiteral("mkstemp")));
+    unlink(errName);
+    const QByteArray helper = QByteArrayLiteral(ALBUMORA_PEAK_MEMORY_PATH);
+    std::vector<QByteArray> bytes{helper, QByteArray(resultName), QFile::encodeName(cliPath())};
+    for (const QString& a : args) bytes.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes) argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    timespec start{}, end{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, helper.constData(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) fail(QStringLiteral("starting albumora-peak-memory"), Status(ErrorKind::IoError, QString::fromLocal8Bit(strerror(spawned))));
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) fail(QStringLiteral("waiting for ") + cliPath(), Status(ErrorKind::IoError, QStringLiteral("waitpid")));
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    char buf[2048] = {};
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        const ssize_t n = pread(errFd, buf, sizeof buf - 1, 0);
+        fail(QStringLiteral("albumora-cli ") + args.join(QLatin1Char(' ')),
+             Status(ErrorKind::IoError, QString::fromLocal8Bit(buf, n > 0 ? int(n) : 0).trimmed()));
+    }
+    close(errFd);
+    const ssize_t n = pread(resultFd, buf, sizeof buf - 1, 0);
+    close(resultFd);
+    unlink(resultName);
+    ProcessRun r;
+    r.seconds = double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) / 1e9;
+    r.peakMiB = QByteArray(buf, n > 0 ? int(n) : 0).trimmed().toDouble() / 1024.0;
+    return r;
+}
+
+enum class EngineOp { Count, ReindexIdNr, ReindexTitle, PackTenth, QueryTitleOrder };
+
+// TRACKS of a collection as these operations need it: TRACKS.DBF with its own tag, and the same
+// rows as TITLES.DBF whose only tag is Title on upper(Track) (not a collection table, so reindex
+// rebuilds the tag it has).
+void prepareTitles(const Scratch& work) {
+    must(copyFile(work.file(QStringLiteral("TRACKS.DBF")), work.file(QStringLiteral("TITLES.DBF"))), QStringLiteral("copying TRACKS"));
+    auto t = must(Table::open(work.file(QStringLiteral("TITLES.DBF")), OpenMode::Exclusive), QStringLiteral("opening TITLES"));
+    must(t->createTags({{QStringLiteral("Title"), QStringLiteral("upper(Track)")}}), QStringLiteral("creating the Title tag"));
+}
+
+// Every tenth row of TRACKS marked deleted, in place.
+void deleteEveryTenth(const QString& dbf) {
+    auto t = must(Table::open(dbf, OpenMode::Exclusive), QStringLiteral("opening ") + dbf);
+    for (std::uint32_t r = 10; r <= t->recordCount(); r += 10) must(t->setDeleted(r, true), QStringLiteral("deleting"));
+    must(t->flush(), QStringLiteral("flushing"));
+}
+
+void CliEngine(benchmark::State& state, int albums, EngineOp op) {
+    const QString& collection = Collections::get().folder(albums);
+    Scratch work;
+    work.copyFrom(collection, {QStringLiteral("TRACKS")});
+    if (op == EngineOp::ReindexTitle || op == EngineOp::QueryTitleOrder) prepareTitles(work);
+    Scratch packed;
+    if (op == EngineOp::PackTenth) {
+        deleteEveryTenth(work.file(QStringLiteral("TRACKS.DBF")));
+    }
+    QStringList args;
+    switch (op) {
+    case EngineOp::Count:
+        args = {QStringLiteral("count"), QStringLiteral("TRACKS.DBF"), QStringLiteral("--filter"), QStringLiteral("contains(track,\"love\")")};
+        break;
+    case EngineOp::ReindexIdNr: args = {QStringLiteral("reindex"), QStringLiteral("TRACKS.DBF")}; break;
+    case EngineOp::ReindexTitle: args = {QStringLiteral("reindex"), QStringLiteral("TITLES.DBF")}; break;
+    case EngineOp::PackTenth: args = {QStringLiteral("pack"), QStringLiteral("TRACKS.DBF")}; break;
+    case EngineOp::QueryTitleOrder:
+        args = {QStringLiteral("query"), QStringLiteral("TITLES.DBF"), QStringLiteral("--order"), QStringLiteral("Title")};
+        break;
+    }
+    const QString data = op == EngineOp::PackTenth ? packed.dir() : work.dir();
+    args = QStringList{QStringLiteral("--data"), data} + args;
+    double peak = 0;
+    for (auto _ : state) {
+        if (op == EngineOp::PackTenth) {
+            // A fresh copy of the table with its deleted rows for every pack.
+            for (const QString& f : {QStringLiteral("TRACKS.DBF"), QStringLiteral("TRACKS.CDX")}) {
+                must(removeFile(packed.file(f)), QStringLiteral("clearing"));
+                must(copyFile(work.file(f), packed.file(f)), QStringLiteral("copying ") + f);
+            }
+        }
+        const ProcessRun r = runMeasured(args);
+        state.SetIterationTime(r.seconds);
+        peak = std::max(peak, r.peakMiB);
+    }
+    state.counters["peak_MiB"] = peak;
+    state.counters["rows"] = double(must(Table::open(work.file(QStringLiteral("TRACKS.DBF")), OpenMode::Shared), QStringLiteral("reopening"))->recordCount());
+}
+
 // The companion's start-up: a whole process counting a 14-row table, the time a script pays for
 // every table command. The flows program (`--version` does not start it) is measured beside it
 // with the same count, as albumora-cli-flows runs it when it is started directly.
@@ -853,6 +976,17 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("ReadAllInTitleOrder" + suffix).c_str(), [n](benchmark::State& s) { ReadInTitleOrder(s, n); })
             ->Iterations(3)
             ->Unit(benchmark::kMillisecond);
+        const std::pair<const char*, EngineOp> engineOps[] = {{"Count", EngineOp::Count},
+                                                              {"ReindexIdNr", EngineOp::ReindexIdNr},
+                                                              {"ReindexTitle", EngineOp::ReindexTitle},
+                                                              {"PackTenth", EngineOp::PackTenth},
+                                                              {"QueryTitleOrder", EngineOp::QueryTitleOrder}};
+        for (const auto& [opName, op] : engineOps)
+            benchmark::RegisterBenchmark((std::string("CliEngine/") + opName + suffix).c_str(),
+                                         [n, op = op](benchmark::State& s) { CliEngine(s, n, op); })
+                ->Iterations(big ? 3 : 5)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("TrackViewBuild" + suffix).c_str(), [n](benchmark::State& s) { TrackViewBuild(s, n); })
             ->Iterations(big ? 1 : 3)
             ->Unit(benchmark::kMillisecond);

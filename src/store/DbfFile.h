@@ -133,7 +133,8 @@ Status DbfFile::scan(std::uint32_t first, std::uint32_t last, Fn&& fn) {
     if (first < 1) first = 1;
     if (last > recordCount_) last = recordCount_;
     if (first > last) return {};
-    const size_t perChunk = std::max<size_t>(1, (1u << 20) / size_t(recordLength_));
+    // A chunk small enough to be still in the core's cache when fn reads what pread put there.
+    const size_t perChunk = std::max<size_t>(1, (256u << 10) / size_t(recordLength_));
     std::string chunk;
     for (std::uint32_t r = first; r <= last;) {
         std::uint32_t n = std::uint32_t(std::min<size_t>(perChunk, size_t(last - r) + 1));

@@ -1015,6 +1015,47 @@ std::string Expression::evalText(const EvalContext& ctx) const {
     return {};
 }
 
+namespace {
+bool collectSlices(const Expression::Node* n, std::vector<Expression::KeySlice>& out) {
+    if (const auto* f = dynamic_cast<const FieldNode*>(n)) {
+        if (f->f.type != 'C') return false;
+        out.push_back({f->f.offset, f->f.length, false});
+        return true;
+    }
+    if (const auto* c = dynamic_cast<const ConcatNode*>(n))
+        return !c->trimLeft && collectSlices(c->a.get(), out) && collectSlices(c->b.get(), out);
+    if (const auto* fn = dynamic_cast<const FnNode*>(n)) {
+        if (fn->fn != Fn::Upper || fn->args.size() != 1) return false;
+        const auto* f = dynamic_cast<const FieldNode*>(fn->args[0].get());
+        if (!f || f->f.type != 'C') return false;
+        out.push_back({f->f.offset, f->f.length, true});
+        return true;
+    }
+    return false;
+}
+}  // namespace
+
+bool Expression::keySlices(std::vector<KeySlice>& out) const {
+    out.clear();
+    if (!root_ || type_ != ValueType::Char || !collectSlices(root_.get(), out)) return false;
+    int total = 0;
+    for (const KeySlice& k : out) total += k.length;
+    return total == keyLength_;
+}
+
+void Expression::evalKeyInto(const EvalContext& ctx, char* out) const {
+    if (type_ == ValueType::Char) {
+        // Straight into the caller's buffer: building an index evaluates this for every row.
+        const std::string_view v = root_->str(ctx);
+        const size_t n = std::min(v.size(), size_t(keyLength_));
+        std::memcpy(out, v.data(), n);
+        std::memset(out + n, ' ', size_t(keyLength_) - n);
+        return;
+    }
+    const std::string k = evalKey(ctx);
+    std::memcpy(out, k.data(), std::min(k.size(), size_t(keyLength_)));
+}
+
 std::string Expression::evalKey(const EvalContext& ctx) const {
     switch (type_) {
         case ValueType::Char: {

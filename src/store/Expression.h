@@ -77,8 +77,19 @@ public:
     int keyLength() const { return keyLength_; }
     char keyPad() const { return type_ == ValueType::Char ? ' ' : '\0'; }
     std::string evalKey(const EvalContext& ctx) const;
+    // The same into keyLength() bytes at out.
+    void evalKeyInto(const EvalContext& ctx, char* out) const;
     // Key bytes for a value typed by a user (a seek value).
     std::string keyFromText(std::string_view text) const;
+    // A key made of character fields joined by "+", each maybe in upper(): the record bytes that
+    // make it, so that building an index copies bytes instead of evaluating. False for any
+    // other expression.
+    struct KeySlice {
+        int offset = 0;
+        int length = 0;
+        bool upper = false;
+    };
+    bool keySlices(std::vector<KeySlice>& out) const;
     // Whether the expression reads a memo field (such expressions cannot make index keys).
     bool readsMemo() const { return readsMemo_; }
 

@@ -156,6 +156,32 @@ std::string& File::overlayPage(std::int64_t pageNo, Status& st) {
     return ov.pages.emplace(pageNo, std::move(page)).first->second;
 }
 
+Result<File> File::openScratch(const QString& folder, const QString& label) {
+    const QByteArray dir = QFile::encodeName(folder);
+    int fd;
+    do {
+        fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // A file system without unnamed files: a unique name, removed at once.
+        const QString path = temporaryPathFor(label);
+        const QByteArray native = QFile::encodeName(path);
+        do {
+            fd = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) ::unlink(native.constData());
+    }
+    if (fd < 0) return ioError(QStringLiteral("Cannot create a scratch file in"), folder, errno);
+    File f;
+    f.fd_ = fd;
+    f.path_ = label;
+    return f;
+}
+
+void File::startWriteback(std::int64_t offset, std::int64_t len) {
+    if (fd_ >= 0 && !overlay_ && len > 0) (void)::sync_file_range(fd_, offset, len, SYNC_FILE_RANGE_WRITE);
+}
+
 Status File::writeAt(std::int64_t offset, const void* buf, size_t len) {
     if (!overlay_) {
         if (int err = injected(FileOp::Write, path_)) return ioError(QStringLiteral("Cannot write"), path_, err);

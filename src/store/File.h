@@ -27,6 +27,9 @@ public:
     File& operator=(const File&) = delete;
 
     static Result<File> open(const QString& path, Mode mode);
+    // A file without a name in folder, for scratch data: it is gone when closed, and a crash
+    // leaves nothing behind. label (a path in folder) names it in messages and to the fault hook.
+    static Result<File> openScratch(const QString& folder, const QString& label);
 
     bool isOpen() const { return fd_ >= 0; }
     const QString& path() const { return path_; }
@@ -40,6 +43,9 @@ public:
     Status writeAt(std::int64_t offset, const void* buf, size_t len);
     Status truncate(std::int64_t size);
     Status sync();
+    // Starts writing [offset, offset + len) to disk without waiting, so that a later sync of a
+    // large file has less left to wait for. Only a hint: it never fails.
+    void startWriteback(std::int64_t offset, std::int64_t len);
     // Non-blocking advisory lock on the whole file, shared or exclusive.
     Status lock(Lock kind);
     // Identity of the open file (device and inode), to tell whether a path still names it.

@@ -2,6 +2,7 @@
 
 #include "Bytes.h"
 #include "Codepage.h"
+#include "IndexBuild.h"
 
 #include <QFileInfo>
 
@@ -35,14 +36,31 @@ LeafLayout layoutFor(int keyLength, std::uint32_t maxRecno) {
     return l;
 }
 
+// Both run for every key of every tag built, so they look at eight bytes at a time.
 int trailingPad(const char* key, int keyLength, char pad) {
+    const std::uint64_t pads = 0x0101010101010101ull * static_cast<unsigned char>(pad);
     int t = 0;
+    while (keyLength - t >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, key + keyLength - t - 8, 8);
+        const std::uint64_t diff = w ^ pads;
+        // Little-endian: the last byte of the key is the word's most significant.
+        if (diff) return t + std::countl_zero(diff) / 8;
+        t += 8;
+    }
     while (t < keyLength && key[keyLength - 1 - t] == pad) ++t;
     return t;
 }
 
 int commonPrefix(const char* a, const char* b, int n) {
     int i = 0;
+    while (n - i >= 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) return i + std::countr_zero(x ^ y) / 8;
+        i += 8;
+    }
     while (i < n && a[i] == b[i]) ++i;
     return i;
 }
@@ -718,71 +736,208 @@ Status Tree::checkEdges(std::uint32_t maxRecno) {
     return {};
 }
 
-Result<std::uint32_t> Tree::build(IndexFile* file, const KeyList& sorted, char pad) {
-    const int kl = sorted.keyLength;
-    // Leaves, filled in turn.
-    struct Level {
-        std::vector<std::uint32_t> pages;
-        std::vector<IndexNode> nodes;
+namespace {
+
+// Pages appended after the end of an index file, in writes of many pages.
+class PageAppender {
+public:
+    PageAppender(IndexFile& file, std::int64_t start) : file_(file), start_(start), flushedTo_(start) {}
+    // The offset the next page gets.
+    std::int64_t nextPage() const { return start_ + std::int64_t(pages_) * kPageSize; }
+    Status put(const unsigned char* page) {
+        if (nextPage() + std::int64_t(kPageSize) > 0xFFFFFE00LL)
+            return Status(ErrorKind::InvalidArgument, QStringLiteral("The index file %1 is full").arg(fileName(file_.path())), file_.path());
+        buf_.append(reinterpret_cast<const char*>(page), kPageSize);
+        ++pages_;
+        return buf_.size() >= kWriteSize ? flush() : Status();
+    }
+    Status flush() {
+        if (buf_.empty()) return {};
+        ALB_TRY(file_.writeRaw(std::uint32_t(flushedTo_), buf_.data(), buf_.size()));
+        flushedTo_ += std::int64_t(buf_.size());
+        buf_.clear();
+        return {};
+    }
+
+private:
+    static constexpr size_t kWriteSize = size_t(1) << 20;
+    IndexFile& file_;
+    std::int64_t start_;
+    std::int64_t flushedTo_;
+    size_t pages_ = 0;
+    std::string buf_;
+};
+
+// Leaves filled in key order, each as full as its compression allows, the same greedy fill
+// for every build so that equal keys always give equal files.
+class LeafPacker {
+public:
+    LeafPacker(int keyLength, char pad) : kl_(keyLength), pad_(pad), prev_(size_t(keyLength), '\0') { clear(); }
+
+    // Whether the entry fits the current leaf (an empty leaf takes any entry).
+    bool fits(const char* key, std::uint32_t recno, int& trail, int& dup) const {
+        trail = trailingPad(key, kl_, pad_);
+        dup = count_ ? std::min(commonPrefix(key, prev_.data(), kl_), kl_ - trail) : 0;
+        if (count_ == 0) return true;
+        const int stored = kl_ - dup - trail;
+        const int size = (count_ + 1) * layoutFor(kl_, std::max(maxRec_, recno)).bytes + stored_ + stored;
+        return size <= kLeafSpace;
+    }
+    void add(const char* key, std::uint32_t recno, int trail, int dup) {
+        if (count_ == 0) dup = 0;
+        const int stored = kl_ - dup - trail;
+        keyEnd_ -= stored;
+        std::memcpy(page_ + keyEnd_, key + dup, size_t(stored));
+        entries_[size_t(count_)] = {recno, std::uint8_t(dup), std::uint8_t(trail)};
+        ++count_;
+        maxRec_ = std::max(maxRec_, recno);
+        stored_ += stored;
+        std::memcpy(prev_.data(), key, size_t(kl_));
+    }
+    int count() const { return count_; }
+    const char* lastKey() const { return prev_.data(); }
+    std::uint32_t lastRecno() const { return count_ ? entries_[size_t(count_ - 1)].recno : 0; }
+    // The leaf's page bytes; the packer starts a new leaf after.
+    const unsigned char* encode(std::uint16_t attr, std::uint32_t left, std::uint32_t right) {
+        const LeafLayout l = layoutFor(kl_, maxRec_);
+        putLe16(page_, attr);
+        putLe16(page_ + 2, std::uint16_t(count_));
+        putLe32(page_ + 4, left);
+        putLe32(page_ + 8, right);
+        putLe16(page_ + 12, std::uint16_t(kLeafSpace - count_ * l.bytes - stored_));
+        putLe32(page_ + 14, l.recBits >= 32 ? 0xFFFFFFFFu : ((1u << l.recBits) - 1));
+        page_[18] = std::uint8_t((1u << l.dupBits) - 1);
+        page_[19] = std::uint8_t((1u << l.trailBits) - 1);
+        page_[20] = std::uint8_t(l.recBits);
+        page_[21] = std::uint8_t(l.dupBits);
+        page_[22] = std::uint8_t(l.trailBits);
+        page_[23] = std::uint8_t(l.bytes);
+        for (int i = 0; i < count_; ++i) {
+            const Entry& e = entries_[size_t(i)];
+            const std::uint64_t v = std::uint64_t(e.recno) | (std::uint64_t(e.dup) << l.recBits) |
+                                    (std::uint64_t(e.trail) << (l.recBits + l.dupBits));
+            unsigned char* p = page_ + kLeafHeader + i * l.bytes;
+            for (int b = 0; b < l.bytes; ++b) p[b] = std::uint8_t(v >> (8 * b));
+        }
+        std::memcpy(out_, page_, kPageSize);
+        clear();
+        return out_;
+    }
+
+private:
+    struct Entry {
+        std::uint32_t recno;
+        std::uint8_t dup, trail;
     };
-    std::vector<IndexNode> leaves;
-    {
-        IndexNode cur;
-        cur.attr = 2;
-        std::uint32_t maxRec = 1;
-        int stored = 0;
-        const char* prev = nullptr;
-        for (size_t i = 0; i < sorted.size(); ++i) {
-            const char* k = sorted.keys.data() + i * size_t(kl);
-            const std::uint32_t recno = sorted.recnos[i];
-            int s = storedBytes(k, prev, kl, pad);
-            std::uint32_t mr = std::max(maxRec, recno);
-            int size = int(cur.size() + 1) * layoutFor(kl, mr).bytes + stored + s;
-            if (cur.size() > 0 && size > kLeafSpace) {
-                leaves.push_back(std::move(cur));
-                cur = IndexNode();
-                cur.attr = 2;
-                maxRec = 1;
-                stored = 0;
-                s = storedBytes(k, nullptr, kl, pad);
-                mr = std::max<std::uint32_t>(1, recno);
-            }
-            cur.keys.append(k, size_t(kl));
-            cur.recnos.push_back(recno);
-            maxRec = mr;
-            stored += s;
-            prev = cur.keys.data() + (cur.size() - 1) * size_t(kl);
-        }
-        leaves.push_back(std::move(cur));
+    void clear() {
+        std::memset(page_, 0, kPageSize);
+        count_ = 0;
+        keyEnd_ = int(kPageSize);
+        maxRec_ = 1;
+        stored_ = 0;
     }
-    std::vector<IndexNode> level = std::move(leaves);
+    int kl_;
+    char pad_;
+    std::string prev_;
+    unsigned char page_[kPageSize];
+    unsigned char out_[kPageSize];
+    Entry entries_[kLeafSpace];  // a leaf never holds more entries than bytes
+    int count_ = 0;
+    int keyEnd_ = int(kPageSize);
+    std::uint32_t maxRec_ = 1;
+    int stored_ = 0;
+};
+
+}  // namespace
+
+Result<std::uint32_t> Tree::build(IndexFile* file, KeySource& sorted, char pad) {
+    const int kl = sorted.keyLength();
+    const QString folder = QFileInfo(file->path()).absolutePath();
+    const QString label = folder + QStringLiteral("/.") + fileName(file->path()) + QStringLiteral(".levels");
+    PageAppender out(*file, (file->fileSize_ + kPageSize - 1) / kPageSize * kPageSize);
+    // Each node written leaves its greatest entry and its page for the level above:
+    // key, record number, page.
+    const size_t upSize = size_t(kl) + 8;
+    auto upper = std::make_unique<SpillBuffer>(upSize, size_t(4) << 20, folder, label);
+    std::string up(upSize, '\0');
+    auto passUp = [&](SpillBuffer& level, const char* key, std::uint32_t recno, std::uint32_t page) {
+        std::memcpy(up.data(), key, size_t(kl));
+        putBe32(up.data() + kl, recno);
+        putBe32(up.data() + kl + 4, page);
+        return level.append(up.data());
+    };
+
+    // Leaves, on consecutive pages: each one's right sibling is the next page.
+    LeafPacker leaf(kl, pad);
+    std::uint32_t left = kNoPage;
+    std::uint64_t leaves = 0;
     for (;;) {
-        std::vector<std::uint32_t> pages;
-        for (size_t i = 0; i < level.size(); ++i) {
-            ALB_ASSIGN_OR_RETURN(std::uint32_t p, file->allocate());
-            pages.push_back(p);
+        const char* key = nullptr;
+        std::uint32_t recno = 0;
+        ALB_ASSIGN_OR_RETURN(bool more, sorted.next(key, recno));
+        if (!more) break;
+        int trail = 0, dup = 0;
+        if (!leaf.fits(key, recno, trail, dup)) {
+            const std::uint32_t page = std::uint32_t(out.nextPage());
+            ALB_TRY(passUp(*upper, leaf.lastKey(), leaf.lastRecno(), page));
+            ALB_TRY(out.put(leaf.encode(2, left, page + kPageSize)));
+            left = page;
+            ++leaves;
+            leaf.fits(key, recno, trail, dup);  // against the empty leaf
         }
-        for (size_t i = 0; i < level.size(); ++i) {
-            level[i].left = i ? pages[i - 1] : kNoPage;
-            level[i].right = i + 1 < level.size() ? pages[i + 1] : kNoPage;
-            if (level.size() == 1) level[i].attr |= 1;
-            ALB_TRY(file->writeNode(pages[i], level[i], kl, pad));
-        }
-        if (level.size() == 1) return pages[0];
-        const size_t cap = size_t(interiorCapacity(kl));
-        std::vector<IndexNode> up;
-        for (size_t i = 0; i < level.size(); i += cap) {
-            IndexNode in;
-            in.attr = 0;
-            for (size_t j = i; j < std::min(level.size(), i + cap); ++j) {
-                in.keys.append(level[j].keys, (level[j].size() - 1) * size_t(kl), size_t(kl));
-                in.recnos.push_back(level[j].recnos.back());
-                in.children.push_back(pages[j]);
-            }
-            up.push_back(std::move(in));
-        }
-        level = std::move(up);
+        leaf.add(key, recno, trail, dup);
     }
+    {
+        const std::uint32_t page = std::uint32_t(out.nextPage());
+        if (leaves == 0) {
+            // One leaf, empty or not, is the root.
+            ALB_TRY(out.put(leaf.encode(3, kNoPage, kNoPage)));
+            ALB_TRY(out.flush());
+            return page;
+        }
+        ALB_TRY(passUp(*upper, leaf.lastKey(), leaf.lastRecno(), page));
+        ALB_TRY(out.put(leaf.encode(2, left, kNoPage)));
+        ++leaves;
+    }
+
+    // Interior levels, each on consecutive pages after the one below, until one node is left.
+    const size_t cap = size_t(interiorCapacity(kl));
+    unsigned char node[kPageSize];
+    std::string last(size_t(kl), '\0');
+    for (std::uint64_t below = leaves; below > 1;) {
+        ALB_TRY(upper->rewind());
+        auto level = std::move(upper);
+        upper = std::make_unique<SpillBuffer>(upSize, size_t(4) << 20, folder, label);
+        const std::uint64_t nodes = (below + cap - 1) / cap;
+        left = kNoPage;
+        for (std::uint64_t n = 0; n < nodes; ++n) {
+            const std::uint32_t page = std::uint32_t(out.nextPage());
+            const size_t count = size_t(std::min<std::uint64_t>(cap, below - n * cap));
+            std::memset(node, 0, kPageSize);
+            putLe16(node, nodes == 1 ? 1 : 0);
+            putLe16(node + 2, std::uint16_t(count));
+            putLe32(node + 4, left);
+            putLe32(node + 8, n + 1 < nodes ? page + kPageSize : kNoPage);
+            unsigned char* e = node + 12;
+            std::uint32_t lastRec = 0;
+            for (size_t i = 0; i < count; ++i) {
+                ALB_ASSIGN_OR_RETURN(const char* r, level->read());
+                std::memcpy(e, r, upSize);  // key, record number and child are stored as they came
+                std::memcpy(last.data(), r, size_t(kl));
+                lastRec = getBe32(r + kl);
+                e += upSize;
+            }
+            ALB_TRY(out.put(node));
+            if (nodes > 1) ALB_TRY(passUp(*upper, last.data(), lastRec, page));
+            left = page;
+            if (nodes == 1) {
+                ALB_TRY(out.flush());
+                return page;
+            }
+        }
+        below = nodes;
+    }
+    return Status(ErrorKind::InvalidArgument, QStringLiteral("Index build of %1 found no root").arg(fileName(file->path())), file->path());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -899,7 +1054,7 @@ Status IndexFile::createCompound(const QString& path) {
     return writeFileAtomically(path, bytes);
 }
 
-Status IndexFile::createSingle(const QString& path, const std::string& keyExpr, char pad, const KeyList& sorted) {
+Status IndexFile::createSingle(const QString& path, const std::string& keyExpr, char pad, KeySource& sorted) {
     QString tmp = temporaryPathFor(path);
     {
         ALB_ASSIGN_OR_RETURN(File f, File::open(tmp, File::Mode::Create));
@@ -914,7 +1069,7 @@ Status IndexFile::createSingle(const QString& path, const std::string& keyExpr, 
         if (st) {
             Tree::Info info;
             info.keyExpr = keyExpr;
-            info.keyLength = sorted.keyLength;
+            info.keyLength = sorted.keyLength();
             info.options = 0x20;
             std::string h = encodeTagHeader(info, *root);
             st = x->writeRaw(0, h.data(), h.size());
@@ -930,9 +1085,15 @@ Status IndexFile::createSingle(const QString& path, const std::string& keyExpr, 
     return st;
 }
 
-Status IndexFile::addTag(const std::string& nameIn, const std::string& keyExpr, const std::string& forExpr, char pad,
+Status IndexFile::addTag(const std::string& name, const std::string& keyExpr, const std::string& forExpr, char pad,
                          const KeyList& sorted) {
-    const int keyLength = sorted.keyLength;
+    KeyListSource source(sorted);
+    return addTag(name, keyExpr, forExpr, pad, source);
+}
+
+Status IndexFile::addTag(const std::string& nameIn, const std::string& keyExpr, const std::string& forExpr, char pad,
+                         KeySource& sorted) {
+    const int keyLength = sorted.keyLength();
     const std::string name = asciiUpper(nameIn);
     if (name.empty() || name.size() > 10)
         return Status(ErrorKind::InvalidArgument,

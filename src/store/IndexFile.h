@@ -88,6 +88,7 @@ struct IndexNode {
 };
 
 class IndexFile;
+class KeySource;
 
 // A position in a tag: a leaf and an entry in it. It stays valid until the file changes.
 struct TreePos {
@@ -142,8 +143,9 @@ public:
     template <class Fn>
     Status forEach(Fn&& fn);
 
-    // Lays out sorted keys as a fresh tree of new pages and returns its root.
-    static Result<std::uint32_t> build(IndexFile* file, const KeyList& sorted, char pad);
+    // Lays out sorted keys as a fresh tree of pages appended to the file, the leaves left to
+    // right and then each level above, in large writes; returns the root.
+    static Result<std::uint32_t> build(IndexFile* file, KeySource& sorted, char pad);
     // Key bytes of non-character keys are padded with NULs; set before the tree is read.
     void setPad(char pad) { pad_ = pad; }
     std::string padKey(std::string_view key) const;
@@ -185,10 +187,12 @@ public:
 
     // Adds a tag built from sorted entries, replacing a tag of the same name.
     Status addTag(const std::string& name, const std::string& keyExpr, const std::string& forExpr, char pad,
+                  KeySource& sorted);
+    Status addTag(const std::string& name, const std::string& keyExpr, const std::string& forExpr, char pad,
                   const KeyList& sorted);
     Status removeTag(std::string_view name);
     // Writes a new single-order file holding the sorted entries.
-    static Status createSingle(const QString& path, const std::string& keyExpr, char pad, const KeyList& sorted);
+    static Status createSingle(const QString& path, const std::string& keyExpr, char pad, KeySource& sorted);
 
     Status sync() { return file_.sync(); }
     File& file() { return file_; }

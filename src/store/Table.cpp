@@ -2,6 +2,7 @@
 
 #include "Bytes.h"
 #include "Codepage.h"
+#include "IndexBuild.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -544,34 +545,101 @@ namespace {
 struct KeyJob {
     const Expression* key;
     const Expression* condition;
-    KeyList keys;
+    std::unique_ptr<KeySorter> keys;
 };
 
-// One pass over the rows computes the keys of every tag being built. Deleted rows keep their
-// keys, as in every xBase index.
-Status collectKeys(DbfFile& dbf, const std::function<Result<std::string>(std::uint32_t)>& memo, std::vector<KeyJob>& jobs) {
+// Sorters for the tags built into indexPath, sharing the build's memory budget, with their
+// scratch space beside the index.
+void prepareJobs(std::vector<KeyJob>& jobs, const QString& indexPath, std::uint32_t rows) {
+    const QFileInfo fi(indexPath);
+    const QString label = fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".sort");
+    const size_t budget = indexBuildBudget() / std::max<size_t>(1, jobs.size());
+    for (KeyJob& j : jobs)
+        j.keys = std::make_unique<KeySorter>(j.key->keyLength(), budget, fi.absolutePath(), label, size_t(rows));
+}
+
+// asciiUpperChar over n bytes, eight at a time: a key on upper(Track) converts every title.
+void upperAscii(char* p, int n) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        const std::uint64_t low7 = w & ~kHigh;
+        // Per byte, the high bit says: at least 'a', above 'z'; bytes of 0x80 and up stay.
+        const std::uint64_t atLeastA = low7 + kOnes * (0x80 - 'a');
+        const std::uint64_t aboveZ = low7 + kOnes * (0x80 - 'z' - 1);
+        const std::uint64_t lower = atLeastA & ~aboveZ & ~w & kHigh;
+        w ^= lower >> 2;  // 0x20 in each lower-case letter
+        std::memcpy(p + i, &w, 8);
+    }
+    for (; i < n; ++i) p[i] = asciiUpperChar(p[i]);
+}
+
+// The keys of one row for every tag being built. Deleted rows keep their keys, as in every
+// xBase index.
+class KeyFeeder {
+public:
+    KeyFeeder(std::vector<KeyJob>& jobs, std::function<Result<std::string>(std::uint32_t)> memo, const QString& dbfPath)
+        : jobs_(jobs), dbfPath_(dbfPath) {
+        ctx_.readMemo = std::move(memo);
+        size_t longest = 1;
+        slices_.resize(jobs.size());
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            longest = std::max(longest, size_t(jobs[i].key->keyLength()));
+            if (!jobs[i].key->keySlices(slices_[i])) slices_[i].clear();
+        }
+        key_.resize(longest);
+    }
+    Status add(const char* record, std::uint32_t recno) {
+        ctx_.record = record;
+        ctx_.recno = recno;
+        for (size_t i = 0; i < jobs_.size(); ++i) {
+            KeyJob& j = jobs_[i];
+            if (j.condition && !j.condition->evalLogical(ctx_)) continue;
+            if (!slices_[i].empty()) {
+                char* k = key_.data();
+                for (const Expression::KeySlice& s : slices_[i]) {
+                    std::memcpy(k, record + s.offset, size_t(s.length));
+                    if (s.upper) upperAscii(k, s.length);
+                    k += s.length;
+                }
+            } else {
+                j.key->evalKeyInto(ctx_, key_.data());
+            }
+            ALB_TRY(j.keys->add(key_.data(), recno));
+        }
+        if (!ctx_.error.isOk())
+            return Status(ctx_.error.kind(),
+                          QStringLiteral("%1, record %2: %3").arg(name(dbfPath_)).arg(recno).arg(ctx_.error.message()), dbfPath_);
+        return {};
+    }
+    Status finish() {
+        for (KeyJob& j : jobs_) ALB_TRY(j.keys->finish());
+        return {};
+    }
+
+private:
+    std::vector<KeyJob>& jobs_;
+    // Per job, the record bytes its key copies (empty: the key is evaluated).
+    std::vector<std::vector<Expression::KeySlice>> slices_;
+    QString dbfPath_;
+    EvalContext ctx_;
+    std::string key_;
+};
+
+Status collectKeys(DbfFile& dbf, const std::function<Result<std::string>(std::uint32_t)>& memo, std::vector<KeyJob>& jobs,
+                   const QString& indexPath) {
+    prepareJobs(jobs, indexPath, dbf.recordCount());
+    KeyFeeder feeder(jobs, memo, dbf.path());
     Status failure;
-    std::string rec;
     ALB_TRY(dbf.scan(1, dbf.recordCount(), [&](std::uint32_t recno, const char* data) {
-        EvalContext ctx;
-        ctx.record = data;
-        ctx.recno = recno;
-        ctx.readMemo = memo;
-        for (KeyJob& j : jobs) {
-            if (j.condition && !j.condition->evalLogical(ctx)) continue;
-            j.keys.add(j.key->evalKey(ctx), recno);
-        }
-        if (!ctx.error.isOk()) {
-            failure = Status(ctx.error.kind(),
-                             QStringLiteral("%1, record %2: %3").arg(name(dbf.path())).arg(recno).arg(ctx.error.message()),
-                             dbf.path());
-            return false;
-        }
-        return true;
+        failure = feeder.add(data, recno);
+        return failure.isOk();
     }));
     ALB_TRY(failure);
-    for (KeyJob& j : jobs) j.keys.sort();
-    return {};
+    return feeder.finish();
 }
 
 Status checkKeyExpression(const Expression& e, const QString& expr, const QString& file) {
@@ -590,38 +658,52 @@ Status checkKeyExpression(const Expression& e, const QString& expr, const QStrin
 
 }  // namespace
 
-Status Table::rebuildCdx(const std::vector<std::pair<QString, QString>>& defs, const std::vector<QString>& forExprs,
-                         const QString& target) {
+// The compiled keys and FOR conditions of the tags of one index file being built.
+struct Table::TagBuild {
+    std::vector<std::pair<QString, QString>> defs;
+    std::vector<QString> fors;
     std::vector<Expression> keys, conds;
     std::vector<KeyJob> jobs;
-    keys.reserve(defs.size());
-    conds.reserve(defs.size());
-    for (size_t i = 0; i < defs.size(); ++i) {
-        ALB_ASSIGN_OR_RETURN(Expression k, compile(defs[i].second));
-        ALB_TRY(checkKeyExpression(k, defs[i].second, path_));
-        keys.push_back(std::move(k));
-        const QString fe = i < forExprs.size() ? forExprs[i] : QString();
+};
+
+Status Table::compileTagBuild(TagBuild& b) const {
+    b.keys.reserve(b.defs.size());
+    b.conds.reserve(b.defs.size());
+    for (size_t i = 0; i < b.defs.size(); ++i) {
+        ALB_ASSIGN_OR_RETURN(Expression k, compile(b.defs[i].second));
+        ALB_TRY(checkKeyExpression(k, b.defs[i].second, path_));
+        b.keys.push_back(std::move(k));
+        const QString fe = i < b.fors.size() ? b.fors[i] : QString();
         if (!fe.isEmpty()) {
             ALB_ASSIGN_OR_RETURN(Expression c, compile(fe));
             if (c.type() != ValueType::Logical)
                 return Status(ErrorKind::Expression, QStringLiteral("The FOR condition \"%1\" is not a logical expression").arg(fe));
-            conds.push_back(std::move(c));
+            b.conds.push_back(std::move(c));
         } else {
-            conds.emplace_back();
+            b.conds.emplace_back();
         }
     }
-    for (size_t i = 0; i < defs.size(); ++i) {
-        KeyJob j{&keys[i], conds[i].isNull() ? nullptr : &conds[i], {}};
-        j.keys.keyLength = keys[i].keyLength();
-        jobs.push_back(std::move(j));
-    }
-    ALB_TRY(collectKeys(*dbf_, memoReader(), jobs));
+    for (size_t i = 0; i < b.defs.size(); ++i) b.jobs.push_back({&b.keys[i], b.conds[i].isNull() ? nullptr : &b.conds[i], nullptr});
+    return {};
+}
+
+Status Table::writeTagBuild(TagBuild& b, const QString& target) {
     ALB_TRY(IndexFile::createCompound(target));
     ALB_ASSIGN_OR_RETURN(auto x, IndexFile::open(target, true));
-    for (size_t i = 0; i < defs.size(); ++i)
-        ALB_TRY(x->addTag(toCp1252(defs[i].first), toCp1252(defs[i].second),
-                          toCp1252(i < forExprs.size() ? forExprs[i] : QString()), keys[i].keyPad(), jobs[i].keys));
+    for (size_t i = 0; i < b.defs.size(); ++i)
+        ALB_TRY(x->addTag(toCp1252(b.defs[i].first), toCp1252(b.defs[i].second),
+                          toCp1252(i < b.fors.size() ? b.fors[i] : QString()), b.keys[i].keyPad(), *b.jobs[i].keys));
     return x->sync();
+}
+
+Status Table::rebuildCdx(const std::vector<std::pair<QString, QString>>& defs, const std::vector<QString>& forExprs,
+                         const QString& target) {
+    TagBuild b;
+    b.defs = defs;
+    b.fors = forExprs;
+    ALB_TRY(compileTagBuild(b));
+    ALB_TRY(collectKeys(*dbf_, memoReader(), b.jobs, target));
+    return writeTagBuild(b, target);
 }
 
 Status Table::reopenAfterReplace() {
@@ -754,19 +836,15 @@ Status Table::createTags(const std::vector<std::pair<QString, QString>>& defs) {
         return reopenAfterReplace();
     }
     std::vector<KeyJob> jobs;
-    for (const Expression& k : keys) {
-        KeyJob j{&k, nullptr, {}};
-        j.keys.keyLength = k.keyLength();
-        jobs.push_back(std::move(j));
-    }
-    ALB_TRY(collectKeys(*dbf_, memoReader(), jobs));
+    for (const Expression& k : keys) jobs.push_back({&k, nullptr, nullptr});
     const QString tmp = temporaryPathFor(ip);
+    ALB_TRY(collectKeys(*dbf_, memoReader(), jobs, tmp));
     Status st = fresh ? IndexFile::createCompound(tmp) : copyFile(ip, tmp);
     if (st) {
         auto x = IndexFile::open(tmp, true);
         if (!x) st = x.error();
         for (size_t i = 0; st && i < defs.size(); ++i)
-            st = (*x)->addTag(toCp1252(defs[i].first), toCp1252(defs[i].second), std::string(), keys[i].keyPad(), jobs[i].keys);
+            st = (*x)->addTag(toCp1252(defs[i].first), toCp1252(defs[i].second), std::string(), keys[i].keyPad(), *jobs[i].keys);
         if (st) st = (*x)->sync();
     }
     if (st) {
@@ -923,10 +1001,17 @@ private:
         ALB_TRY(file_.writeAt(at_, batch_.data(), batch_.size()));
         at_ += std::int64_t(batch_.size());
         batch_.clear();
+        // The disk starts on what is written while the rest is packed: less to wait for at the
+        // sync before the rename.
+        if (at_ - writtenBack_ >= (std::int64_t(8) << 20)) {
+            file_.startWriteback(writtenBack_, at_ - writtenBack_);
+            writtenBack_ = at_;
+        }
         return {};
     }
     File& file_;
     std::int64_t at_;
+    std::int64_t writtenBack_ = 0;
     std::string batch_;
 };
 
@@ -1035,6 +1120,26 @@ Status Table::pack() {
     const bool moveMemos = withMemos && !compact;
     const std::uint32_t copyBase = std::max(usedEnd, firstBlock);
 
+    // The tags of the packed rows get their keys in the same pass: a kept row's keys are those
+    // of its old bytes (no key reads a memo, and a FOR condition reads the old memo, which is
+    // still there) under its new record number.
+    std::vector<std::pair<QString, QString>> defs;
+    std::vector<QString> fors;
+    for (const auto& t : tags_) {
+        defs.push_back({t->name, t->keyExpr});
+        fors.push_back(t->forExpr);
+    }
+    const bool withIndex = cdx_ && !defs.empty();
+    TagBuild tagBuild;
+    std::optional<KeyFeeder> keys;
+    if (withIndex) {
+        tagBuild.defs = defs;
+        tagBuild.fors = fors;
+        ALB_TRY(compileTagBuild(tagBuild));
+        prepareJobs(tagBuild.jobs, cdxTmp, dbf_->recordCount());
+        keys.emplace(tagBuild.jobs, memoReader(), path_);
+    }
+
     // The packed rows; moved memos are copied past the free pointer as they come.
     std::uint32_t kept = 0;
     {
@@ -1063,6 +1168,10 @@ Status Table::pack() {
                 placed += std::uint32_t((text->size() + 8 + memo_->blockSize() - 1) / memo_->blockSize());
             }
             ++kept;
+            if (keys) {
+                st = keys->add(data, kept);
+                if (!st) return false;
+            }
             st = rows.add(rec);
             return st.isOk();
         });
@@ -1090,29 +1199,12 @@ Status Table::pack() {
         return st;
     }
 
-    // The index of the packed rows, built from the new table.
-    std::vector<std::pair<QString, QString>> defs;
-    std::vector<QString> fors;
-    for (const auto& t : tags_) {
-        defs.push_back({t->name, t->keyExpr});
-        fors.push_back(t->forExpr);
-    }
-    const bool withIndex = cdx_ && !defs.empty();
+    // The index of the packed rows.
     if (withIndex) {
-        Table packed;
-        packed.path_ = dbfTmp;
-        auto nd = DbfFile::open(dbfTmp, true);
-        if (!nd) st = nd.error();
-        if (st) {
-            packed.dbf_ = std::move(nd).value();
-            if (memo_) {
-                auto nm = MemoFile::open(memo_->path(), false);
-                if (!nm) st = nm.error();
-                else packed.memo_ = std::move(nm).value();
-            }
-        }
-        if (st) st = packed.rebuildCdx(defs, fors, cdxTmp);
-        packed.dbf_.reset();
+        st = keys->finish();
+        if (st) st = writeTagBuild(tagBuild, cdxTmp);
+        keys.reset();
+        tagBuild.jobs.clear();
     }
     if (!st) {
         // st is the failure to return; openFiles() clears pack leftovers next time.
@@ -1289,10 +1381,10 @@ Status Table::createIndexFile(const QString& idxPath, const QString& keyExpr) {
     ALB_ASSIGN_OR_RETURN(Expression key, compile(keyExpr));
     ALB_TRY(checkKeyExpression(key, keyExpr, idxPath));
     ALB_TRY(closeIndexFile(idxPath));
-    std::vector<KeyJob> jobs{{&key, nullptr, {}}};
-    jobs[0].keys.keyLength = key.keyLength();
-    ALB_TRY(collectKeys(*dbf_, memoReader(), jobs));
-    ALB_TRY(IndexFile::createSingle(idxPath, toCp1252(keyExpr), key.keyPad(), jobs[0].keys));
+    std::vector<KeyJob> jobs;
+    jobs.push_back({&key, nullptr, nullptr});
+    ALB_TRY(collectKeys(*dbf_, memoReader(), jobs, idxPath));
+    ALB_TRY(IndexFile::createSingle(idxPath, toCp1252(keyExpr), key.keyPad(), *jobs[0].keys));
     return openIndexFile(idxPath).status();
 }
 

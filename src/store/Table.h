@@ -172,6 +172,9 @@ private:
     struct StructureChange;
     Status indexRecord(std::uint32_t recno, const std::string* oldRec, const std::string* newRec);
     std::vector<Tag*> maintainedTags();
+    struct TagBuild;
+    Status compileTagBuild(TagBuild& b) const;
+    static Status writeTagBuild(TagBuild& b, const QString& target);
     Status rebuildCdx(const std::vector<std::pair<QString, QString>>& defs, const std::vector<QString>& forExprs,
                       const QString& target);
     Status reopenAfterReplace();

@@ -1,0 +1,543 @@
+#include "IndexBuild.h"
+
+#include "Bytes.h"
+#include "IndexFile.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include <sys/mman.h>
+
+namespace albumora::store {
+namespace {
+
+size_t gBudget = size_t(32) << 20;
+
+// A run is read through a buffer of at least this much while merging; more runs than the
+// budget holds such buffers for are merged in several passes.
+constexpr size_t kMinMergeBuffer = size_t(64) << 10;
+constexpr size_t kMaxBuffer = size_t(1) << 20;
+
+// Up to eight bytes as a number that orders like them; n bytes are there.
+std::uint64_t loadWord(const char* p, int n) {
+    if (n >= 8) {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        return __builtin_bswap64(v);
+    }
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | (i < n ? static_cast<unsigned char>(p[i]) : 0u);
+    return v;
+}
+
+void storeWord(std::uint64_t w, int n, char* out) {
+    if (n >= 8) {
+        const std::uint64_t v = __builtin_bswap64(w);
+        std::memcpy(out, &v, 8);
+        return;
+    }
+    for (int i = 0; i < n; ++i) out[i] = char(w >> (56 - 8 * i));
+}
+
+// The first eight bytes of a run's record (key, then record number) as a number that orders
+// like them.
+std::uint64_t recordPrefix(const char* rec, size_t recordSize) {
+    if (recordSize >= 8) {
+        std::uint64_t v;
+        std::memcpy(&v, rec, 8);
+        return __builtin_bswap64(v);
+    }
+    std::uint64_t v = 0;
+    for (size_t i = 0; i < 8; ++i) v = (v << 8) | (i < recordSize ? static_cast<unsigned char>(rec[i]) : 0u);
+    return v;
+}
+
+// memcmp's sign for keys that mostly differ early, without the call.
+int compareBytes(const char* a, const char* b, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+    }
+    for (; i < n; ++i)
+        if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]) ? -1 : 1;
+    return 0;
+}
+
+// A buffer size for reading or writing records: within [record, limit], whole records.
+size_t recordsBuffer(size_t want, size_t recordSize) {
+    const size_t bytes = std::clamp(want, recordSize, std::max(recordSize, kMaxBuffer));
+    return bytes / recordSize * recordSize;
+}
+
+}  // namespace
+
+constexpr size_t kHugePage = size_t(2) << 20;
+
+void* bulkAllocate(size_t bytes) {
+    if (bytes < kHugePage) {
+        if (void* p = std::malloc(bytes ? bytes : 1)) return p;
+        throw std::bad_alloc();
+    }
+    const size_t len = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* p = ::mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    (void)::madvise(p, len, MADV_HUGEPAGE);  // a hint; without it the pages are small
+    return p;
+}
+
+void bulkDeallocate(void* p, size_t bytes) {
+    if (!p) return;
+    if (bytes < kHugePage) {
+        std::free(p);
+        return;
+    }
+    ::munmap(p, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+}
+
+size_t indexBuildBudget() { return gBudget; }
+void setIndexBuildBudget(size_t bytes) { gBudget = std::max<size_t>(bytes, 1); }
+
+int KeyListSource::keyLength() const { return list_.keyLength; }
+
+Result<bool> KeyListSource::next(const char*& key, std::uint32_t& recno) {
+    if (at_ >= list_.size()) return false;
+    key = list_.keys.data() + at_ * size_t(list_.keyLength);
+    recno = list_.recnos[at_];
+    ++at_;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// SpillBuffer
+
+SpillBuffer::SpillBuffer(size_t recordSize, size_t memoryLimit, QString folder, QString label)
+    : recordSize_(recordSize), limit_(recordsBuffer(memoryLimit, recordSize)), folder_(std::move(folder)), label_(std::move(label)) {}
+
+Status SpillBuffer::append(const void* record) {
+    buf_.append(static_cast<const char*>(record), recordSize_);
+    ++count_;
+    return buf_.size() >= limit_ ? flush() : Status();
+}
+
+Status SpillBuffer::flush() {
+    if (buf_.empty()) return {};
+    if (!file_) {
+        ALB_ASSIGN_OR_RETURN(File f, File::openScratch(folder_, label_));
+        file_ = std::make_unique<File>(std::move(f));
+    }
+    ALB_TRY(file_->writeAt(written_, buf_.data(), buf_.size()));
+    written_ += std::int64_t(buf_.size());
+    buf_.clear();
+    return {};
+}
+
+Status SpillBuffer::rewind() {
+    readCount_ = 0;
+    bufPos_ = 0;
+    readAt_ = 0;
+    if (file_) {
+        ALB_TRY(flush());
+        buf_.clear();
+    }
+    return {};
+}
+
+Result<const char*> SpillBuffer::read() {
+    if (readCount_ == count_) return nullptr;
+    if (file_ && bufPos_ == buf_.size()) {
+        const std::uint64_t left = count_ - readCount_;
+        const size_t n = size_t(std::min<std::uint64_t>(left, limit_ / recordSize_));
+        buf_.resize(n * recordSize_);
+        ALB_TRY(file_->readAt(readAt_, buf_.data(), buf_.size(), "the sort space"));
+        readAt_ += std::int64_t(buf_.size());
+        bufPos_ = 0;
+    }
+    const char* r = buf_.data() + bufPos_;
+    bufPos_ += recordSize_;
+    ++readCount_;
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// KeySorter
+
+// The thread that sorts and writes a full batch while the next one fills.
+struct KeySorter::Worker {
+    std::thread thread;
+    Status status;
+    Run run{0, 0};
+};
+
+// Runs read side by side through buffers, the smallest record first.
+class KeySorter::Merger {
+public:
+    // held: the batch whose entries are one more run, read from memory (nullptr: none).
+    Merger(const KeySorter& sorter, const std::vector<Run>& runs, size_t bufferBytes, const Batch* held = nullptr)
+        : sorter_(sorter), recordSize_(sorter.recordSize_), held_(held) {
+        readers_.resize(runs.size() + (held ? 1 : 0));
+        const size_t bytes = recordsBuffer(bufferBytes, recordSize_);
+        for (size_t i = 0; i < readers_.size(); ++i) {
+            readers_[i].at = i < runs.size() ? runs[i].offset : 0;
+            readers_[i].left = i < runs.size() ? runs[i].count : held->held.size();
+            readers_[i].memory = i >= runs.size();
+            readers_[i].capacity = bytes / recordSize_;
+        }
+    }
+
+    Status start() {
+        for (size_t i = 0; i < readers_.size(); ++i) {
+            if (readers_[i].left == 0) continue;
+            ALB_TRY(refill(readers_[i]));
+            heap_.push_back(int(i));
+        }
+        std::make_heap(heap_.begin(), heap_.end(), [this](int a, int b) { return less(b, a); });
+        return {};
+    }
+
+    // The smallest record not yet given, or nullptr; valid until the next call.
+    Result<const char*> next() {
+        if (advance_) {
+            advance_ = false;
+            Reader& r = readers_[size_t(heap_.front())];
+            if (++r.pos == r.have) {
+                if (r.left > 0) {
+                    ALB_TRY(refill(r));
+                } else {
+                    heap_.front() = heap_.back();
+                    heap_.pop_back();
+                }
+            } else {
+                r.loadPrefix(recordSize_);
+            }
+            siftDown();
+        }
+        if (heap_.empty()) return nullptr;
+        advance_ = true;
+        return readers_[size_t(heap_.front())].current(recordSize_);
+    }
+
+private:
+    struct Reader {
+        bool memory = false;  // the held batch: at counts entries, not bytes
+        std::int64_t at = 0;
+        std::uint64_t left = 0;  // records not yet in the buffer
+        size_t capacity = 1;
+        std::string buf;
+        size_t pos = 0, have = 0;
+        std::uint64_t prefix = 0;  // of the current record
+        const char* current(size_t rs) const { return buf.data() + pos * rs; }
+        void loadPrefix(size_t rs) { prefix = recordPrefix(current(rs), rs); }
+    };
+
+    Status refill(Reader& r) {
+        const size_t n = size_t(std::min<std::uint64_t>(r.left, r.capacity));
+        r.buf.resize(n * recordSize_);
+        if (r.memory) {
+            const size_t kl = recordSize_ - 4;
+            for (size_t i = 0; i < n; ++i) {
+                const Handle& h = held_->held[size_t(r.at) + i];
+                char* out = r.buf.data() + i * recordSize_;
+                sorter_.keyOf(*held_, h, out);
+                putBe32(out + kl, h.recno);
+            }
+            r.at += std::int64_t(n);
+        } else {
+            ALB_TRY(sorter_.scratch_->readAt(r.at, r.buf.data(), r.buf.size(), "the sort space"));
+            r.at += std::int64_t(r.buf.size());
+        }
+        r.left -= n;
+        r.pos = 0;
+        r.have = n;
+        r.loadPrefix(recordSize_);
+        return {};
+    }
+
+    bool less(int a, int b) const {
+        const Reader& x = readers_[size_t(a)];
+        const Reader& y = readers_[size_t(b)];
+        // The first eight bytes decide most comparisons.
+        if (x.prefix != y.prefix) return x.prefix < y.prefix;
+        if (recordSize_ <= 8) return false;  // the prefix held it all
+        return compareBytes(x.current(recordSize_) + 8, y.current(recordSize_) + 8, recordSize_ - 8) < 0;
+    }
+
+    void siftDown() {
+        const size_t n = heap_.size();
+        size_t i = 0;
+        for (;;) {
+            size_t smallest = i;
+            const size_t l = 2 * i + 1, r = l + 1;
+            if (l < n && less(heap_[l], heap_[smallest])) smallest = l;
+            if (r < n && less(heap_[r], heap_[smallest])) smallest = r;
+            if (smallest == i) return;
+            std::swap(heap_[i], heap_[smallest]);
+            i = smallest;
+        }
+    }
+
+    const KeySorter& sorter_;
+    size_t recordSize_;
+    const Batch* held_;
+    std::vector<Reader> readers_;
+    std::vector<int> heap_;
+    bool advance_ = false;
+};
+
+KeySorter::KeySorter(int keyLength, size_t budget, QString scratchFolder, QString label, size_t expected)
+    : keyLength_(keyLength),
+      tailLength_(keyLength > 16 ? size_t(keyLength - 16) : 0),
+      recordSize_(size_t(keyLength) + 4),
+      budget_(std::max<size_t>(budget, 1)),
+      // Per entry: its handle, the radix sort's copy and the key's tail. Keys that outgrow one
+      // batch get two, of half the budget each.
+      capacity_(std::max<size_t>(2, budget_ / 2 / (2 * sizeof(Handle) + tailLength_))),
+      expected_(expected),
+      folder_(std::move(scratchFolder)),
+      label_(std::move(label)),
+      keyBuf_(size_t(keyLength), '\0') {}
+
+KeySorter::~KeySorter() {
+    if (worker_ && worker_->thread.joinable()) worker_->thread.join();
+}
+
+Status KeySorter::add(const char* key, std::uint32_t recno) {
+    Batch& b = batches_[active_];
+    // A table that fits one full batch (twice the capacity) is sorted in memory alone; one
+    // known to be larger takes half batches from the start, every one sorted beside the reading.
+    const size_t limit = runs_.empty() && !worker_ && expected_ <= 2 * capacity_ ? 2 * capacity_ : capacity_;
+    if (b.held.size() >= limit) {
+        ALB_TRY(spill());
+        return add(key, recno);
+    }
+    if (b.held.size() == b.held.capacity()) {
+        // Grow towards the limit without ever reserving more than it.
+        const size_t want = std::min(limit, std::max<size_t>(b.held.empty() ? expected_ : 2 * b.held.size(), 1024));
+        b.held.reserve(want);
+        b.tails.reserve(want * tailLength_);
+    }
+    b.held.push_back({loadWord(key, keyLength_), keyLength_ > 8 ? loadWord(key + 8, keyLength_ - 8) : 0, recno,
+                      std::uint32_t(b.held.size())});
+    if (tailLength_) b.tails.insert(b.tails.end(), key + 16, key + 16 + tailLength_);
+    ++total_;
+    return {};
+}
+
+void KeySorter::keyOf(const Batch& b, const Handle& h, char* out) const {
+    storeWord(h.prefix, keyLength_, out);
+    if (keyLength_ > 8) storeWord(h.prefix2, keyLength_ - 8, out + 8);
+    if (tailLength_) std::memcpy(out + 16, b.tails.data() + size_t(h.tail) * tailLength_, tailLength_);
+}
+
+void KeySorter::sort(Batch& b) const {
+    Handles& held = b.held;
+    const size_t n = held.size();
+    if (n < 2) return;
+    // Least significant digit first, 11 bits at a time; the sort is stable, so entries with
+    // equal prefixes keep the order they came in. Digits that no two prefixes differ in are
+    // skipped.
+    constexpr int kBits = 11;
+    constexpr int kPasses = 6;
+    constexpr size_t kBuckets = size_t(1) << kBits;
+    std::vector<std::array<std::uint32_t, kBuckets>> hist(kPasses);
+    for (auto& h : hist) h.fill(0);
+    const std::uint64_t first = held[0].prefix;
+    std::uint64_t differ = 0;
+    for (const Handle& h : held) {
+        differ |= h.prefix ^ first;
+        for (int p = 0; p < kPasses; ++p) ++hist[size_t(p)][(h.prefix >> (p * kBits)) & (kBuckets - 1)];
+    }
+    b.other.resize(n);
+    Handle* src = held.data();
+    Handle* dst = b.other.data();
+    for (int p = 0; p < kPasses; ++p) {
+        const int shift = p * kBits;
+        if (((differ >> shift) & (kBuckets - 1)) == 0) continue;
+        auto& count = hist[size_t(p)];
+        std::uint32_t sum = 0;
+        for (std::uint32_t& c : count) {
+            const std::uint32_t k = c;
+            c = sum;
+            sum += k;
+        }
+        for (size_t i = 0; i < n; ++i) dst[count[(src[i].prefix >> shift) & (kBuckets - 1)]++] = src[i];
+        std::swap(src, dst);
+    }
+    if (src != held.data()) held.swap(b.other);
+    // Equal prefixes: the next eight bytes, the rest of the key, then the record number.
+    const auto& tails = b.tails;
+    const size_t tl = tailLength_;
+    const auto byRest = [&tails, tl](const Handle& x, const Handle& y) {
+        if (x.prefix2 != y.prefix2) return x.prefix2 < y.prefix2;
+        if (tl) {
+            const int c = compareBytes(tails.data() + size_t(x.tail) * tl, tails.data() + size_t(y.tail) * tl, tl);
+            if (c) return c < 0;
+        }
+        return x.recno < y.recno;
+    };
+    for (size_t i = 0; i < n;) {
+        size_t j = i + 1;
+        while (j < n && held[j].prefix == held[i].prefix) ++j;
+        if (j - i > 1) {
+            // Often already in order: the rows of one album come one after the other.
+            const auto from = held.begin() + std::ptrdiff_t(i), to = held.begin() + std::ptrdiff_t(j);
+            if (!std::is_sorted(from, to, byRest)) std::sort(from, to, byRest);
+        }
+        i = j;
+    }
+}
+
+Status KeySorter::openScratch() {
+    if (scratch_) return {};
+    ALB_ASSIGN_OR_RETURN(File f, File::openScratch(folder_, label_));
+    scratch_ = std::make_unique<File>(std::move(f));
+    return {};
+}
+
+Status KeySorter::writeRun(Batch& b, Run& run) {
+    sort(b);
+    run = {scratchEnd_, b.held.size()};
+    auto& out = b.out;
+    const size_t limit = recordsBuffer(budget_ / 16, recordSize_);
+    out.clear();
+    out.reserve(limit);
+    constexpr size_t kAhead = 16;  // the tails are read in key order, all over the buffer
+    for (size_t i = 0; i < b.held.size(); ++i) {
+        const Handle& h = b.held[i];
+        if (tailLength_ && i + kAhead < b.held.size()) {
+            const char* t = b.tails.data() + size_t(b.held[i + kAhead].tail) * tailLength_;
+            __builtin_prefetch(t);
+            __builtin_prefetch(t + tailLength_ - 1);
+        }
+        const size_t at = out.size();
+        out.resize(at + recordSize_);
+        keyOf(b, h, &out[at]);
+        putBe32(out.data() + at + size_t(keyLength_), h.recno);
+        if (out.size() >= limit) {
+            ALB_TRY(scratch_->writeAt(scratchEnd_, out.data(), out.size()));
+            scratchEnd_ += std::int64_t(out.size());
+            out.clear();
+        }
+    }
+    if (!out.empty()) {
+        ALB_TRY(scratch_->writeAt(scratchEnd_, out.data(), out.size()));
+        scratchEnd_ += std::int64_t(out.size());
+    }
+    b.held.clear();
+    b.tails.clear();
+    return {};
+}
+
+Status KeySorter::joinWorker() {
+    if (!worker_ || !worker_->thread.joinable()) return {};
+    worker_->thread.join();
+    ALB_TRY(worker_->status);
+    runs_.push_back(worker_->run);
+    ++runsWritten_;
+    return {};
+}
+
+Status KeySorter::spill() {
+    ALB_TRY(openScratch());
+    if (!worker_ && batches_[active_].held.size() > capacity_) {
+        // The first spill: the batch filled to the whole budget is written here, and from now
+        // on each half-budget batch goes to the worker while the other fills.
+        worker_ = std::make_unique<Worker>();
+        Run run{0, 0};
+        ALB_TRY(writeRun(batches_[active_], run));
+        runs_.push_back(run);
+        ++runsWritten_;
+        Batch& b = batches_[active_];
+        Handles().swap(b.other);
+        b.held.shrink_to_fit();
+        b.tails.shrink_to_fit();
+        return {};
+    }
+    if (!worker_) worker_ = std::make_unique<Worker>();
+    ALB_TRY(joinWorker());
+    Batch& full = batches_[active_];
+    active_ ^= 1;
+    worker_->status = Status();
+    worker_->thread = std::thread([this, &full] { worker_->status = writeRun(full, worker_->run); });
+    return {};
+}
+
+Result<KeySorter::Run> KeySorter::mergeToScratch(size_t from, size_t count, size_t memory) {
+    const std::vector<Run> group(runs_.begin() + std::ptrdiff_t(from), runs_.begin() + std::ptrdiff_t(from + count));
+    // Three quarters of the memory read, the rest writes.
+    Merger m(*this, group, memory * 3 / 4 / count);
+    ALB_TRY(m.start());
+    Run out{scratchEnd_, 0};
+    std::string buf;
+    const size_t limit = recordsBuffer(memory / 4, recordSize_);
+    for (;;) {
+        ALB_ASSIGN_OR_RETURN(const char* rec, m.next());
+        if (!rec) break;
+        buf.append(rec, recordSize_);
+        ++out.count;
+        if (buf.size() >= limit) {
+            ALB_TRY(scratch_->writeAt(scratchEnd_, buf.data(), buf.size()));
+            scratchEnd_ += std::int64_t(buf.size());
+            buf.clear();
+        }
+    }
+    if (!buf.empty()) {
+        ALB_TRY(scratch_->writeAt(scratchEnd_, buf.data(), buf.size()));
+        scratchEnd_ += std::int64_t(buf.size());
+    }
+    ++runsWritten_;
+    return out;
+}
+
+Status KeySorter::finish() {
+    at_ = 0;
+    // The last batch stays in memory: sorted here while the worker writes the one before, it
+    // joins the merge from memory, as writing and reading it back would only cost time.
+    Batch& last = batches_[active_];
+    sort(last);
+    Handles().swap(last.other);
+    ALB_TRY(joinWorker());
+    if (runs_.empty()) return {};
+    Batch& spent = batches_[active_ ^ 1];
+    Handles().swap(spent.held);
+    Handles().swap(spent.other);
+    decltype(spent.tails)().swap(spent.tails);
+    const size_t heldBytes = last.held.capacity() * sizeof(Handle) + last.tails.capacity();
+    const size_t free = budget_ > heldBytes ? budget_ - heldBytes : 0;
+    const size_t fanIn = std::clamp<size_t>(free / kMinMergeBuffer, 2, 256);
+    while (runs_.size() + 1 > fanIn) {
+        const size_t group = std::min(fanIn, runs_.size());
+        ALB_ASSIGN_OR_RETURN(Run merged, mergeToScratch(0, group, free));
+        runs_.erase(runs_.begin(), runs_.begin() + std::ptrdiff_t(group));
+        runs_.push_back(merged);
+        if (group < 2) break;
+    }
+    merger_ = std::make_unique<Merger>(*this, runs_, free / (runs_.size() + 1), &last);
+    return merger_->start();
+}
+
+Result<bool> KeySorter::next(const char*& key, std::uint32_t& recno) {
+    if (merger_) {
+        ALB_ASSIGN_OR_RETURN(const char* rec, merger_->next());
+        if (!rec) return false;
+        key = rec;
+        recno = getBe32(rec + keyLength_);
+        return true;
+    }
+    const Batch& b = batches_[active_];
+    if (at_ >= b.held.size()) return false;
+    if (tailLength_ && at_ + 16 < b.held.size()) __builtin_prefetch(b.tails.data() + size_t(b.held[at_ + 16].tail) * tailLength_);
+    keyOf(b, b.held[at_], keyBuf_.data());
+    key = keyBuf_.data();
+    recno = b.held[at_].recno;
+    ++at_;
+    return true;
+}
+
+}  // namespace albumora::store
