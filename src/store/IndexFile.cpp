@@ -858,7 +858,9 @@ Result<std::uint32_t> Tree::build(IndexFile* file, KeySource& sorted, char pad) 
     // Each node written leaves its greatest entry and its page for the level above:
     // key, record number, page.
     const size_t upSize = size_t(kl) + 8;
-    auto upper = std::make_unique<SpillBuffer>(upSize, size_t(4) << 20, folder, label);
+    // The levels above the leaves stay in memory up to a share of the build's budget.
+    const size_t levelMemory = std::clamp<size_t>(indexBuildBudget() / 8, upSize, size_t(4) << 20);
+    auto upper = std::make_unique<SpillBuffer>(upSize, levelMemory, folder, label);
     std::string up(upSize, '\0');
     auto passUp = [&](SpillBuffer& level, const char* key, std::uint32_t recno, std::uint32_t page) {
         std::memcpy(up.data(), key, size_t(kl));
@@ -907,7 +909,7 @@ Result<std::uint32_t> Tree::build(IndexFile* file, KeySource& sorted, char pad) 
     for (std::uint64_t below = leaves; below > 1;) {
         ALB_TRY(upper->rewind());
         auto level = std::move(upper);
-        upper = std::make_unique<SpillBuffer>(upSize, size_t(4) << 20, folder, label);
+        upper = std::make_unique<SpillBuffer>(upSize, levelMemory, folder, label);
         const std::uint64_t nodes = (below + cap - 1) / cap;
         left = kNoPage;
         for (std::uint64_t n = 0; n < nodes; ++n) {
