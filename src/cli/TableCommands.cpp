@@ -1,5 +1,6 @@
 // The commands that touch only the tables: no settings, no drive, no network.
 #include "Check.h"
+#include "Codepage.h"
 #include "Cli.h"
 #include "Csv.h"
 #include "DMcd.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace albumora::store;
@@ -74,12 +76,35 @@ int cmdQuery(const QString& folder, Args& args) {
         }
     }
     out(albumora::cli::CsvLine(header));
-    QStringList row;
-    for (; !c.eof() && !c.isEmpty(); check(c.next())) {
-        row.clear();
-        for (int i : columns) row << check(c.readText(i));
-        out(albumora::cli::CsvLine(row));
+    // Character fields go from the row's bytes straight to UTF-8: a query of a whole table would
+    // otherwise make several strings a field. Other fields keep the cursor's text.
+    std::vector<const FieldDef*> raw;
+    for (int i : columns) {
+        const FieldDef* f = size_t(i) < c.table()->fields().size() ? &c.table()->fields()[size_t(i)] : nullptr;
+        raw.push_back(f && f->type == 'C' ? f : nullptr);
     }
+    std::string buf;
+    for (; !c.eof() && !c.isEmpty(); check(c.next())) {
+        const std::string& rec = c.rowBytes();
+        for (size_t k = 0; k < columns.size(); ++k) {
+            if (k) buf.push_back(',');
+            const FieldDef* f = raw[k];
+            if (f && rec.size() >= size_t(f->offset + f->length)) {
+                const std::string_view v = trimRight(std::string_view(rec).substr(size_t(f->offset), size_t(f->length)));
+                if (std::none_of(v.begin(), v.end(), [](char ch) { return ch == ',' || ch == '"' || ch == '\r' || ch == '\n'; })) {
+                    appendUtf8FromCp1252(buf, v);
+                    continue;
+                }
+            }
+            buf += albumora::cli::CsvField(check(c.readText(columns[k]))).toUtf8().toStdString();
+        }
+        buf += "\r\n";
+        if (buf.size() >= (1u << 20)) {
+            std::fwrite(buf.data(), 1, buf.size(), stdout);
+            buf.clear();
+        }
+    }
+    std::fwrite(buf.data(), 1, buf.size(), stdout);
     return 0;
 }
 

@@ -61,6 +61,25 @@ QString fromCp1252(std::string_view bytes) {
     return out;
 }
 
+void appendUtf8FromCp1252(std::string& out, std::string_view bytes) {
+    for (const char ch : bytes) {
+        const unsigned char b = static_cast<unsigned char>(ch);
+        if (b < 0x80) {
+            out.push_back(ch);
+            continue;
+        }
+        const char16_t c = b <= 0x9F && kHigh[b - 0x80] ? kHigh[b - 0x80] : char16_t(b);
+        if (c < 0x800) {
+            out.push_back(char(0xC0 | (c >> 6)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(char(0xE0 | (c >> 12)));
+            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        }
+    }
+}
+
 std::string asciiUpper(std::string_view s) {
     std::string r(s);
     for (char& c : r) c = asciiUpperChar(c);

@@ -12,6 +12,8 @@ namespace albumora::store {
 // Characters outside Windows-1252 become "?", never a broken byte.
 std::string toCp1252(const QString& text);
 QString fromCp1252(std::string_view bytes);
+// The same text appended as UTF-8, for writers that never need a QString.
+void appendUtf8FromCp1252(std::string& out, std::string_view bytes);
 
 // ASCII-only case changes: accented letters keep their case, as the collection's keys expect.
 inline char asciiUpperChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }

@@ -551,6 +551,8 @@ Status Cursor::moveTo(std::uint32_t recno) {
 
 Status Cursor::scanFrom(bool fromStart, Dir dir, bool& found) {
     found = false;
+    walk_ = 0;
+    prefetchRows_ = 0;
     if (detailNone_) return {};
     const Table::Tag* t = orderTag();
     std::string rec;
@@ -620,8 +622,37 @@ Status Cursor::scanFrom(bool fromStart, Dir dir, bool& found) {
     return {};
 }
 
+// The rows of the next entries of a walk, fetched together in file order: read one by one in
+// index order, each is a system call of its own over a table larger than the block cache. The
+// first prefetches are small, so that a grid stepping a few rows pays little; a long walk soon
+// takes the largest window.
+Status Cursor::prefetchAhead(Tree* tree, const TreePos& from) {
+    prefetchRows_ = std::min(prefetchRows_ ? prefetchRows_ * 4 : kPrefetchFirst, table_->prefetchCapacity());
+    std::vector<std::uint32_t> recnos;
+    recnos.reserve(prefetchRows_);
+    TreePos q = from;
+    bool ok = true;
+    const bool scoped = scope_.has_value();
+    while (ok && recnos.size() < prefetchRows_) {
+        if (scoped) {
+            ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(tree, q));
+            if (!inScope(e.key)) break;
+            recnos.push_back(e.recno);
+        } else {
+            ALB_ASSIGN_OR_RETURN(std::uint32_t r, tree->recnoAt(q));
+            recnos.push_back(r);
+        }
+        ALB_ASSIGN_OR_RETURN(ok, tree->next(q));
+    }
+    return table_->prefetch(recnos);
+}
+
 Status Cursor::step(Dir dir, bool& moved) {
     moved = false;
+    if (dir == Dir::Backward) {
+        walk_ = 0;
+        prefetchRows_ = 0;
+    }
     if (!recno_ || detailNone_) return {};
     const Table::Tag* t = orderTag();
     std::string rec;
@@ -674,6 +705,7 @@ Status Cursor::step(Dir dir, bool& moved) {
         if (!ok) return {};
         ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(tree, p));
         if (!inScope(e.key)) return {};
+        if (dir == Dir::Forward && ++walk_ > kWalkBeforePrefetch && !table_->prefetched(e.recno)) ALB_TRY(prefetchAhead(tree, p));
         ALB_TRY(table_->readRecord(e.recno, rec));
         ALB_ASSIGN_OR_RETURN(const bool in, passes(e.recno, rec));
         if (in) {
@@ -681,7 +713,7 @@ Status Cursor::step(Dir dir, bool& moved) {
             recStamp_ = table_->changeStamp();
             recno_ = e.recno;
             pos_ = p;
-            posKey_ = e.key;
+            posKey_ = std::move(e.key);
             moved = true;
             return {};
         }

@@ -63,6 +63,8 @@ public:
     QString text(const QString& name) const;
     // The same, with a memo that cannot be read as the engine's error rather than empty text:
     // for whatever shows, prints or stores the notes.
+    // The current row's bytes as stored (deletion byte first), or as edited.
+    const std::string& rowBytes() const;
     Result<QString> readText(int index) const;
     Result<QString> readText(const QString& name) const;
     // A field of any row, without moving: grids read their rows this way.
@@ -184,7 +186,6 @@ private:
     Status requireOpen() const;
     Status catchUp();
     Status loadRecord(std::uint32_t recno);
-    const std::string& rowBytes() const;
     Result<bool> passes(std::uint32_t recno, const std::string& rec) const;
     bool inScope(std::string_view key) const;
     Status moveTo(std::uint32_t recno);
@@ -222,6 +223,12 @@ private:
     std::string rec_;
     std::uint64_t recStamp_ = 0;
     TreePos pos_;
+    // A walk forward in index order: steps in a row, and how many rows the next prefetch takes.
+    std::uint32_t walk_ = 0;
+    std::size_t prefetchRows_ = 0;
+    static constexpr std::uint32_t kWalkBeforePrefetch = 32;
+    static constexpr std::size_t kPrefetchFirst = 256;
+    Status prefetchAhead(Tree* tree, const TreePos& from);
     std::string posKey_;
 
     std::string editRec_;

@@ -205,11 +205,82 @@ Status DbfFile::writeHeader() {
     return file_.writeAt(0, h, 32);
 }
 
+std::ptrdiff_t DbfFile::windowSlot(std::uint32_t recno) const {
+    // The walk reads the rows in the order they were asked for: the next one is the likely one.
+    if (windowNext_ < windowOrder_.size() && windowRecnos_[windowOrder_[windowNext_]] == recno) return windowOrder_[windowNext_];
+    const auto it = std::lower_bound(windowRecnos_.begin(), windowRecnos_.end(), recno);
+    return it != windowRecnos_.end() && *it == recno ? it - windowRecnos_.begin() : -1;
+}
+
+bool DbfFile::prefetched(std::uint32_t recno) const { return windowSlot(recno) >= 0; }
+
+Status DbfFile::prefetch(const std::vector<std::uint32_t>& recnos) {
+    windowRecnos_.clear();
+    windowRows_.clear();
+    windowOrder_.clear();
+    windowNext_ = 0;
+    const size_t rl = size_t(recordLength_);
+    const size_t most = std::max<size_t>(1, kWindowBytes / rl);
+    // (record number, place in the walk), sorted: the rows in file order, and for each place of
+    // the walk the slot its row lands in.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> wanted;
+    wanted.reserve(std::min(recnos.size(), most));
+    for (std::uint32_t r : recnos) {
+        if (wanted.size() == most) break;
+        if (r >= 1 && r <= recordCount_) wanted.push_back({r, std::uint32_t(wanted.size())});
+    }
+    std::sort(wanted.begin(), wanted.end());
+    windowOrder_.resize(wanted.size());
+    for (const auto& [r, place] : wanted) {
+        if (windowRecnos_.empty() || windowRecnos_.back() != r) windowRecnos_.push_back(r);
+        windowOrder_[place] = std::uint32_t(windowRecnos_.size() - 1);
+    }
+    windowRows_.resize(windowRecnos_.size() * rl);
+    // Rows closer than this are read together: reading the gap costs less than another call.
+    constexpr std::uint32_t kGapBytes = 8 << 10;
+    const std::uint32_t gapRows = std::max<std::uint32_t>(1, kGapBytes / std::uint32_t(rl));
+    constexpr size_t kMostRead = size_t(1) << 20;
+    for (size_t i = 0; i < windowRecnos_.size();) {
+        // One read: rows i..j-1, each within gapRows of the one before, at most kMostRead bytes.
+        size_t j = i + 1;
+        while (j < windowRecnos_.size() && windowRecnos_[j] - windowRecnos_[j - 1] <= gapRows &&
+               size_t(windowRecnos_[j] - windowRecnos_[i] + 1) * rl <= kMostRead)
+            ++j;
+        const std::uint32_t first = windowRecnos_[i], last = windowRecnos_[j - 1];
+        const std::int64_t off = std::int64_t(headerLength_) + std::int64_t(first - 1) * recordLength_;
+        if (j - i == 1) {
+            Status st = file_.readAt(off, windowRows_.data() + i * rl, rl, "a record");
+            if (!st) {
+                dropCache();
+                return st;
+            }
+        } else {
+            readBuf_.resize(size_t(last - first + 1) * rl);
+            Status st = file_.readAt(off, readBuf_.data(), readBuf_.size(), "a record");
+            if (!st) {
+                dropCache();
+                return st;
+            }
+            for (size_t k = i; k < j; ++k)
+                std::memcpy(windowRows_.data() + k * rl, readBuf_.data() + size_t(windowRecnos_[k] - first) * rl, rl);
+        }
+        i = j;
+    }
+    return {};
+}
+
 Status DbfFile::readRecord(std::uint32_t recno, std::string& out) {
     if (recno < 1 || recno > recordCount_)
         return Status(ErrorKind::NotFound, QStringLiteral("Record %1 is beyond the end of %2").arg(recno).arg(baseName(path())),
                       path());
     out.resize(size_t(recordLength_));
+    if (!windowRecnos_.empty()) {
+        if (const std::ptrdiff_t slot = windowSlot(recno); slot >= 0) {
+            std::memcpy(out.data(), windowRows_.data() + size_t(slot) * size_t(recordLength_), out.size());
+            if (windowNext_ < windowOrder_.size() && std::ptrdiff_t(windowOrder_[windowNext_]) == slot) ++windowNext_;
+            return {};
+        }
+    }
     std::int64_t off = std::int64_t(headerLength_) + std::int64_t(recno - 1) * recordLength_;
     const std::int64_t end = off + recordLength_;
     // Reads in index order over a big table jump about: a block read for each would fetch 16 KiB
@@ -250,6 +321,22 @@ Status DbfFile::readRecord(std::uint32_t recno, std::string& out) {
 }
 
 void DbfFile::updateCache(std::int64_t offset, const char* data, size_t len) {
+    if (!windowRecnos_.empty()) {
+        // Rows written by this program stay as they were written; a partial write (a header
+        // byte, an end mark) is simpler to forget.
+        const std::int64_t rel = offset - headerLength_;
+        if (rel >= 0 && rel % recordLength_ == 0 && len >= size_t(recordLength_)) {
+            for (size_t done = 0; done + size_t(recordLength_) <= len; done += size_t(recordLength_)) {
+                const std::uint32_t recno = std::uint32_t((rel + std::int64_t(done)) / recordLength_ + 1);
+                if (const std::ptrdiff_t slot = windowSlot(recno); slot >= 0)
+                    std::memcpy(windowRows_.data() + size_t(slot) * size_t(recordLength_), data + done, size_t(recordLength_));
+            }
+        } else if (len > 0) {
+            windowRecnos_.clear();
+            windowRows_.clear();
+            windowOrder_.clear();
+        }
+    }
     std::int64_t off = offset;
     const std::int64_t end = offset + std::int64_t(len);
     while (off < end) {

@@ -80,6 +80,13 @@ public:
     Status readRecord(std::uint32_t recno, std::string& out);
     Status writeRecord(std::uint32_t recno, const std::string& data);
     Result<std::uint32_t> appendRecord(const std::string& data);
+    // Fetches rows a walk in index order is about to read (in any order, repeats allowed) in
+    // file order, neighbours in one read, and keeps them until the next prefetch or a change
+    // read from disk: the walk then costs a lookup a row instead of a system call. At most
+    // kWindowBytes of rows are kept; the rest of the list is ignored.
+    Status prefetch(const std::vector<std::uint32_t>& recnos);
+    bool prefetched(std::uint32_t recno) const;
+    static constexpr size_t kWindowBytes = size_t(8) << 20;
     // Reads records [first, last] in file order in large chunks; fn returns false to stop early.
     template <class Fn>
     Status scan(std::uint32_t first, std::uint32_t last, Fn&& fn);
@@ -100,7 +107,15 @@ private:
     Status parseHeader(std::int64_t fileSize);
     Status writeHeader();
     void updateCache(std::int64_t offset, const char* data, size_t len);
-    void dropCache() { blocks_.clear(); lru_.clear(); }
+    void dropCache() {
+        blocks_.clear();
+        lru_.clear();
+        windowRecnos_.clear();
+        windowRows_.clear();
+        windowOrder_.clear();
+    }
+    // Where a prefetched row lies in windowRows_, or -1.
+    std::ptrdiff_t windowSlot(std::uint32_t recno) const;
 
     File file_;
     bool writable_ = false;
@@ -126,6 +141,12 @@ private:
     };
     std::unordered_map<std::int64_t, Block> blocks_;
     std::list<std::int64_t> lru_;
+    // The prefetched rows: record numbers rising, their bytes in the same order.
+    std::vector<std::uint32_t> windowRecnos_;
+    std::string windowRows_;
+    std::vector<std::uint32_t> windowOrder_;  // slot of each row in the order it was asked for
+    size_t windowNext_ = 0;                    // the place in that order the walk has reached
+    std::string readBuf_;
 };
 
 template <class Fn>

@@ -393,6 +393,13 @@ Result<bool> Tree::seek(std::string_view keyIn, std::uint32_t recno, TreePos& po
     return next(pos);
 }
 
+Result<std::uint32_t> Tree::recnoAt(const TreePos& pos) {
+    ALB_ASSIGN_OR_RETURN(auto n, node(pos.leaf));
+    if (pos.index < 0 || size_t(pos.index) >= n->size())
+        return Status(ErrorKind::NotFound, QStringLiteral("No index entry here"), file_->path(), pos.leaf);
+    return n->recnos[size_t(pos.index)];
+}
+
 Result<IndexEntry> Tree::entry(const TreePos& pos) {
     ALB_ASSIGN_OR_RETURN(auto n, node(pos.leaf));
     if (pos.index < 0 || pos.index >= int(n->size()))

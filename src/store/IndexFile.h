@@ -126,6 +126,8 @@ public:
     // First entry at or after (key, recno); key is padded to the key length.
     Result<bool> seek(std::string_view key, std::uint32_t recno, TreePos& pos);
     Result<IndexEntry> entry(const TreePos& pos);
+    // The entry's record number alone, without copying its key.
+    Result<std::uint32_t> recnoAt(const TreePos& pos);
     bool current(const TreePos& pos) const;
 
     Status insert(std::string_view key, std::uint32_t recno);

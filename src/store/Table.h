@@ -88,6 +88,10 @@ public:
     const Tag* tag(const QString& name) const;  // without regard to case
 
     Status readRecord(std::uint32_t recno, std::string& out) { return dbf_->readRecord(recno, out); }
+    // Rows a walk in index order will read next, fetched in file order (DbfFile::prefetch).
+    Status prefetch(const std::vector<std::uint32_t>& recnos) { return dbf_->prefetch(recnos); }
+    bool prefetched(std::uint32_t recno) const { return dbf_->prefetched(recno); }
+    std::size_t prefetchCapacity() const { return std::max<std::size_t>(1, DbfFile::kWindowBytes / std::size_t(dbf_->recordLength())); }
     Result<std::string> readMemo(std::uint32_t block);
     // The memo block a memo field of a raw record points at.
     static std::uint32_t memoBlock(const FieldDef& f, const char* record);
