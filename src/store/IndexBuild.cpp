@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include <sys/mman.h>
@@ -15,7 +19,7 @@
 namespace albumora::store {
 namespace {
 
-size_t gBudget = size_t(32) << 20;
+size_t gBudget = size_t(16) << 20;
 
 // A run is read through a buffer of at least this much while merging; more runs than the
 // budget holds such buffers for are merged in several passes.
@@ -54,6 +58,20 @@ std::uint64_t recordPrefix(const char* rec, size_t recordSize) {
     std::uint64_t v = 0;
     for (size_t i = 0; i < 8; ++i) v = (v << 8) | (i < recordSize ? static_cast<unsigned char>(rec[i]) : 0u);
     return v;
+}
+
+// Blanks at the end of a key, eight bytes at a time.
+int trailingBlanks(const char* key, int n) {
+    constexpr std::uint64_t kBlanks = 0x2020202020202020ull;
+    int t = 0;
+    while (n - t >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, key + n - t - 8, 8);
+        if (w != kBlanks) return t + __builtin_clzll(w ^ kBlanks) / 8;
+        t += 8;
+    }
+    while (t < n && key[n - 1 - t] == ' ') ++t;
+    return t;
 }
 
 // memcmp's sign for keys that mostly differ early, without the call.
@@ -168,6 +186,21 @@ Result<const char*> SpillBuffer::read() {
 // ---------------------------------------------------------------------------------------------
 // KeySorter
 
+// Blocks of merged records on their way from the merging thread to next().
+struct KeySorter::Pipe {
+    static constexpr size_t kBlocks = 3;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::string> full;
+    std::vector<std::string> spare;
+    size_t made = 0;
+    bool done = false, cancel = false;
+    Status status;
+    std::thread thread;
+    std::string current;
+    size_t pos = 0;
+};
+
 // The thread that sorts and writes a full batch while the next one fills.
 struct KeySorter::Worker {
     std::thread thread;
@@ -231,9 +264,13 @@ private:
         size_t capacity = 1;
         std::string buf;
         size_t pos = 0, have = 0;
-        std::uint64_t prefix = 0;  // of the current record
+        std::uint64_t prefix = 0, prefix2 = 0;  // bytes 0-7 and 8-15 of the current record
         const char* current(size_t rs) const { return buf.data() + pos * rs; }
-        void loadPrefix(size_t rs) { prefix = recordPrefix(current(rs), rs); }
+        void loadPrefix(size_t rs) {
+            const char* r = current(rs);
+            prefix = recordPrefix(r, rs);
+            prefix2 = rs > 8 ? recordPrefix(r + 8, rs - 8) : 0;
+        }
     };
 
     Status refill(Reader& r) {
@@ -262,10 +299,11 @@ private:
     bool less(int a, int b) const {
         const Reader& x = readers_[size_t(a)];
         const Reader& y = readers_[size_t(b)];
-        // The first eight bytes decide most comparisons.
+        // The first sixteen bytes decide most comparisons.
         if (x.prefix != y.prefix) return x.prefix < y.prefix;
-        if (recordSize_ <= 8) return false;  // the prefix held it all
-        return compareBytes(x.current(recordSize_) + 8, y.current(recordSize_) + 8, recordSize_ - 8) < 0;
+        if (x.prefix2 != y.prefix2) return x.prefix2 < y.prefix2;
+        if (recordSize_ <= 16) return false;  // the two words held it all
+        return compareBytes(x.current(recordSize_) + 16, y.current(recordSize_) + 16, recordSize_ - 16) < 0;
     }
 
     void siftDown() {
@@ -297,7 +335,7 @@ KeySorter::KeySorter(int keyLength, size_t budget, QString scratchFolder, QStrin
       budget_(std::max<size_t>(budget, 1)),
       // Per entry: its handle, the radix sort's copy and the key's tail. Keys that outgrow one
       // batch get two, of half the budget each.
-      capacity_(std::max<size_t>(2, budget_ / 2 / (2 * sizeof(Handle) + tailLength_))),
+      capacity_(std::clamp<size_t>(budget_ / 2 / (2 * sizeof(Handle) + tailLength_), 2, size_t(1) << 23)),
       expected_(expected),
       folder_(std::move(scratchFolder)),
       label_(std::move(label)),
@@ -305,6 +343,58 @@ KeySorter::KeySorter(int keyLength, size_t budget, QString scratchFolder, QStrin
 
 KeySorter::~KeySorter() {
     if (worker_ && worker_->thread.joinable()) worker_->thread.join();
+    if (pipe_ && pipe_->thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(pipe_->mutex);
+            pipe_->cancel = true;
+        }
+        pipe_->changed.notify_all();
+        pipe_->thread.join();
+    }
+}
+
+void KeySorter::feedPipe() {
+    Pipe& p = *pipe_;
+    const size_t perBlock = std::max<size_t>(1, (size_t(256) << 10) / recordSize_);
+    for (;;) {
+        std::string block;
+        {
+            std::unique_lock<std::mutex> lock(p.mutex);
+            p.changed.wait(lock, [&] { return p.cancel || !p.spare.empty() || p.made < Pipe::kBlocks; });
+            if (p.cancel) return;
+            if (!p.spare.empty()) {
+                block = std::move(p.spare.back());
+                p.spare.pop_back();
+            } else {
+                ++p.made;
+            }
+        }
+        block.clear();
+        Status st;
+        bool end = false;
+        for (size_t n = 0; n < perBlock; ++n) {
+            auto rec = merger_->next();
+            if (!rec) {
+                st = rec.error();
+                break;
+            }
+            if (!*rec) {
+                end = true;
+                break;
+            }
+            block.append(*rec, recordSize_);
+        }
+        {
+            std::lock_guard<std::mutex> lock(p.mutex);
+            if (!block.empty()) p.full.push_back(std::move(block));
+            if (!st || end) {
+                p.status = st;
+                p.done = true;
+            }
+        }
+        p.changed.notify_all();
+        if (!st || end) return;
+    }
 }
 
 Status KeySorter::add(const char* key, std::uint32_t recno) {
@@ -322,9 +412,14 @@ Status KeySorter::add(const char* key, std::uint32_t recno) {
         b.held.reserve(want);
         b.tails.reserve(want * tailLength_);
     }
+    const int length = tailLength_ ? keyLength_ - trailingBlanks(key, keyLength_) : keyLength_;
     b.held.push_back({loadWord(key, keyLength_), keyLength_ > 8 ? loadWord(key + 8, keyLength_ - 8) : 0, recno,
-                      std::uint32_t(b.held.size())});
-    if (tailLength_) b.tails.insert(b.tails.end(), key + 16, key + 16 + tailLength_);
+                      std::uint32_t(b.held.size()) | (std::uint32_t(length) << 24)});
+    if (tailLength_) {
+        const size_t at = b.tails.size();
+        b.tails.resize(at + tailLength_);
+        std::memcpy(b.tails.data() + at, key + 16, tailLength_);
+    }
     ++total_;
     return {};
 }
@@ -332,13 +427,38 @@ Status KeySorter::add(const char* key, std::uint32_t recno) {
 void KeySorter::keyOf(const Batch& b, const Handle& h, char* out) const {
     storeWord(h.prefix, keyLength_, out);
     if (keyLength_ > 8) storeWord(h.prefix2, keyLength_ - 8, out + 8);
-    if (tailLength_) std::memcpy(out + 16, b.tails.data() + size_t(h.tail) * tailLength_, tailLength_);
+    if (tailLength_) std::memcpy(out + 16, b.tails.data() + size_t(h.tailIndex()) * tailLength_, tailLength_);
 }
 
 void KeySorter::sort(Batch& b) const {
-    Handles& held = b.held;
-    const size_t n = held.size();
+    b.other.resize(b.held.size());
+    b.split = 0;
+    sortRange(b, 0, b.held.size());
+}
+
+void KeySorter::sortInHalves(Batch& b) const {
+    const size_t n = b.held.size();
+    if (n < kParallelSort) {
+        sort(b);
+        return;
+    }
+    // Both cores: one half here, the other beside it; the halves are merged as they are read.
+    b.other.resize(n);
+    b.split = n / 2;
+    std::thread other;
+    try {
+        other = std::thread([this, &b] { sortRange(b, 0, b.split); });
+    } catch (const std::system_error&) {
+        sortRange(b, 0, b.split);  // no thread to be had: one core it is
+    }
+    sortRange(b, b.split, n);
+    if (other.joinable()) other.join();
+}
+
+void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
+    const size_t n = to - from;
     if (n < 2) return;
+    Handle* held = b.held.data() + from;
     // Least significant digit first, 11 bits at a time; the sort is stable, so entries with
     // equal prefixes keep the order they came in. Digits that no two prefixes differ in are
     // skipped.
@@ -349,13 +469,12 @@ void KeySorter::sort(Batch& b) const {
     for (auto& h : hist) h.fill(0);
     const std::uint64_t first = held[0].prefix;
     std::uint64_t differ = 0;
-    for (const Handle& h : held) {
-        differ |= h.prefix ^ first;
-        for (int p = 0; p < kPasses; ++p) ++hist[size_t(p)][(h.prefix >> (p * kBits)) & (kBuckets - 1)];
+    for (size_t i = 0; i < n; ++i) {
+        differ |= held[i].prefix ^ first;
+        for (int p = 0; p < kPasses; ++p) ++hist[size_t(p)][(held[i].prefix >> (p * kBits)) & (kBuckets - 1)];
     }
-    b.other.resize(n);
-    Handle* src = held.data();
-    Handle* dst = b.other.data();
+    Handle* src = held;
+    Handle* dst = b.other.data() + from;
     for (int p = 0; p < kPasses; ++p) {
         const int shift = p * kBits;
         if (((differ >> shift) & (kBuckets - 1)) == 0) continue;
@@ -369,28 +488,61 @@ void KeySorter::sort(Batch& b) const {
         for (size_t i = 0; i < n; ++i) dst[count[(src[i].prefix >> shift) & (kBuckets - 1)]++] = src[i];
         std::swap(src, dst);
     }
-    if (src != held.data()) held.swap(b.other);
-    // Equal prefixes: the next eight bytes, the rest of the key, then the record number.
-    const auto& tails = b.tails;
+    if (src != held) std::memcpy(held, src, n * sizeof(Handle));
+    // Equal prefixes: the next eight bytes, then the rest of the key, then the record number.
+    const auto bySecond = [](const Handle& x, const Handle& y) { return x.prefix2 != y.prefix2 ? x.prefix2 < y.prefix2 : x.recno < y.recno; };
     const size_t tl = tailLength_;
-    const auto byRest = [&tails, tl](const Handle& x, const Handle& y) {
-        if (x.prefix2 != y.prefix2) return x.prefix2 < y.prefix2;
-        if (tl) {
-            const int c = compareBytes(tails.data() + size_t(x.tail) * tl, tails.data() + size_t(y.tail) * tl, tl);
-            if (c) return c < 0;
-        }
-        return x.recno < y.recno;
-    };
+    std::string local;
+    std::vector<std::uint32_t> order;
+    std::vector<Handle> moved;
     for (size_t i = 0; i < n;) {
         size_t j = i + 1;
         while (j < n && held[j].prefix == held[i].prefix) ++j;
         if (j - i > 1) {
             // Often already in order: the rows of one album come one after the other.
-            const auto from = held.begin() + std::ptrdiff_t(i), to = held.begin() + std::ptrdiff_t(j);
-            if (!std::is_sorted(from, to, byRest)) std::sort(from, to, byRest);
+            if (!std::is_sorted(held + i, held + j, bySecond)) std::sort(held + i, held + j, bySecond);
+            if (tl) {
+                // Runs equal in sixteen bytes: their tails gathered once into a buffer of their
+                // own and compared there, not fetched from all over the batch at every comparison.
+                for (size_t a = i; a < j;) {
+                    size_t z = a + 1;
+                    while (z < j && held[z].prefix2 == held[a].prefix2) ++z;
+                    const bool shortKeys = std::all_of(held + a, held + z, [](const Handle& h) { return h.length() <= 16; });
+                    if (z - a > 1 && !shortKeys) {
+                        const size_t m = z - a;
+                        local.resize(m * tl);
+                        for (size_t k = 0; k < m; ++k)
+                            std::memcpy(local.data() + k * tl, b.tails.data() + size_t(held[a + k].tailIndex()) * tl, tl);
+                        order.resize(m);
+                        for (size_t k = 0; k < m; ++k) order[k] = std::uint32_t(k);
+                        const Handle* g = held + a;
+                        const auto byTail = [&](std::uint32_t x, std::uint32_t y) {
+                            const int c = compareBytes(local.data() + x * tl, local.data() + y * tl, tailBytesToCompare(g[x], g[y]));
+                            return c ? c < 0 : g[x].recno < g[y].recno;
+                        };
+                        if (!std::is_sorted(order.begin(), order.end(), byTail)) {
+                            std::sort(order.begin(), order.end(), byTail);
+                            moved.assign(held + a, held + z);
+                            for (size_t k = 0; k < m; ++k) held[a + k] = moved[order[k]];
+                        }
+                    }
+                    a = z;
+                }
+            }
         }
         i = j;
     }
+}
+
+int KeySorter::compareHandles(const Batch& b, const Handle& x, const Handle& y) const {
+    if (x.prefix != y.prefix) return x.prefix < y.prefix ? -1 : 1;
+    if (x.prefix2 != y.prefix2) return x.prefix2 < y.prefix2 ? -1 : 1;
+    if (tailLength_) {
+        const int c = compareBytes(b.tails.data() + size_t(x.tailIndex()) * tailLength_, b.tails.data() + size_t(y.tailIndex()) * tailLength_,
+                                   tailBytesToCompare(x, y));
+        if (c) return c;
+    }
+    return x.recno < y.recno ? -1 : x.recno > y.recno ? 1 : 0;
 }
 
 Status KeySorter::openScratch() {
@@ -411,7 +563,7 @@ Status KeySorter::writeRun(Batch& b, Run& run) {
     for (size_t i = 0; i < b.held.size(); ++i) {
         const Handle& h = b.held[i];
         if (tailLength_ && i + kAhead < b.held.size()) {
-            const char* t = b.tails.data() + size_t(b.held[i + kAhead].tail) * tailLength_;
+            const char* t = b.tails.data() + size_t(b.held[i + kAhead].tailIndex()) * tailLength_;
             __builtin_prefetch(t);
             __builtin_prefetch(t + tailLength_ - 1);
         }
@@ -464,7 +616,14 @@ Status KeySorter::spill() {
     Batch& full = batches_[active_];
     active_ ^= 1;
     worker_->status = Status();
-    worker_->thread = std::thread([this, &full] { worker_->status = writeRun(full, worker_->run); });
+    try {
+        worker_->thread = std::thread([this, &full] { worker_->status = writeRun(full, worker_->run); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the batch is written here, and the sort goes on on one core.
+        ALB_TRY(writeRun(full, worker_->run));
+        runs_.push_back(worker_->run);
+        ++runsWritten_;
+    }
     return {};
 }
 
@@ -496,14 +655,20 @@ Result<KeySorter::Run> KeySorter::mergeToScratch(size_t from, size_t count, size
 }
 
 Status KeySorter::finish() {
-    at_ = 0;
+    Batch& last = batches_[active_];
+    if (runs_.empty() && !(worker_ && worker_->thread.joinable())) {
+        // Everything fits in memory: sorted on both cores, read without a merge.
+        sortInHalves(last);
+        Handles().swap(last.other);
+        at_ = 0;
+        at2_ = last.split ? last.split : last.held.size();
+        return {};
+    }
     // The last batch stays in memory: sorted here while the worker writes the one before, it
     // joins the merge from memory, as writing and reading it back would only cost time.
-    Batch& last = batches_[active_];
     sort(last);
     Handles().swap(last.other);
     ALB_TRY(joinWorker());
-    if (runs_.empty()) return {};
     Batch& spent = batches_[active_ ^ 1];
     Handles().swap(spent.held);
     Handles().swap(spent.other);
@@ -519,10 +684,40 @@ Status KeySorter::finish() {
         if (group < 2) break;
     }
     merger_ = std::make_unique<Merger>(*this, runs_, free / (runs_.size() + 1), &last);
-    return merger_->start();
+    ALB_TRY(merger_->start());
+    pipe_ = std::make_unique<Pipe>();
+    try {
+        pipe_->thread = std::thread([this] { feedPipe(); });
+    } catch (const std::system_error&) {
+        pipe_.reset();  // no thread to be had: next() merges itself
+    }
+    return {};
 }
 
 Result<bool> KeySorter::next(const char*& key, std::uint32_t& recno) {
+    if (pipe_) {
+        Pipe& p = *pipe_;
+        if (p.pos == p.current.size()) {
+            std::unique_lock<std::mutex> lock(p.mutex);
+            if (!p.current.empty()) {
+                p.spare.push_back(std::move(p.current));
+                p.current = std::string();
+                p.changed.notify_all();
+            }
+            p.changed.wait(lock, [&] { return !p.full.empty() || p.done; });
+            if (p.full.empty()) {
+                ALB_TRY(p.status);
+                return false;
+            }
+            p.current = std::move(p.full.front());
+            p.full.pop_front();
+            p.pos = 0;
+        }
+        key = p.current.data() + p.pos;
+        recno = getBe32(key + keyLength_);
+        p.pos += recordSize_;
+        return true;
+    }
     if (merger_) {
         ALB_ASSIGN_OR_RETURN(const char* rec, merger_->next());
         if (!rec) return false;
@@ -531,12 +726,20 @@ Result<bool> KeySorter::next(const char*& key, std::uint32_t& recno) {
         return true;
     }
     const Batch& b = batches_[active_];
-    if (at_ >= b.held.size()) return false;
-    if (tailLength_ && at_ + 16 < b.held.size()) __builtin_prefetch(b.tails.data() + size_t(b.held[at_ + 16].tail) * tailLength_);
-    keyOf(b, b.held[at_], keyBuf_.data());
+    // One sorted range, or two halves [0, split) and [split, n) taken smallest first.
+    const size_t n = b.held.size();
+    const size_t firstEnd = b.split ? b.split : n;
+    const Handle* h = nullptr;
+    if (at_ < firstEnd && (at2_ >= n || compareHandles(b, b.held[at_], b.held[at2_]) < 0)) {
+        h = &b.held[at_++];
+    } else if (at2_ < n) {
+        h = &b.held[at2_++];
+    } else {
+        return false;
+    }
+    keyOf(b, *h, keyBuf_.data());
     key = keyBuf_.data();
-    recno = b.held[at_].recno;
-    ++at_;
+    recno = h->recno;
     return true;
 }
 

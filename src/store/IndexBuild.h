@@ -13,9 +13,11 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace albumora::store {
@@ -34,6 +36,16 @@ struct BulkAllocator {
     void deallocate(T* p, size_t n);
     template <class U>
     bool operator==(const BulkAllocator<U>&) const { return true; }
+    // Growing leaves new elements as they are: they are written before they are read, and
+    // clearing them first would touch every page once more.
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
 };
 void* bulkAllocate(size_t bytes);
 void bulkDeallocate(void* p, size_t bytes);
@@ -64,7 +76,7 @@ private:
     size_t at_ = 0;
 };
 
-// The memory the key sorts of one build hold together, whatever the table's size: 32 MiB. Tests
+// The memory the key sorts of one build hold together, whatever the table's size: 16 MiB. Tests
 // make it small to drive builds through many runs and merge passes.
 size_t indexBuildBudget();
 void setIndexBuildBudget(size_t bytes);
@@ -121,7 +133,12 @@ private:
         std::uint64_t prefix;   // key bytes 0-7, big-endian
         std::uint64_t prefix2;  // key bytes 8-15, big-endian (zeros past the key)
         std::uint32_t recno;
-        std::uint32_t tail;  // where the rest of the key lies in the batch's tails
+        // Where the rest of the key lies in the batch's tails (low 24 bits), and the key's
+        // length without its trailing blanks (high 8 bits): past the longer of two keys both
+        // are blanks, so equal short keys are told equal without looking at their tails.
+        std::uint32_t tail;
+        std::uint32_t tailIndex() const { return tail & 0xFFFFFFu; }
+        int length() const { return int(tail >> 24); }
     };
     // Entries held in memory: filled by add(), then sorted and written as a run.
     using Handles = std::vector<Handle, BulkAllocator<Handle>>;
@@ -129,6 +146,7 @@ private:
         Handles held, other;  // other: the radix sort's second array
         std::vector<char, BulkAllocator<char>> tails;
         std::string out;  // records on their way to the scratch file
+        size_t split = 0;  // 0: sorted as one; else [0, split) and [split, end) each sorted
     };
     struct Run {
         std::int64_t offset;
@@ -136,7 +154,17 @@ private:
     };
     class Merger;
 
+    // Below this many entries a batch is sorted on one core.
+    static constexpr size_t kParallelSort = 32768;
     void sort(Batch& b) const;
+    void sortInHalves(Batch& b) const;
+    void sortRange(Batch& b, size_t from, size_t to) const;
+    int compareHandles(const Batch& b, const Handle& x, const Handle& y) const;
+    // Tail bytes that can differ between two keys equal in their first sixteen.
+    size_t tailBytesToCompare(const Handle& x, const Handle& y) const {
+        const int longer = std::max(x.length(), y.length());
+        return longer <= 16 ? 0 : std::min(tailLength_, size_t(longer - 16));
+    }
     void keyOf(const Batch& b, const Handle& h, char* out) const;
     // Sorts the batch and writes it at the end of the scratch file.
     Status writeRun(Batch& b, Run& run);
@@ -164,9 +192,14 @@ private:
     std::vector<Run> runs_;
     size_t runsWritten_ = 0;
     // Reading: the active batch in order, or the merge of the runs with it.
-    size_t at_ = 0;
+    size_t at_ = 0, at2_ = 0;
     std::string keyBuf_;
     std::unique_ptr<Merger> merger_;
+    // The merge runs on the worker thread, handing blocks of records to next() while the
+    // caller lays out the tree.
+    struct Pipe;
+    std::unique_ptr<Pipe> pipe_;
+    void feedPipe();
 };
 
 }  // namespace albumora::store

@@ -558,23 +558,24 @@ void prepareJobs(std::vector<KeyJob>& jobs, const QString& indexPath, std::uint3
         j.keys = std::make_unique<KeySorter>(j.key->keyLength(), budget, fi.absolutePath(), label, size_t(rows));
 }
 
-// asciiUpperChar over n bytes, eight at a time: a key on upper(Track) converts every title.
-void upperAscii(char* p, int n) {
+// asciiUpperChar of n bytes from src into dst, eight at a time: a key on upper(Track) converts
+// every title. Copying and converting in one pass also spares reading back bytes just stored.
+void copyUpperAscii(char* dst, const char* src, int n) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHigh = 0x8080808080808080ull;
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         std::uint64_t w;
-        std::memcpy(&w, p + i, 8);
+        std::memcpy(&w, src + i, 8);
         const std::uint64_t low7 = w & ~kHigh;
         // Per byte, the high bit says: at least 'a', above 'z'; bytes of 0x80 and up stay.
         const std::uint64_t atLeastA = low7 + kOnes * (0x80 - 'a');
         const std::uint64_t aboveZ = low7 + kOnes * (0x80 - 'z' - 1);
         const std::uint64_t lower = atLeastA & ~aboveZ & ~w & kHigh;
         w ^= lower >> 2;  // 0x20 in each lower-case letter
-        std::memcpy(p + i, &w, 8);
+        std::memcpy(dst + i, &w, 8);
     }
-    for (; i < n; ++i) p[i] = asciiUpperChar(p[i]);
+    for (; i < n; ++i) dst[i] = asciiUpperChar(src[i]);
 }
 
 // The keys of one row for every tag being built. Deleted rows keep their keys, as in every
@@ -601,8 +602,10 @@ public:
             if (!slices_[i].empty()) {
                 char* k = key_.data();
                 for (const Expression::KeySlice& s : slices_[i]) {
-                    std::memcpy(k, record + s.offset, size_t(s.length));
-                    if (s.upper) upperAscii(k, s.length);
+                    if (s.upper)
+                        copyUpperAscii(k, record + s.offset, s.length);
+                    else
+                        std::memcpy(k, record + s.offset, size_t(s.length));
                     k += s.length;
                 }
             } else {

@@ -98,6 +98,30 @@ INSTANTIATE_TEST_SUITE_P(Widths, KeySorterTest,
                                            SortCase{16, 3000}, SortCase{17, 3000}, SortCase{73, 3000},
                                            SortCase{240, 1200}));
 
+// Enough entries for the in-memory sort to take both cores (two halves merged as they are
+// read) and, in a budget of a few hundred KiB, for the merge to run beside the reader.
+TEST(KeySorterTest, LargeSortsInHalvesAndThroughTheMergingThread) {
+    TempFolder dir;
+    for (int kl : {11, 73}) {
+        const Entries in = randomEntries(kl, 70000, std::uint32_t(kl), false);
+        Entries want = in;
+        std::sort(want.begin(), want.end());
+        KeySorter halves(kl, size_t(64) << 20, dir.path(), dir.file(QStringLiteral(".T.sort")), in.size());
+        EXPECT_EQ(sortAll(halves, in), want) << "in halves, key length " << kl;
+        EXPECT_EQ(halves.runsWritten(), 0u);
+        KeySorter piped(kl, size_t(512) << 10, dir.path(), dir.file(QStringLiteral(".T.sort")), in.size());
+        EXPECT_EQ(sortAll(piped, in), want) << "merged beside the reader, key length " << kl;
+        EXPECT_GT(piped.runsWritten(), 2u);
+        // A reader that stops half way: the merging thread is stopped with the sorter.
+        KeySorter dropped(kl, size_t(512) << 10, dir.path(), dir.file(QStringLiteral(".T.sort")), in.size());
+        for (const auto& [k, r] : in) ASSERT_STORE_OK(dropped.add(k.data(), r));
+        ASSERT_STORE_OK(dropped.finish());
+        const char* key = nullptr;
+        std::uint32_t recno = 0;
+        for (int i = 0; i < 1000; ++i) ASSERT_TRUE(*dropped.next(key, recno));
+    }
+}
+
 TEST(KeySorterTest, NoEntriesGiveAnEmptyStream) {
     TempFolder dir;
     KeySorter s(10, 1 << 20, dir.path(), dir.file(QStringLiteral(".T.sort")));
