@@ -47,18 +47,6 @@ void storeWord(std::uint64_t w, int n, char* out) {
     for (int i = 0; i < n; ++i) out[i] = char(w >> (56 - 8 * i));
 }
 
-// The first eight bytes of a run's record (key, then record number) as a number that orders
-// like them.
-std::uint64_t recordPrefix(const char* rec, size_t recordSize) {
-    if (recordSize >= 8) {
-        std::uint64_t v;
-        std::memcpy(&v, rec, 8);
-        return __builtin_bswap64(v);
-    }
-    std::uint64_t v = 0;
-    for (size_t i = 0; i < 8; ++i) v = (v << 8) | (i < recordSize ? static_cast<unsigned char>(rec[i]) : 0u);
-    return v;
-}
 
 // Blanks at the end of a key, eight bytes at a time.
 int trailingBlanks(const char* key, int n) {
@@ -268,8 +256,8 @@ private:
         const char* current(size_t rs) const { return buf.data() + pos * rs; }
         void loadPrefix(size_t rs) {
             const char* r = current(rs);
-            prefix = recordPrefix(r, rs);
-            prefix2 = rs > 8 ? recordPrefix(r + 8, rs - 8) : 0;
+            prefix = loadWord(r, int(std::min<size_t>(rs, 8)));
+            prefix2 = rs > 8 ? loadWord(r + 8, int(std::min<size_t>(rs - 8, 8))) : 0;
         }
     };
 
