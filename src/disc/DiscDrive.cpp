@@ -4,6 +4,7 @@
 #include "Prompts.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QThread>
 
 namespace albumora::disc {
@@ -105,6 +106,9 @@ bool DiscDrive::ReadDisc() {
 }
 
 bool DiscDrive::IsAudioCdInDrive(const QString& rootPath) {
+    // A drive that is not there does not spin up: no wait for it (the desktop program asks
+    // this at every start, before the window shows the collection).
+    if (settings_.CDPath.isEmpty() || !QFileInfo::exists(settings_.CDPath)) return false;
     if (!DriveReady(settings_.CDPath)) {
         wait(kReadyRetryWaitMs);
         if (!DriveReady(settings_.CDPath)) return false;

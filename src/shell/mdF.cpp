@@ -489,27 +489,36 @@ void TForm1::OpenCollection() {
     const bool any = count && *count > 0;
     for (QPushButton* b : {DelButton, ModButton, PlayListButton}) b->setEnabled(any);
     setStatus(QString());
-    if (any && disc_.audioCdInDrive && disc_.audioCdInDrive() && disc_.readDisc && disc_.readDisc()) {
-        store::Cursor& a = dm_.tblAlbums;
-        bool found = false;
-        if (a.setOrder(QStringLiteral("ID"))) {
-            auto f = a.findKey({disc_.currentDiscId ? disc_.currentDiscId() : QString()});
-            found = f && *f;
-        }
-        st = a.setOrder(QStringLiteral("Artist"));
-        if (!found) {
-            const store::Status first = a.first();
-            if (st) st = first;
-        }
-        if (!st && prompts) prompts->error(st.text());
-    }
     browser_->startOrder();
     albumsModel_->reload();
     syncAlbumsSelection();
     updateAlbumPanel();
     OthersTimer->start();
+    // The drive is asked once the window has painted the collection: an empty drive is given a
+    // moment to spin up, which the first view of the albums need not wait for.
+    if (any && disc_.audioCdInDrive) QTimer::singleShot(0, this, &TForm1::ShowAlbumInDrive);
     TipOfDay tips(QDir(programFolder_).filePath(QStringLiteral("Albumoratips.txt")));
     if (tips.load() && tips.showAtStartup()) ShowTipOfDay();
+}
+
+void TForm1::ShowAlbumInDrive() {
+    if (!disc_.audioCdInDrive() || !disc_.readDisc || !disc_.readDisc()) return;
+    store::Cursor& a = dm_.tblAlbums;
+    bool found = false;
+    if (a.setOrder(QStringLiteral("ID"))) {
+        auto f = a.findKey({disc_.currentDiscId ? disc_.currentDiscId() : QString()});
+        found = f && *f;
+    }
+    store::Status st = a.setOrder(QStringLiteral("Artist"));
+    if (!found) {
+        const store::Status first = a.first();
+        if (st) st = first;
+    }
+    if (!st)
+        if (auto* prompts = platform::desktop().prompts) prompts->error(st.text());
+    albumsModel_->reload();
+    syncAlbumsSelection();
+    updateAlbumPanel();
 }
 
 void TForm1::SaveOnClose() {

@@ -56,6 +56,7 @@ public:
     void FormCreate();
     void FormActivate();  // opens the collection the first time the window is activated
     void OpenCollection();
+    void ShowAlbumInDrive();  // the album of the disc in the drive becomes the current one
     void SaveOnClose();
 
     // Actions of the controls.
