@@ -84,6 +84,12 @@ int cmdQuery(const QString& folder, Args& args) {
         raw.push_back(f && f->type == 'C' ? f : nullptr);
     }
     std::string buf;
+    // Rows go out in large writes; a failure on the way still prints every whole row before it.
+    struct Flush {
+        std::string& buf;
+        size_t whole = 0;  // bytes of the rows completed
+        ~Flush() { std::fwrite(buf.data(), 1, whole, stdout); }
+    } flush{buf};
     for (; !c.eof() && !c.isEmpty(); check(c.next())) {
         const std::string& rec = c.rowBytes();
         for (size_t k = 0; k < columns.size(); ++k) {
@@ -99,12 +105,13 @@ int cmdQuery(const QString& folder, Args& args) {
             buf += albumora::cli::CsvField(check(c.readText(columns[k]))).toUtf8().toStdString();
         }
         buf += "\r\n";
+        flush.whole = buf.size();
         if (buf.size() >= (1u << 20)) {
             std::fwrite(buf.data(), 1, buf.size(), stdout);
             buf.clear();
+            flush.whole = 0;
         }
     }
-    std::fwrite(buf.data(), 1, buf.size(), stdout);
     return 0;
 }
 

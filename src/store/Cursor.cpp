@@ -545,6 +545,8 @@ Status Cursor::positionInOrder() {
 }
 
 Status Cursor::moveTo(std::uint32_t recno) {
+    walk_ = 0;  // a jump: the walk, if one follows, starts again with small prefetches
+    prefetchRows_ = 0;
     ALB_TRY(loadRecord(recno));
     return positionInOrder();
 }
@@ -626,25 +628,28 @@ Status Cursor::scanFrom(bool fromStart, Dir dir, bool& found) {
 // index order, each is a system call of its own over a table larger than the block cache. The
 // first prefetches are small, so that a grid stepping a few rows pays little; a long walk soon
 // takes the largest window.
-Status Cursor::prefetchAhead(Tree* tree, const TreePos& from) {
+// Only a speed-up: trouble ahead (a damaged page, a row that cannot be read) ends the prefetch
+// where it is met, and is reported by the step that reaches it.
+void Cursor::prefetchAhead(Tree* tree, const TreePos& from) {
     prefetchRows_ = std::min(prefetchRows_ ? prefetchRows_ * 4 : kPrefetchFirst, table_->prefetchCapacity());
     std::vector<std::uint32_t> recnos;
     recnos.reserve(prefetchRows_);
     TreePos q = from;
-    bool ok = true;
     const bool scoped = scope_.has_value();
-    while (ok && recnos.size() < prefetchRows_) {
+    while (recnos.size() < prefetchRows_) {
         if (scoped) {
-            ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(tree, q));
-            if (!inScope(e.key)) break;
-            recnos.push_back(e.recno);
+            auto e = entryAt(tree, q);
+            if (!e || !inScope(e->key)) break;
+            recnos.push_back(e->recno);
         } else {
-            ALB_ASSIGN_OR_RETURN(std::uint32_t r, tree->recnoAt(q));
-            recnos.push_back(r);
+            auto r = tree->recnoAt(q);
+            if (!r) break;
+            recnos.push_back(*r);
         }
-        ALB_ASSIGN_OR_RETURN(ok, tree->next(q));
+        auto more = tree->next(q);
+        if (!more || !*more) break;
     }
-    return table_->prefetch(recnos);
+    (void)table_->prefetch(recnos);  // a failed read leaves no window: the rows are read one by one
 }
 
 Status Cursor::step(Dir dir, bool& moved) {
@@ -705,7 +710,7 @@ Status Cursor::step(Dir dir, bool& moved) {
         if (!ok) return {};
         ALB_ASSIGN_OR_RETURN(IndexEntry e, entryAt(tree, p));
         if (!inScope(e.key)) return {};
-        if (dir == Dir::Forward && ++walk_ > kWalkBeforePrefetch && !table_->prefetched(e.recno)) ALB_TRY(prefetchAhead(tree, p));
+        if (dir == Dir::Forward && ++walk_ > kWalkBeforePrefetch && !table_->prefetched(e.recno)) prefetchAhead(tree, p);
         ALB_TRY(table_->readRecord(e.recno, rec));
         ALB_ASSIGN_OR_RETURN(const bool in, passes(e.recno, rec));
         if (in) {

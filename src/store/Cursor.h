@@ -228,7 +228,7 @@ private:
     std::size_t prefetchRows_ = 0;
     static constexpr std::uint32_t kWalkBeforePrefetch = 32;
     static constexpr std::size_t kPrefetchFirst = 256;
-    Status prefetchAhead(Tree* tree, const TreePos& from);
+    void prefetchAhead(Tree* tree, const TreePos& from);
     std::string posKey_;
 
     std::string editRec_;

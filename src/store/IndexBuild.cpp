@@ -343,7 +343,8 @@ KeySorter::~KeySorter() {
 
 void KeySorter::feedPipe() {
     Pipe& p = *pipe_;
-    const size_t perBlock = std::max<size_t>(1, (size_t(256) << 10) / recordSize_);
+    // Four blocks in flight at most (three here, one being read), a small share of the budget.
+    const size_t perBlock = recordsBuffer(std::min(budget_ / 16, size_t(256) << 10), recordSize_) / recordSize_;
     for (;;) {
         std::string block;
         {
@@ -672,17 +673,23 @@ Status KeySorter::finish() {
         if (group < 2) break;
     }
     merger_ = std::make_unique<Merger>(*this, runs_, free / (runs_.size() + 1), &last);
-    ALB_TRY(merger_->start());
+    return merger_->start();
+}
+
+void KeySorter::startPipe() {
+    // Started at the first read, not at finish(): the tags of one build are written one after
+    // the other, and only the one being written needs its merge running.
+    pipeTried_ = true;
     pipe_ = std::make_unique<Pipe>();
     try {
         pipe_->thread = std::thread([this] { feedPipe(); });
     } catch (const std::system_error&) {
         pipe_.reset();  // no thread to be had: next() merges itself
     }
-    return {};
 }
 
 Result<bool> KeySorter::next(const char*& key, std::uint32_t& recno) {
+    if (merger_ && !pipeTried_) startPipe();
     if (pipe_) {
         Pipe& p = *pipe_;
         if (p.pos == p.current.size()) {
@@ -690,6 +697,7 @@ Result<bool> KeySorter::next(const char*& key, std::uint32_t& recno) {
             if (!p.current.empty()) {
                 p.spare.push_back(std::move(p.current));
                 p.current = std::string();
+                p.pos = 0;
                 p.changed.notify_all();
             }
             p.changed.wait(lock, [&] { return !p.full.empty() || p.done; });

@@ -199,6 +199,8 @@ private:
     // caller lays out the tree.
     struct Pipe;
     std::unique_ptr<Pipe> pipe_;
+    bool pipeTried_ = false;
+    void startPipe();
     void feedPipe();
 };
 

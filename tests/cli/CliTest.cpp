@@ -16,6 +16,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <functional>
 #include <map>
 
@@ -479,6 +480,29 @@ TEST_F(CliTest, QueryPrintsVisibleRowsAsCsvWithWholeMemos) {
                                    QStringLiteral("ID,Artist")});
     EXPECT_EQ(raw.out, QStringLiteral("ID,Artist\r\n0a0b0c0d,Björk\r\n1a1b1c1d,Motörhead\r\n2a2b2c2d,Sigur Rós\r\n"
                                       "z0000001,abba\r\n4a4b4c4d,Œuvre €\r\n"));
+}
+
+// A row whose memo cannot be read ends the query with the reason, after every row before it
+// and none of its own fields: the rows are written in large blocks, and none of those before
+// the failure may be lost.
+TEST_F(CliTest, AQueryThatFailsHalfWayHasPrintedEveryRowBeforeIt) {
+    {
+        auto t = Table::open(file("ALBUMS.DBF"), OpenMode::Exclusive);
+        ASSERT_TRUE(t.isOk());
+        const FieldDef& notes = (*t)->fields()[size_t((*t)->fieldIndex(QStringLiteral("Notes")))];
+        std::string rec;
+        ASSERT_TRUE((*t)->readRecord(3, rec).isOk());
+        const std::string ref = Table::memoReference(notes, 9999999);
+        std::memcpy(rec.data() + notes.offset, ref.data(), ref.size());
+        ASSERT_TRUE((*t)->updateRecord(3, rec).isOk());
+        ASSERT_TRUE((*t)->flush().isOk());
+    }
+    const ProcessResult r = cli({QStringLiteral("query"), QStringLiteral("ALBUMS.DBF"), QStringLiteral("--fields"), QStringLiteral("ID,Notes")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(r.err.isEmpty());
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("ID,Notes\r\n0a0b0c0d,"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("\r\n1a1b1c1d,"))) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("2a2b2c2d"))) << r.out.toStdString();
 }
 
 TEST_F(CliTest, QueryFollowsOrderFilterAndFieldList) {
