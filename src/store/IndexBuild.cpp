@@ -673,12 +673,14 @@ Status KeySorter::finish() {
         if (group < 2) break;
     }
     merger_ = std::make_unique<Merger>(*this, runs_, free / (runs_.size() + 1), &last);
-    return merger_->start();
+    ALB_TRY(merger_->start());
+    // The merge starts at once: its first blocks are ready when the tree's layout asks. The
+    // blocks of all the tags of a build take a quarter of the build's budget at most.
+    startPipe();
+    return {};
 }
 
 void KeySorter::startPipe() {
-    // Started at the first read, not at finish(): the tags of one build are written one after
-    // the other, and only the one being written needs its merge running.
     pipeTried_ = true;
     pipe_ = std::make_unique<Pipe>();
     try {
