@@ -138,16 +138,19 @@ void reindexOne(const QString& path) {
     out(QStringLiteral("Reindexed %1\n").arg(QFileInfo(path).fileName()));
 }
 
-int cmdReindex(const QString& folder, Args& args) {
+// TABLE or "all": the one table, or every table of the folder.
+int onTables(const QString& folder, Args& args, void (*one)(const QString&)) {
     const QString what = args.take();
     args.done();
     if (what.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
-        for (const QString& p : tablesOf(folder)) reindexOne(p);
+        for (const QString& p : tablesOf(folder)) one(p);
         return 0;
     }
-    reindexOne(findTable(folder, what));
+    one(findTable(folder, what));
     return 0;
 }
+
+int cmdReindex(const QString& folder, Args& args) { return onTables(folder, args, reindexOne); }
 
 void packOne(const QString& path) {
     auto t = check(Table::open(path, OpenMode::Exclusive));
@@ -161,16 +164,7 @@ void packOne(const QString& path) {
     out(QStringLiteral("Packed %1: %2 rows\n").arg(QFileInfo(path).fileName()).arg(t->recordCount()));
 }
 
-int cmdPack(const QString& folder, Args& args) {
-    const QString what = args.take();
-    args.done();
-    if (what.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
-        for (const QString& p : tablesOf(folder)) packOne(p);
-        return 0;
-    }
-    packOne(findTable(folder, what));
-    return 0;
-}
+int cmdPack(const QString& folder, Args& args) { return onTables(folder, args, packOne); }
 
 int cmdInit(const QString& folder, Args& args) {
     args.done();

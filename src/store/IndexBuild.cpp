@@ -541,6 +541,14 @@ Status KeySorter::openScratch() {
     return {};
 }
 
+Status KeySorter::appendToScratch(std::string& bytes) {
+    if (bytes.empty()) return {};
+    ALB_TRY(scratch_->writeAt(scratchEnd_, bytes.data(), bytes.size()));
+    scratchEnd_ += std::int64_t(bytes.size());
+    bytes.clear();
+    return {};
+}
+
 Status KeySorter::writeRun(Batch& b, Run& run) {
     sort(b);
     run = {scratchEnd_, b.held.size()};
@@ -560,16 +568,9 @@ Status KeySorter::writeRun(Batch& b, Run& run) {
         out.resize(at + recordSize_);
         keyOf(b, h, &out[at]);
         putBe32(out.data() + at + size_t(keyLength_), h.recno);
-        if (out.size() >= limit) {
-            ALB_TRY(scratch_->writeAt(scratchEnd_, out.data(), out.size()));
-            scratchEnd_ += std::int64_t(out.size());
-            out.clear();
-        }
+        if (out.size() >= limit) ALB_TRY(appendToScratch(out));
     }
-    if (!out.empty()) {
-        ALB_TRY(scratch_->writeAt(scratchEnd_, out.data(), out.size()));
-        scratchEnd_ += std::int64_t(out.size());
-    }
+    ALB_TRY(appendToScratch(out));
     b.held.clear();
     b.tails.clear();
     return {};
@@ -629,16 +630,9 @@ Result<KeySorter::Run> KeySorter::mergeToScratch(size_t from, size_t count, size
         if (!rec) break;
         buf.append(rec, recordSize_);
         ++out.count;
-        if (buf.size() >= limit) {
-            ALB_TRY(scratch_->writeAt(scratchEnd_, buf.data(), buf.size()));
-            scratchEnd_ += std::int64_t(buf.size());
-            buf.clear();
-        }
+        if (buf.size() >= limit) ALB_TRY(appendToScratch(buf));
     }
-    if (!buf.empty()) {
-        ALB_TRY(scratch_->writeAt(scratchEnd_, buf.data(), buf.size()));
-        scratchEnd_ += std::int64_t(buf.size());
-    }
+    ALB_TRY(appendToScratch(buf));
     ++runsWritten_;
     return out;
 }

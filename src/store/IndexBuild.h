@@ -168,6 +168,8 @@ private:
     void keyOf(const Batch& b, const Handle& h, char* out) const;
     // Sorts the batch and writes it at the end of the scratch file.
     Status writeRun(Batch& b, Run& run);
+    // Writes bytes at the end of the scratch file and empties them.
+    Status appendToScratch(std::string& bytes);
     Status spill();
     Status joinWorker();
     Result<Run> mergeToScratch(size_t from, size_t count, size_t memory);
