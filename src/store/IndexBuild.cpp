@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -25,6 +26,7 @@ size_t gBudget = size_t(16) << 20;
 // budget holds such buffers for are merged in several passes.
 constexpr size_t kMinMergeBuffer = size_t(64) << 10;
 constexpr size_t kMaxBuffer = size_t(1) << 20;
+constexpr size_t kMemoryRunBuffer = size_t(32) << 10;
 
 // Up to eight bytes as a number that orders like them; n bytes are there.
 std::uint64_t loadWord(const char* p, int n) {
@@ -106,6 +108,11 @@ void bulkDeallocate(void* p, size_t bytes) {
     }
     ::munmap(p, (bytes + kHugePage - 1) / kHugePage * kHugePage);
 }
+
+std::uint32_t gParallelRows = 65536;
+
+std::uint32_t parallelKeyRows() { return gParallelRows; }
+void setParallelKeyRows(std::uint32_t rows) { gParallelRows = rows; }
 
 size_t indexBuildBudget() { return gBudget; }
 void setIndexBuildBudget(size_t bytes) { gBudget = std::max<size_t>(bytes, 1); }
@@ -192,84 +199,179 @@ struct KeySorter::Pipe {
 // The thread that sorts and writes a full batch while the next one fills.
 struct KeySorter::Worker {
     std::thread thread;
+    std::atomic<bool> busy{false};
     Status status;
     Run run{0, 0};
 };
 
 // Runs read side by side through buffers, the smallest record first.
+//
+// A tree of losers with offset-value codes: every record carries the place where it first
+// differs from the record given before it and its byte there, and two records coded against the
+// same record are ordered by their codes alone unless the codes are equal. Keys of one tag
+// share long beginnings (titles, padded numbers), and this is what keeps the merge from comparing
+// them again and again byte by byte. A record is its key and then its record number big-endian,
+// so no two are equal and their bytes order them.
 class KeySorter::Merger {
 public:
-    // held: the batch whose entries are one more run, read from memory (nullptr: none).
-    Merger(const KeySorter& sorter, const std::vector<Run>& runs, size_t bufferBytes, const Batch* held = nullptr)
-        : sorter_(sorter), recordSize_(sorter.recordSize_), held_(held) {
-        readers_.resize(runs.size() + (held ? 1 : 0));
+    // held: sorted batches whose entries are more runs, read from memory.
+    Merger(const KeySorter& sorter, const std::vector<Run>& runs, size_t bufferBytes, const std::vector<const Batch*>& held = {})
+        : sorter_(sorter), recordSize_(sorter.recordSize_) {
+        readers_.resize(runs.size() + held.size());
         const size_t bytes = recordsBuffer(bufferBytes, recordSize_);
         for (size_t i = 0; i < readers_.size(); ++i) {
-            readers_[i].at = i < runs.size() ? runs[i].offset : 0;
-            readers_[i].left = i < runs.size() ? runs[i].count : held->held.size();
-            readers_[i].memory = i >= runs.size();
-            readers_[i].capacity = bytes / recordSize_;
+            Reader& r = readers_[i];
+            if (i < runs.size()) {
+                r.at = runs[i].offset;
+                r.left = runs[i].count;
+            } else {
+                r.batch = held[i - runs.size()];
+                r.left = r.batch->held.size();
+            }
+            // A batch in memory only has its records laid out a few at a time: a buffer that
+            // stays in the core's cache, and no fresh pages to fault in.
+            r.capacity = (r.batch ? std::min(bytes, recordsBuffer(kMemoryRunBuffer, recordSize_)) : bytes) / recordSize_;
+            r.last.resize(recordSize_);
         }
     }
 
     Status start() {
-        for (size_t i = 0; i < readers_.size(); ++i) {
-            if (readers_[i].left == 0) continue;
-            ALB_TRY(refill(readers_[i]));
-            heap_.push_back(int(i));
+        const size_t k = readers_.size();
+        for (Reader& r : readers_) {
+            if (r.left == 0) {
+                r.code = kEnd;
+                continue;
+            }
+            ALB_TRY(refill(r));
+            // Against a record below every other: the first byte decides, or the rest.
+            r.code = code(0, r.current(recordSize_));
         }
-        std::make_heap(heap_.begin(), heap_.end(), [this](int a, int b) { return less(b, a); });
+        // Each player waits at the first free node on its way up; the second to come plays it,
+        // and the winner goes on. A node thus sends up the winner of all below it.
+        tree_.assign(std::max<size_t>(k, 1), -1);
+        codes_.assign(tree_.size(), 0);
+        for (size_t j = 0; j < k; ++j) {
+            int player = int(j);
+            std::uint32_t c = readers_[j].code;
+            size_t node = (j + k) / 2;
+            for (; node >= 1; node /= 2) {
+                if (tree_[node] < 0) {
+                    tree_[node] = player;
+                    codes_[node] = c;
+                    break;
+                }
+                play(node, player, c);
+            }
+            if (node == 0) {
+                tree_[0] = player;
+                winnerCode_ = c;
+            }
+        }
         return {};
     }
 
     // The smallest record not yet given, or nullptr; valid until the next call.
     Result<const char*> next() {
+        if (readers_.empty()) return nullptr;
         if (advance_) {
             advance_ = false;
-            Reader& r = readers_[size_t(heap_.front())];
-            if (++r.pos == r.have) {
-                if (r.left > 0) {
-                    ALB_TRY(refill(r));
-                } else {
-                    heap_.front() = heap_.back();
-                    heap_.pop_back();
-                }
-            } else {
-                r.loadPrefix(recordSize_);
+            const int w = tree_[0];
+            Reader& r = readers_[size_t(w)];
+            std::uint32_t c = kEnd;
+            if (++r.pos < r.have) {
+                // Many runs are read side by side, more streams than the core follows by itself.
+                __builtin_prefetch(r.current(recordSize_) + 4 * recordSize_);
+                c = code(firstDifference(r.current(recordSize_) - recordSize_, r.current(recordSize_)), r.current(recordSize_));
+            } else if (r.left > 0) {
+                std::memcpy(r.last.data(), r.current(recordSize_) - recordSize_, recordSize_);
+                ALB_TRY(refill(r));
+                c = code(firstDifference(r.last.data(), r.current(recordSize_)), r.current(recordSize_));
             }
-            siftDown();
+            int player = w;
+            for (size_t node = (size_t(w) + readers_.size()) / 2; node >= 1; node /= 2) play(node, player, c);
+            tree_[0] = player;
+            winnerCode_ = c;
         }
-        if (heap_.empty()) return nullptr;
+        if (winnerCode_ == kEnd) return nullptr;
         advance_ = true;
-        return readers_[size_t(heap_.front())].current(recordSize_);
+        return readers_[size_t(tree_[0])].current(recordSize_);
     }
 
 private:
+    static constexpr std::uint32_t kEnd = 0xFFFFFFFFu;  // a run that has no more records
+
     struct Reader {
-        bool memory = false;  // the held batch: at counts entries, not bytes
+        const Batch* batch = nullptr;  // a batch in memory: at counts entries, not bytes
         std::int64_t at = 0;
         std::uint64_t left = 0;  // records not yet in the buffer
         size_t capacity = 1;
         std::string buf;
         size_t pos = 0, have = 0;
-        std::uint64_t prefix = 0, prefix2 = 0;  // bytes 0-7 and 8-15 of the current record
+        std::uint32_t code = 0;
+        std::string last;  // the record before the buffer's first
         const char* current(size_t rs) const { return buf.data() + pos * rs; }
-        void loadPrefix(size_t rs) {
-            const char* r = current(rs);
-            prefix = loadWord(r, int(std::min<size_t>(rs, 8)));
-            prefix2 = rs > 8 ? loadWord(r + 8, int(std::min<size_t>(rs - 8, 8))) : 0;
-        }
     };
+
+    // Further from the record coded against sorts later: an earlier difference makes a larger
+    // code, and at the same place the larger byte does.
+    std::uint32_t code(size_t offset, const char* record) const {
+        if (offset >= recordSize_) return 0;
+        return std::uint32_t(recordSize_ - offset) << 8 | static_cast<unsigned char>(record[offset]);
+    }
+
+    size_t firstDifference(const char* a, const char* b, size_t from = 0) const {
+        size_t i = from;
+        for (; i + 8 <= recordSize_; i += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + i, 8);
+            std::memcpy(&y, b + i, 8);
+            if (x != y) return i + size_t(__builtin_ctzll(x ^ y)) / 8;
+        }
+        for (; i < recordSize_; ++i)
+            if (a[i] != b[i]) return i;
+        return recordSize_;
+    }
+
+    // The player with code c (against the last record given) meets the one waiting at node: the
+    // winner leaves as player, the loser stays, coded against the winner.
+    void play(size_t node, int& player, std::uint32_t& c) {
+        const int other = tree_[node];
+        const std::uint32_t oc = codes_[node];
+        if (oc == c) [[unlikely]] {
+            if (c == kEnd) return;
+            // Equal up to and at the coded place: the bytes after it decide.
+            const char* a = readers_[size_t(player)].current(recordSize_);
+            const char* b = readers_[size_t(other)].current(recordSize_);
+            const size_t from = recordSize_ - (c >> 8) + 1;
+            const size_t d = firstDifference(a, b, from);
+            if (d >= recordSize_ || static_cast<unsigned char>(a[d]) < static_cast<unsigned char>(b[d])) {
+                codes_[node] = code(d, b);
+                return;
+            }
+            codes_[node] = code(d, a);
+            tree_[node] = player;
+            player = other;
+            return;
+        }
+        // Different codes: the smaller wins, and the loser's code holds against the winner too.
+        // Chosen without a jump, as the runs take turns unpredictably.
+        const std::uint32_t m = 0u - std::uint32_t(oc < c);  // all ones: the waiting one wins
+        const auto p = std::uint32_t(player), o = std::uint32_t(other);
+        tree_[node] = int((o & ~m) | (p & m));
+        codes_[node] = (oc & ~m) | (c & m);
+        player = int((p & ~m) | (o & m));
+        c = (c & ~m) | (oc & m);
+    }
 
     Status refill(Reader& r) {
         const size_t n = size_t(std::min<std::uint64_t>(r.left, r.capacity));
         r.buf.resize(n * recordSize_);
-        if (r.memory) {
+        if (r.batch) {
             const size_t kl = recordSize_ - 4;
             for (size_t i = 0; i < n; ++i) {
-                const Handle& h = held_->held[size_t(r.at) + i];
+                const Handle& h = r.batch->held[size_t(r.at) + i];
                 char* out = r.buf.data() + i * recordSize_;
-                sorter_.keyOf(*held_, h, out);
+                sorter_.keyOf(*r.batch, h, out);
                 putBe32(out + kl, h.recno);
             }
             r.at += std::int64_t(n);
@@ -280,43 +382,22 @@ private:
         r.left -= n;
         r.pos = 0;
         r.have = n;
-        r.loadPrefix(recordSize_);
         return {};
-    }
-
-    bool less(int a, int b) const {
-        const Reader& x = readers_[size_t(a)];
-        const Reader& y = readers_[size_t(b)];
-        // The first sixteen bytes decide most comparisons.
-        if (x.prefix != y.prefix) return x.prefix < y.prefix;
-        if (x.prefix2 != y.prefix2) return x.prefix2 < y.prefix2;
-        if (recordSize_ <= 16) return false;  // the two words held it all
-        return compareBytes(x.current(recordSize_) + 16, y.current(recordSize_) + 16, recordSize_ - 16) < 0;
-    }
-
-    void siftDown() {
-        const size_t n = heap_.size();
-        size_t i = 0;
-        for (;;) {
-            size_t smallest = i;
-            const size_t l = 2 * i + 1, r = l + 1;
-            if (l < n && less(heap_[l], heap_[smallest])) smallest = l;
-            if (r < n && less(heap_[r], heap_[smallest])) smallest = r;
-            if (smallest == i) return;
-            std::swap(heap_[i], heap_[smallest]);
-            i = smallest;
-        }
     }
 
     const KeySorter& sorter_;
     size_t recordSize_;
-    const Batch* held_;
     std::vector<Reader> readers_;
-    std::vector<int> heap_;
+    // tree_[0]: the winner; tree_[node], node 1 to k-1: the loser waiting there, codes_[node]
+    // its code against the winner that went up. Reader j is the leaf k + j; a node's parent is
+    // node / 2.
+    std::vector<int> tree_;
+    std::vector<std::uint32_t> codes_;
+    std::uint32_t winnerCode_ = kEnd;
     bool advance_ = false;
 };
 
-KeySorter::KeySorter(int keyLength, size_t budget, QString scratchFolder, QString label, size_t expected)
+KeySorter::KeySorter(int keyLength, size_t budget, QString scratchFolder, QString label, size_t expected, int lanes)
     : keyLength_(keyLength),
       tailLength_(keyLength > 16 ? size_t(keyLength - 16) : 0),
       recordSize_(size_t(keyLength) + 4),
@@ -327,7 +408,13 @@ KeySorter::KeySorter(int keyLength, size_t budget, QString scratchFolder, QStrin
       expected_(expected),
       folder_(std::move(scratchFolder)),
       label_(std::move(label)),
-      keyBuf_(size_t(keyLength), '\0') {}
+      keyBuf_(size_t(keyLength), '\0') {
+    if (lanes > 1) {
+        // Each lane sorts its own batch, so it needs the radix sort's second array beside it.
+        laneCapacity_ = std::clamp<size_t>(budget_ / size_t(lanes) / (2 * sizeof(Handle) + tailLength_), 2, size_t(1) << 23);
+        for (int i = 0; i < lanes; ++i) lanes_.push_back(std::make_unique<Batch>());
+    }
+}
 
 KeySorter::~KeySorter() {
     if (worker_ && worker_->thread.joinable()) worker_->thread.join();
@@ -358,10 +445,11 @@ void KeySorter::feedPipe() {
                 ++p.made;
             }
         }
-        block.clear();
+        block.resize(perBlock * recordSize_);
         Status st;
         bool end = false;
-        for (size_t n = 0; n < perBlock; ++n) {
+        size_t n = 0;
+        for (char* out = block.data(); n < perBlock; ++n, out += recordSize_) {
             auto rec = merger_->next();
             if (!rec) {
                 st = rec.error();
@@ -371,8 +459,9 @@ void KeySorter::feedPipe() {
                 end = true;
                 break;
             }
-            block.append(*rec, recordSize_);
+            std::memcpy(out, *rec, recordSize_);
         }
+        block.resize(n * recordSize_);
         {
             std::lock_guard<std::mutex> lock(p.mutex);
             if (!block.empty()) p.full.push_back(std::move(block));
@@ -395,9 +484,23 @@ Status KeySorter::add(const char* key, std::uint32_t recno) {
         ALB_TRY(spill());
         return add(key, recno);
     }
+    push(b, limit, expected_, key, recno);
+    ++total_;
+    return {};
+}
+
+Status KeySorter::addTo(int lane, const char* key, std::uint32_t recno) {
+    Batch& b = *lanes_[size_t(lane)];
+    if (b.held.size() >= laneCapacity_) ALB_TRY(spillLane(b));
+    push(b, laneCapacity_, expected_ / lanes_.size(), key, recno);
+    ++b.added;
+    return {};
+}
+
+void KeySorter::push(Batch& b, size_t limit, size_t expected, const char* key, std::uint32_t recno) {
     if (b.held.size() == b.held.capacity()) {
         // Grow towards the limit without ever reserving more than it.
-        const size_t want = std::min(limit, std::max<size_t>(b.held.empty() ? expected_ : 2 * b.held.size(), 1024));
+        const size_t want = std::min(limit, std::max<size_t>(b.held.empty() ? expected : 2 * b.held.size(), 1024));
         b.held.reserve(want);
         b.tails.reserve(want * tailLength_);
     }
@@ -409,7 +512,26 @@ Status KeySorter::add(const char* key, std::uint32_t recno) {
         b.tails.resize(at + tailLength_);
         std::memcpy(b.tails.data() + at, key + 16, tailLength_);
     }
-    ++total_;
+}
+
+Status KeySorter::spillLane(Batch& b) {
+    Run run;
+    {
+        std::lock_guard<std::mutex> lock(runsMutex_);
+        ALB_TRY(openScratch());
+        run = reserveRun(b);
+    }
+    ALB_TRY(writeRun(b, run));
+    std::lock_guard<std::mutex> lock(runsMutex_);
+    runs_.push_back(run);
+    ++runsWritten_;
+    return {};
+}
+
+Status KeySorter::closeLane(int lane) {
+    Batch& b = *lanes_[size_t(lane)];
+    sort(b);
+    Handles().swap(b.other);
     return {};
 }
 
@@ -549,9 +671,21 @@ Status KeySorter::appendToScratch(std::string& bytes) {
     return {};
 }
 
-Status KeySorter::writeRun(Batch& b, Run& run) {
+KeySorter::Run KeySorter::reserveRun(const Batch& b) {
+    const Run run{scratchEnd_, b.held.size()};
+    scratchEnd_ += std::int64_t(run.count * recordSize_);
+    return run;
+}
+
+Status KeySorter::writeRun(Batch& b, const Run& run) {
     sort(b);
-    run = {scratchEnd_, b.held.size()};
+    std::int64_t at = run.offset;
+    const auto put = [&](std::string& bytes) -> Status {
+        ALB_TRY(scratch_->writeAt(at, bytes.data(), bytes.size()));
+        at += std::int64_t(bytes.size());
+        bytes.clear();
+        return {};
+    };
     auto& out = b.out;
     const size_t limit = recordsBuffer(budget_ / 16, recordSize_);
     out.clear();
@@ -568,9 +702,9 @@ Status KeySorter::writeRun(Batch& b, Run& run) {
         out.resize(at + recordSize_);
         keyOf(b, h, &out[at]);
         putBe32(out.data() + at + size_t(keyLength_), h.recno);
-        if (out.size() >= limit) ALB_TRY(appendToScratch(out));
+        if (out.size() >= limit) ALB_TRY(put(out));
     }
-    ALB_TRY(appendToScratch(out));
+    ALB_TRY(put(out));
     b.held.clear();
     b.tails.clear();
     return {};
@@ -591,7 +725,7 @@ Status KeySorter::spill() {
         // The first spill: the batch filled to the whole budget is written here, and from now
         // on each half-budget batch goes to the worker while the other fills.
         worker_ = std::make_unique<Worker>();
-        Run run{0, 0};
+        const Run run = reserveRun(batches_[active_]);
         ALB_TRY(writeRun(batches_[active_], run));
         runs_.push_back(run);
         ++runsWritten_;
@@ -602,14 +736,29 @@ Status KeySorter::spill() {
         return {};
     }
     if (!worker_) worker_ = std::make_unique<Worker>();
-    ALB_TRY(joinWorker());
     Batch& full = batches_[active_];
+    if (worker_->thread.joinable() && worker_->busy.load(std::memory_order_acquire)) {
+        // The worker is still on the batch before: this one is sorted and written here, into a
+        // place of its own in the scratch file, so that neither core waits for the other.
+        const Run run = reserveRun(full);
+        ALB_TRY(writeRun(full, run));
+        runs_.push_back(run);
+        ++runsWritten_;
+        return {};
+    }
+    ALB_TRY(joinWorker());
     active_ ^= 1;
     worker_->status = Status();
+    worker_->run = reserveRun(full);
+    worker_->busy.store(true, std::memory_order_relaxed);
     try {
-        worker_->thread = std::thread([this, &full] { worker_->status = writeRun(full, worker_->run); });
+        worker_->thread = std::thread([this, &full] {
+            worker_->status = writeRun(full, worker_->run);
+            worker_->busy.store(false, std::memory_order_release);
+        });
     } catch (const std::system_error&) {
         // No thread to be had: the batch is written here, and the sort goes on on one core.
+        worker_->busy.store(false, std::memory_order_relaxed);
         ALB_TRY(writeRun(full, worker_->run));
         runs_.push_back(worker_->run);
         ++runsWritten_;
@@ -638,6 +787,23 @@ Result<KeySorter::Run> KeySorter::mergeToScratch(size_t from, size_t count, size
 }
 
 Status KeySorter::finish() {
+    if (!lanes_.empty()) {
+        std::vector<const Batch*> held;
+        total_ = 0;
+        for (const auto& lane : lanes_) {
+            total_ += lane->added;
+            if (!lane->held.empty()) held.push_back(lane.get());
+        }
+        if (runs_.empty() && held.size() <= 1) {
+            // One lane's batch holds it all: read as it lies.
+            for (auto& lane : lanes_)
+                if (!lane->held.empty()) std::swap(batches_[active_], *lane);
+            at_ = 0;
+            at2_ = batches_[active_].held.size();
+            return {};
+        }
+        return mergeAll(std::move(held));
+    }
     Batch& last = batches_[active_];
     if (runs_.empty() && !(worker_ && worker_->thread.joinable())) {
         // Everything fits in memory: sorted on both cores, read without a merge.
@@ -656,17 +822,22 @@ Status KeySorter::finish() {
     Handles().swap(spent.held);
     Handles().swap(spent.other);
     decltype(spent.tails)().swap(spent.tails);
-    const size_t heldBytes = last.held.capacity() * sizeof(Handle) + last.tails.capacity();
+    return mergeAll({&last});
+}
+
+Status KeySorter::mergeAll(std::vector<const Batch*> held) {
+    size_t heldBytes = 0;
+    for (const Batch* b : held) heldBytes += b->held.capacity() * sizeof(Handle) + b->tails.capacity();
     const size_t free = budget_ > heldBytes ? budget_ - heldBytes : 0;
     const size_t fanIn = std::clamp<size_t>(free / kMinMergeBuffer, 2, 256);
-    while (runs_.size() + 1 > fanIn) {
+    while (runs_.size() + held.size() > fanIn && runs_.size() > 1) {
         const size_t group = std::min(fanIn, runs_.size());
         ALB_ASSIGN_OR_RETURN(Run merged, mergeToScratch(0, group, free));
         runs_.erase(runs_.begin(), runs_.begin() + std::ptrdiff_t(group));
         runs_.push_back(merged);
         if (group < 2) break;
     }
-    merger_ = std::make_unique<Merger>(*this, runs_, free / (runs_.size() + 1), &last);
+    merger_ = std::make_unique<Merger>(*this, runs_, free / (runs_.size() + held.size()), held);
     ALB_TRY(merger_->start());
     // The merge starts at once: its first blocks are ready when the tree's layout asks. The
     // blocks of all the tags of a build take a quarter of the build's budget at most.

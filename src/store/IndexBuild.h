@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,6 +82,11 @@ private:
 size_t indexBuildBudget();
 void setIndexBuildBudget(size_t bytes);
 
+// Tables of at least this many rows have their keys gathered by two threads, each reading half
+// of the rows. Tests lower it to drive small tables through both.
+std::uint32_t parallelKeyRows();
+void setParallelKeyRows(std::uint32_t rows);
+
 // Bytes kept in memory by a stream of fixed-size records before it goes to a scratch file.
 class SpillBuffer {
 public:
@@ -110,8 +116,10 @@ private:
 class KeySorter : public KeySource {
 public:
     // budget: bytes of memory for this sort; expected: about how many entries will come (0 when
-    // not known), so that a small table reserves only what it needs.
-    KeySorter(int keyLength, size_t budget, QString scratchFolder, QString label, size_t expected = 0);
+    // not known), so that a small table reserves only what it needs. lanes: 1, entries come
+    // through add() and a worker thread sorts the full batches; more, that many threads add at
+    // once, each through its own lane (addTo) with its share of the budget, sorting its own.
+    KeySorter(int keyLength, size_t budget, QString scratchFolder, QString label, size_t expected = 0, int lanes = 1);
     ~KeySorter() override;
     KeySorter(const KeySorter&) = delete;
     KeySorter& operator=(const KeySorter&) = delete;
@@ -119,7 +127,11 @@ public:
     int keyLength() const override { return keyLength_; }
     // key: keyLength() bytes.
     Status add(const char* key, std::uint32_t recno);
-    // After the last add; then next() gives the entries in order.
+    // The same through a lane, which only one thread uses; then closeLane() on that thread sorts
+    // what the lane holds.
+    Status addTo(int lane, const char* key, std::uint32_t recno);
+    Status closeLane(int lane);
+    // After the last add (and every lane closed); then next() gives the entries in order.
     Status finish();
     Result<bool> next(const char*& key, std::uint32_t& recno) override;
 
@@ -147,6 +159,7 @@ private:
         std::vector<char, BulkAllocator<char>> tails;
         std::string out;  // records on their way to the scratch file
         size_t split = 0;  // 0: sorted as one; else [0, split) and [split, end) each sorted
+        std::uint64_t added = 0;  // entries that came through this batch's lane
     };
     struct Run {
         std::int64_t offset;
@@ -166,13 +179,21 @@ private:
         return longer <= 16 ? 0 : std::min(tailLength_, size_t(longer - 16));
     }
     void keyOf(const Batch& b, const Handle& h, char* out) const;
-    // Sorts the batch and writes it at the end of the scratch file.
-    Status writeRun(Batch& b, Run& run);
+    // Puts the entry in the batch, which holds fewer than limit.
+    void push(Batch& b, size_t limit, size_t expected, const char* key, std::uint32_t recno);
+    // The place in the scratch file for the batch's run, taken before it is sorted so that
+    // two runs can be written at once.
+    Run reserveRun(const Batch& b);
+    // Sorts the batch and writes it at the run's place.
+    Status writeRun(Batch& b, const Run& run);
     // Writes bytes at the end of the scratch file and empties them.
     Status appendToScratch(std::string& bytes);
     Status spill();
+    Status spillLane(Batch& b);
     Status joinWorker();
     Result<Run> mergeToScratch(size_t from, size_t count, size_t memory);
+    // The runs and the sorted batches held in memory merged, on a thread of its own.
+    Status mergeAll(std::vector<const Batch*> held);
     Status openScratch();
 
     int keyLength_;
@@ -188,6 +209,10 @@ private:
     int active_ = 0;
     struct Worker;
     std::unique_ptr<Worker> worker_;
+    // With lanes: one batch each, and the lock that the lanes take to add runs.
+    std::vector<std::unique_ptr<Batch>> lanes_;
+    size_t laneCapacity_ = 0;
+    std::mutex runsMutex_;
     std::uint64_t total_ = 0;
     std::unique_ptr<File> scratch_;
     std::int64_t scratchEnd_ = 0;

@@ -761,6 +761,8 @@ public:
     Status flush() {
         if (buf_.empty()) return {};
         ALB_TRY(file_.writeRaw(std::uint32_t(flushedTo_), buf_.data(), buf_.size()));
+        // The disk starts on the pages now, so that the sync that ends the build has little left.
+        file_.file().startWriteback(flushedTo_, std::int64_t(buf_.size()));
         flushedTo_ += std::int64_t(buf_.size());
         buf_.clear();
         return {};

@@ -9,6 +9,9 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
 #include <cstring>
 #include <map>
 
@@ -550,12 +553,12 @@ struct KeyJob {
 
 // Sorters for the tags built into indexPath, sharing the build's memory budget, with their
 // scratch space beside the index.
-void prepareJobs(std::vector<KeyJob>& jobs, const QString& indexPath, std::uint32_t rows) {
+void prepareJobs(std::vector<KeyJob>& jobs, const QString& indexPath, std::uint32_t rows, int lanes = 1) {
     const QFileInfo fi(indexPath);
     const QString label = fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".sort");
     const size_t budget = indexBuildBudget() / std::max<size_t>(1, jobs.size());
     for (KeyJob& j : jobs)
-        j.keys = std::make_unique<KeySorter>(j.key->keyLength(), budget, fi.absolutePath(), label, size_t(rows));
+        j.keys = std::make_unique<KeySorter>(j.key->keyLength(), budget, fi.absolutePath(), label, size_t(rows), lanes);
 }
 
 // asciiUpperChar of n bytes from src into dst, eight at a time: a key on upper(Track) converts
@@ -582,8 +585,9 @@ void copyUpperAscii(char* dst, const char* src, int n) {
 // xBase index.
 class KeyFeeder {
 public:
-    KeyFeeder(std::vector<KeyJob>& jobs, std::function<Result<std::string>(std::uint32_t)> memo, const QString& dbfPath)
-        : jobs_(jobs), dbfPath_(dbfPath) {
+    // lane: the sorters' lane this feeder adds through (-1: their add()).
+    KeyFeeder(std::vector<KeyJob>& jobs, std::function<Result<std::string>(std::uint32_t)> memo, const QString& dbfPath, int lane = -1)
+        : jobs_(jobs), dbfPath_(dbfPath), lane_(lane) {
         ctx_.readMemo = std::move(memo);
         size_t longest = 1;
         slices_.resize(jobs.size());
@@ -611,7 +615,7 @@ public:
             } else {
                 j.key->evalKeyInto(ctx_, key_.data());
             }
-            ALB_TRY(j.keys->add(key_.data(), recno));
+            ALB_TRY(lane_ < 0 ? j.keys->add(key_.data(), recno) : j.keys->addTo(lane_, key_.data(), recno));
         }
         if (!ctx_.error.isOk())
             return Status(ctx_.error.kind(),
@@ -622,22 +626,68 @@ public:
         for (KeyJob& j : jobs_) ALB_TRY(j.keys->finish());
         return {};
     }
+    Status closeLane() {
+        for (KeyJob& j : jobs_) ALB_TRY(j.keys->closeLane(lane_));
+        return {};
+    }
+    // Whether every key is copied from the row bytes with no condition to evaluate: then nothing
+    // is shared between feeders but the rows they read.
+    bool copiesOnly() const {
+        for (size_t i = 0; i < jobs_.size(); ++i)
+            if (slices_[i].empty() || jobs_[i].condition) return false;
+        return true;
+    }
 
 private:
     std::vector<KeyJob>& jobs_;
     // Per job, the record bytes its key copies (empty: the key is evaluated).
     std::vector<std::vector<Expression::KeySlice>> slices_;
     QString dbfPath_;
+    int lane_;
     EvalContext ctx_;
     std::string key_;
 };
 
 Status collectKeys(DbfFile& dbf, const std::function<Result<std::string>(std::uint32_t)>& memo, std::vector<KeyJob>& jobs,
                    const QString& indexPath) {
-    prepareJobs(jobs, indexPath, dbf.recordCount());
+    const std::uint32_t rows = dbf.recordCount();
+    if (rows >= std::max<std::uint32_t>(parallelKeyRows(), 2) && KeyFeeder(jobs, memo, dbf.path()).copiesOnly()) {
+        // Keys copied from the rows: each half of the table read, its keys cut and sorted on a
+        // core of its own.
+        prepareJobs(jobs, indexPath, rows, 2);
+        std::atomic<bool> stop{false};
+        const auto half = [&](int lane, std::uint32_t first, std::uint32_t last) {
+            KeyFeeder feeder(jobs, memo, dbf.path(), lane);
+            Status failure;
+            Status st = dbf.scan(first, last, [&](std::uint32_t recno, const char* data) {
+                if (stop.load(std::memory_order_relaxed)) return false;
+                failure = feeder.add(data, recno);
+                return failure.isOk();
+            });
+            if (st) st = failure;
+            if (st) st = feeder.closeLane();
+            if (!st) stop.store(true, std::memory_order_relaxed);
+            return st;
+        };
+        const std::uint32_t split = rows / 2;
+        Status second;
+        std::thread other;
+        try {
+            other = std::thread([&] { second = half(1, split + 1, rows); });
+        } catch (const std::system_error&) {
+            second = half(1, split + 1, rows);  // no thread to be had: one half after the other
+        }
+        Status first = half(0, 1, split);
+        if (other.joinable()) other.join();
+        ALB_TRY(first);
+        ALB_TRY(second);
+        for (KeyJob& j : jobs) ALB_TRY(j.keys->finish());
+        return {};
+    }
+    prepareJobs(jobs, indexPath, rows);
     KeyFeeder feeder(jobs, memo, dbf.path());
     Status failure;
-    ALB_TRY(dbf.scan(1, dbf.recordCount(), [&](std::uint32_t recno, const char* data) {
+    ALB_TRY(dbf.scan(1, rows, [&](std::uint32_t recno, const char* data) {
         failure = feeder.add(data, recno);
         return failure.isOk();
     }));

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <random>
+#include <thread>
 
 using namespace albumora::store;
 using albumora::test::TempFolder;
@@ -21,6 +22,13 @@ struct Budget {
     size_t saved = indexBuildBudget();
     explicit Budget(size_t bytes) { setIndexBuildBudget(bytes); }
     ~Budget() { setIndexBuildBudget(saved); }
+};
+
+// Tables from this many rows on have their keys gathered by two threads, for one test.
+struct ParallelRows {
+    std::uint32_t saved = parallelKeyRows();
+    explicit ParallelRows(std::uint32_t rows) { setParallelKeyRows(rows); }
+    ~ParallelRows() { setParallelKeyRows(saved); }
 };
 
 using Entries = std::vector<std::pair<std::string, std::uint32_t>>;
@@ -122,6 +130,51 @@ TEST(KeySorterTest, LargeSortsInHalvesAndThroughTheMergingThread) {
     }
 }
 
+// Two threads adding at once, each through its lane, as the two halves of a table come in: one
+// order whatever each lane spilled, held in memory or was never given.
+TEST(KeySorterTest, LanesFilledFromTwoThreadsGiveOneOrder) {
+    TempFolder dir;
+    for (int kl : {11, 73}) {
+        const Entries in = randomEntries(kl, 60000, std::uint32_t(kl + 5), true);
+        Entries want = in;
+        std::sort(want.begin(), want.end());
+        for (size_t budget : {size_t(64) << 20, size_t(2) << 20, size_t(24) << 10}) {
+            for (size_t split : {in.size() / 2, size_t(0), size_t(100)}) {
+                KeySorter s(kl, budget, dir.path(), dir.file(QStringLiteral(".T.sort")), in.size(), 2);
+                Status first, second;
+                std::thread other([&] {
+                    for (size_t i = split; i < in.size() && second; ++i) second = s.addTo(1, in[i].first.data(), in[i].second);
+                    if (second) second = s.closeLane(1);
+                });
+                for (size_t i = 0; i < split && first; ++i) first = s.addTo(0, in[i].first.data(), in[i].second);
+                if (first) first = s.closeLane(0);
+                other.join();
+                ASSERT_STORE_OK(first);
+                ASSERT_STORE_OK(second);
+                ASSERT_STORE_OK(s.finish());
+                EXPECT_EQ(s.size(), in.size());
+                Entries out;
+                for (;;) {
+                    const char* key = nullptr;
+                    std::uint32_t recno = 0;
+                    auto more = s.next(key, recno);
+                    ASSERT_STORE_OK(more);
+                    if (!*more) break;
+                    out.push_back({std::string(key, size_t(kl)), recno});
+                }
+                EXPECT_EQ(out, want) << "key length " << kl << ", budget " << budget << ", split at " << split;
+                if (budget < (size_t(1) << 20)) {
+                    EXPECT_GT(s.runsWritten(), 10u);
+                }
+                if (budget > (size_t(32) << 20)) {
+                    EXPECT_EQ(s.runsWritten(), 0u);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+}
+
 TEST(KeySorterTest, NoEntriesGiveAnEmptyStream) {
     TempFolder dir;
     KeySorter s(10, 1 << 20, dir.path(), dir.file(QStringLiteral(".T.sort")));
@@ -189,6 +242,46 @@ TEST_F(TagBuildTest, ATinyBudgetWritesTheSameIndexBytesAsARoomyOne) {
     const auto check = albumora::test::cdxcheck(indexPathFor(path), path);
     EXPECT_EQ(check.exitCode, 0) << check.out.toStdString() << check.err.toStdString();
     EXPECT_EQ(leftovers(), QStringList());
+}
+
+// Keys copied from the rows are gathered by two threads, each over half of the table: the same
+// index bytes as one thread gives, in a roomy budget and in one that spills from both; and a
+// scratch file failing under them leaves the index as it was.
+TEST_F(TagBuildTest, KeysGatheredByTwoThreadsGiveTheSameIndexBytes) {
+    {
+        auto t = Table::open(path, OpenMode::Exclusive);
+        ASSERT_STORE_OK(t);
+        ASSERT_STORE_OK((*t)->dropTag(QStringLiteral("Rec")));  // evaluated, so read by one thread
+    }
+    const auto build = [&] {
+        auto t = Table::open(path, OpenMode::Exclusive);
+        EXPECT_STORE_OK(t);
+        if (t) EXPECT_STORE_OK((*t)->reindex());
+        return albumora::test::fileBytes(indexPathFor(path));
+    };
+    const QByteArray single = [&] {
+        ParallelRows never(0xFFFFFFFFu);
+        return build();
+    }();
+    ASSERT_FALSE(single.isEmpty());
+    ParallelRows always(2);
+    EXPECT_TRUE(build() == single) << "two threads, roomy budget";
+    {
+        Budget tight(16 << 10);
+        EXPECT_TRUE(build() == single) << "two threads, runs from both";
+        setFileFaultHook([](FileOp op, const QString& p) { return op == FileOp::Write && p.endsWith(QLatin1String(".sort")) ? ENOSPC : 0; });
+        {
+            auto t = Table::open(path, OpenMode::Exclusive);
+            ASSERT_STORE_OK(t);
+            const Status st = (*t)->reindex();
+            EXPECT_TRUE(st.text().contains(QStringLiteral("No space left on device"))) << st.text().toStdString();
+        }
+        setFileFaultHook(nullptr);
+        EXPECT_TRUE(albumora::test::fileBytes(indexPathFor(path)) == single);
+        EXPECT_EQ(leftovers(), QStringList());
+    }
+    const auto check = albumora::test::cdxcheck(indexPathFor(path), path);
+    EXPECT_EQ(check.exitCode, 0) << check.out.toStdString() << check.err.toStdString();
 }
 
 // The sort's scratch file or the tree's level file cannot be written: the build fails with the
