@@ -512,6 +512,8 @@ void KeySorter::push(Batch& b, size_t limit, size_t expected, const char* key, s
         b.tails.resize(at + tailLength_);
         std::memcpy(b.tails.data() + at, key + 16, tailLength_);
     }
+    b.rising = b.rising && recno > b.lastRecno;
+    b.lastRecno = recno;
 }
 
 Status KeySorter::spillLane(Batch& b) {
@@ -566,26 +568,26 @@ void KeySorter::sortInHalves(Batch& b) const {
     if (other.joinable()) other.join();
 }
 
-void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
-    const size_t n = to - from;
-    if (n < 2) return;
-    Handle* held = b.held.data() + from;
-    // Least significant digit first, 11 bits at a time; the sort is stable, so entries with
-    // equal prefixes keep the order they came in. Digits that no two prefixes differ in are
-    // skipped.
+namespace {
+
+// Handles in the order of one of their words, least significant digit first, 11 bits at a
+// time. Stable: handles with equal words keep the order they came in. Digits in which no two
+// words differ are skipped. other: room for n handles; the sorted handles end up in held.
+template <class H, class Word>
+void radixByWord(H* held, H* other, size_t n, Word word) {
     constexpr int kBits = 11;
     constexpr int kPasses = 6;
     constexpr size_t kBuckets = size_t(1) << kBits;
-    std::vector<std::array<std::uint32_t, kBuckets>> hist(kPasses);
-    for (auto& h : hist) h.fill(0);
-    const std::uint64_t first = held[0].prefix;
+    std::array<std::array<std::uint32_t, kBuckets>, kPasses> hist{};
+    const std::uint64_t first = word(held[0]);
     std::uint64_t differ = 0;
     for (size_t i = 0; i < n; ++i) {
-        differ |= held[i].prefix ^ first;
-        for (int p = 0; p < kPasses; ++p) ++hist[size_t(p)][(held[i].prefix >> (p * kBits)) & (kBuckets - 1)];
+        const std::uint64_t w = word(held[i]);
+        differ |= w ^ first;
+        for (int p = 0; p < kPasses; ++p) ++hist[size_t(p)][(w >> (p * kBits)) & (kBuckets - 1)];
     }
-    Handle* src = held;
-    Handle* dst = b.other.data() + from;
+    H* src = held;
+    H* dst = other;
     for (int p = 0; p < kPasses; ++p) {
         const int shift = p * kBits;
         if (((differ >> shift) & (kBuckets - 1)) == 0) continue;
@@ -596,12 +598,41 @@ void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
             c = sum;
             sum += k;
         }
-        for (size_t i = 0; i < n; ++i) dst[count[(src[i].prefix >> shift) & (kBuckets - 1)]++] = src[i];
+        for (size_t i = 0; i < n; ++i) dst[count[(word(src[i]) >> shift) & (kBuckets - 1)]++] = src[i];
         std::swap(src, dst);
     }
-    if (src != held) std::memcpy(held, src, n * sizeof(Handle));
-    // Equal prefixes: the next eight bytes, then the rest of the key, then the record number.
-    const auto bySecond = [](const Handle& x, const Handle& y) { return x.prefix2 != y.prefix2 ? x.prefix2 < y.prefix2 : x.recno < y.recno; };
+    if (src != held) std::memcpy(static_cast<void*>(held), src, n * sizeof(H));
+}
+
+// A stable sort of a few elements, which mostly come nearly in order.
+template <class T, class Less>
+void insertionSort(T* a, size_t n, Less less) {
+    for (size_t i = 1; i < n; ++i) {
+        if (!less(a[i], a[i - 1])) continue;
+        T v = a[i];
+        size_t j = i;
+        do {
+            a[j] = a[j - 1];
+            --j;
+        } while (j > 0 && less(v, a[j - 1]));
+        a[j] = v;
+    }
+}
+
+}  // namespace
+
+void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
+    const size_t n = to - from;
+    if (n < 2) return;
+    Handle* held = b.held.data() + from;
+    Handle* other = b.other.data() + from;
+    // Every sort below is stable, so equal keys keep the order they came in: record number
+    // order, which the rows of a table come in, or which is made first.
+    if (!b.rising) radixByWord(held, other, n, [](const Handle& h) { return std::uint64_t(h.recno); });
+    radixByWord(held, other, n, [](const Handle& h) { return h.prefix; });
+    // Equal first eight bytes: the next eight, then the rest of the key.
+    const auto bySecond = [](const Handle& x, const Handle& y) { return x.prefix2 < y.prefix2; };
+    constexpr size_t kSmall = 48;
     const size_t tl = tailLength_;
     std::string local;
     std::vector<std::uint32_t> order;
@@ -611,7 +642,12 @@ void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
         while (j < n && held[j].prefix == held[i].prefix) ++j;
         if (j - i > 1) {
             // Often already in order: the rows of one album come one after the other.
-            if (!std::is_sorted(held + i, held + j, bySecond)) std::sort(held + i, held + j, bySecond);
+            if (!std::is_sorted(held + i, held + j, bySecond)) {
+                if (j - i <= kSmall)
+                    insertionSort(held + i, j - i, bySecond);
+                else
+                    radixByWord(held + i, other + i, j - i, [](const Handle& h) { return h.prefix2; });
+            }
             if (tl) {
                 // Runs equal in sixteen bytes: their tails gathered once into a buffer of their
                 // own and compared there, not fetched from all over the batch at every comparison.
@@ -628,11 +664,13 @@ void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
                         for (size_t k = 0; k < m; ++k) order[k] = std::uint32_t(k);
                         const Handle* g = held + a;
                         const auto byTail = [&](std::uint32_t x, std::uint32_t y) {
-                            const int c = compareBytes(local.data() + x * tl, local.data() + y * tl, tailBytesToCompare(g[x], g[y]));
-                            return c ? c < 0 : g[x].recno < g[y].recno;
+                            return compareBytes(local.data() + x * tl, local.data() + y * tl, tailBytesToCompare(g[x], g[y])) < 0;
                         };
                         if (!std::is_sorted(order.begin(), order.end(), byTail)) {
-                            std::sort(order.begin(), order.end(), byTail);
+                            if (m <= kSmall)
+                                insertionSort(order.data(), m, byTail);
+                            else
+                                std::stable_sort(order.begin(), order.end(), byTail);
                             moved.assign(held + a, held + z);
                             for (size_t k = 0; k < m; ++k) held[a + k] = moved[order[k]];
                         }
@@ -707,6 +745,8 @@ Status KeySorter::writeRun(Batch& b, const Run& run) {
     ALB_TRY(put(out));
     b.held.clear();
     b.tails.clear();
+    b.rising = true;
+    b.lastRecno = 0;
     return {};
 }
 

@@ -160,6 +160,9 @@ private:
         std::string out;  // records on their way to the scratch file
         size_t split = 0;  // 0: sorted as one; else [0, split) and [split, end) each sorted
         std::uint64_t added = 0;  // entries that came through this batch's lane
+        // Whether the entries came in rising record number order, as a table's rows do.
+        bool rising = true;
+        std::uint32_t lastRecno = 0;
     };
     struct Run {
         std::int64_t offset;
