@@ -27,6 +27,8 @@ size_t gBudget = size_t(16) << 20;
 constexpr size_t kMinMergeBuffer = size_t(64) << 10;
 constexpr size_t kMaxBuffer = size_t(1) << 20;
 constexpr size_t kMemoryRunBuffer = size_t(32) << 10;
+// The bytes of a batch's key tails, which its entries find by a 24-bit offset.
+constexpr size_t kMaxTails = (size_t(1) << 24) - 1;
 
 // Up to eight bytes as a number that orders like them; n bytes are there.
 std::uint64_t loadWord(const char* p, int n) {
@@ -402,8 +404,8 @@ KeySorter::KeySorter(int keyLength, size_t budget, QString scratchFolder, QStrin
       tailLength_(keyLength > 16 ? size_t(keyLength - 16) : 0),
       recordSize_(size_t(keyLength) + 4),
       budget_(std::max<size_t>(budget, 1)),
-      // Per entry: its handle, the radix sort's copy and the key's tail. Keys that outgrow one
-      // batch get two, of half the budget each.
+      // Per entry: its handle, the radix sort's copy and what the key has past sixteen bytes
+      // before its trailing blanks. Keys that outgrow one batch get two, of half the budget each.
       capacity_(std::clamp<size_t>(budget_ / 2 / (2 * sizeof(Handle) + tailLength_), 2, size_t(1) << 23)),
       expected_(expected),
       folder_(std::move(scratchFolder)),
@@ -411,7 +413,7 @@ KeySorter::KeySorter(int keyLength, size_t budget, QString scratchFolder, QStrin
       keyBuf_(size_t(keyLength), '\0') {
     if (lanes > 1) {
         // Each lane sorts its own batch, so it needs the radix sort's second array beside it.
-        laneCapacity_ = std::clamp<size_t>(budget_ / size_t(lanes) / (2 * sizeof(Handle) + tailLength_), 2, size_t(1) << 23);
+        laneBytes_ = budget_ / size_t(lanes);
         for (int i = 0; i < lanes; ++i) lanes_.push_back(std::make_unique<Batch>());
     }
 }
@@ -475,43 +477,57 @@ void KeySorter::feedPipe() {
     }
 }
 
+bool KeySorter::full(const Batch& b, size_t bytes) const {
+    const size_t n = b.held.size();
+    if (n < 2) return false;  // every batch takes two entries, however small the budget
+    // Room for one more of the longest, and tail offsets that fit their 24 bits.
+    return n >= (size_t(1) << 23) || (n + 1) * 2 * sizeof(Handle) + b.tails.size() + tailLength_ > bytes ||
+           b.tails.size() + tailLength_ > kMaxTails;
+}
+
 Status KeySorter::add(const char* key, std::uint32_t recno) {
     Batch& b = batches_[active_];
-    // A table that fits one full batch (twice the capacity) is sorted in memory alone; one
-    // known to be larger takes half batches from the start, every one sorted beside the reading.
-    const size_t limit = runs_.empty() && !worker_ && expected_ <= 2 * capacity_ ? 2 * capacity_ : capacity_;
-    if (b.held.size() >= limit) {
+    // A table that fits one full batch (the whole budget) is sorted in memory alone; one known
+    // to be larger takes half batches from the start, every one sorted beside the reading.
+    const size_t bytes = runs_.empty() && !worker_ && expected_ <= 2 * capacity_ ? budget_ : budget_ / 2;
+    if (full(b, bytes)) {
         ALB_TRY(spill());
         return add(key, recno);
     }
-    push(b, limit, expected_, key, recno);
+    push(b, bytes, expected_, key, recno);
     ++total_;
     return {};
 }
 
 Status KeySorter::addTo(int lane, const char* key, std::uint32_t recno) {
     Batch& b = *lanes_[size_t(lane)];
-    if (b.held.size() >= laneCapacity_) ALB_TRY(spillLane(b));
-    push(b, laneCapacity_, expected_ / lanes_.size(), key, recno);
+    if (full(b, laneBytes_)) ALB_TRY(spillLane(b));
+    push(b, laneBytes_, expected_ / lanes_.size(), key, recno);
     ++b.added;
     return {};
 }
 
-void KeySorter::push(Batch& b, size_t limit, size_t expected, const char* key, std::uint32_t recno) {
+void KeySorter::push(Batch& b, size_t bytes, size_t expected, const char* key, std::uint32_t recno) {
     if (b.held.size() == b.held.capacity()) {
-        // Grow towards the limit without ever reserving more than it.
-        const size_t want = std::min(limit, std::max<size_t>(b.held.empty() ? expected : 2 * b.held.size(), 1024));
+        // Grow towards the most the batch can hold without ever reserving more. Large arrays
+        // only take address space until they are written.
+        const size_t most = std::max<size_t>(bytes / (2 * sizeof(Handle)), 2);
+        const size_t want = std::min(most, std::max<size_t>(b.held.empty() ? expected : 2 * b.held.size(), 1024));
         b.held.reserve(want);
-        b.tails.reserve(want * tailLength_);
+        b.tails.reserve(std::min({bytes, kMaxTails, want * tailLength_}));
     }
-    const int length = tailLength_ ? keyLength_ - trailingBlanks(key, keyLength_) : keyLength_;
-    b.held.push_back({loadWord(key, keyLength_), keyLength_ > 8 ? loadWord(key + 8, keyLength_ - 8) : 0, recno,
-                      std::uint32_t(b.held.size()) | (std::uint32_t(length) << 24)});
+    int length = keyLength_;
+    std::uint32_t at = 0;
     if (tailLength_) {
-        const size_t at = b.tails.size();
-        b.tails.resize(at + tailLength_);
-        std::memcpy(b.tails.data() + at, key + 16, tailLength_);
+        length -= trailingBlanks(key, keyLength_);
+        at = std::uint32_t(b.tails.size());
+        if (length > 16) {
+            b.tails.resize(at + size_t(length - 16));
+            std::memcpy(b.tails.data() + at, key + 16, size_t(length - 16));
+        }
     }
+    b.held.push_back({loadWord(key, keyLength_), keyLength_ > 8 ? loadWord(key + 8, keyLength_ - 8) : 0, recno,
+                      at | (std::uint32_t(length) << 24)});
     b.rising = b.rising && recno > b.lastRecno;
     b.lastRecno = recno;
 }
@@ -540,7 +556,11 @@ Status KeySorter::closeLane(int lane) {
 void KeySorter::keyOf(const Batch& b, const Handle& h, char* out) const {
     storeWord(h.prefix, keyLength_, out);
     if (keyLength_ > 8) storeWord(h.prefix2, keyLength_ - 8, out + 8);
-    if (tailLength_) std::memcpy(out + 16, b.tails.data() + size_t(h.tailIndex()) * tailLength_, tailLength_);
+    if (tailLength_) {
+        const size_t kept = h.tailKept();
+        std::memcpy(out + 16, b.tails.data() + h.tailAt(), kept);
+        std::memset(out + 16 + kept, ' ', tailLength_ - kept);
+    }
 }
 
 void KeySorter::sort(Batch& b) const {
@@ -658,8 +678,12 @@ void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
                     if (z - a > 1 && !shortKeys) {
                         const size_t m = z - a;
                         local.resize(m * tl);
-                        for (size_t k = 0; k < m; ++k)
-                            std::memcpy(local.data() + k * tl, b.tails.data() + size_t(held[a + k].tailIndex()) * tl, tl);
+                        for (size_t k = 0; k < m; ++k) {
+                            const Handle& h = held[a + k];
+                            char* t = local.data() + k * tl;
+                            std::memcpy(t, b.tails.data() + h.tailAt(), h.tailKept());
+                            std::memset(t + h.tailKept(), ' ', tl - h.tailKept());
+                        }
                         order.resize(m);
                         for (size_t k = 0; k < m; ++k) order[k] = std::uint32_t(k);
                         const Handle* g = held + a;
@@ -687,9 +711,15 @@ int KeySorter::compareHandles(const Batch& b, const Handle& x, const Handle& y) 
     if (x.prefix != y.prefix) return x.prefix < y.prefix ? -1 : 1;
     if (x.prefix2 != y.prefix2) return x.prefix2 < y.prefix2 ? -1 : 1;
     if (tailLength_) {
-        const int c = compareBytes(b.tails.data() + size_t(x.tailIndex()) * tailLength_, b.tails.data() + size_t(y.tailIndex()) * tailLength_,
-                                   tailBytesToCompare(x, y));
-        if (c) return c;
+        // The kept bytes, then the longer one's against the blanks the shorter one ends in.
+        const size_t kx = x.tailKept(), ky = y.tailKept();
+        const char* tx = b.tails.data() + x.tailAt();
+        const char* ty = b.tails.data() + y.tailAt();
+        if (int c = compareBytes(tx, ty, std::min(kx, ky))) return c;
+        for (size_t i = std::min(kx, ky); i < std::max(kx, ky); ++i) {
+            const auto c = static_cast<unsigned char>(i < kx ? tx[i] : ty[i]);
+            if (c != ' ') return (c < ' ') == (i < kx) ? -1 : 1;
+        }
     }
     return x.recno < y.recno ? -1 : x.recno > y.recno ? 1 : 0;
 }
@@ -732,9 +762,10 @@ Status KeySorter::writeRun(Batch& b, const Run& run) {
     for (size_t i = 0; i < b.held.size(); ++i) {
         const Handle& h = b.held[i];
         if (tailLength_ && i + kAhead < b.held.size()) {
-            const char* t = b.tails.data() + size_t(b.held[i + kAhead].tailIndex()) * tailLength_;
+            const Handle& ahead = b.held[i + kAhead];
+            const char* t = b.tails.data() + ahead.tailAt();
             __builtin_prefetch(t);
-            __builtin_prefetch(t + tailLength_ - 1);
+            __builtin_prefetch(t + ahead.tailKept());
         }
         const size_t at = out.size();
         out.resize(at + recordSize_);
@@ -761,7 +792,7 @@ Status KeySorter::joinWorker() {
 
 Status KeySorter::spill() {
     ALB_TRY(openScratch());
-    if (!worker_ && batches_[active_].held.size() > capacity_) {
+    if (!worker_ && runs_.empty() && expected_ <= 2 * capacity_) {
         // The first spill: the batch filled to the whole budget is written here, and from now
         // on each half-budget batch goes to the worker while the other fills.
         worker_ = std::make_unique<Worker>();
@@ -867,7 +898,8 @@ Status KeySorter::finish() {
 
 Status KeySorter::mergeAll(std::vector<const Batch*> held) {
     size_t heldBytes = 0;
-    for (const Batch* b : held) heldBytes += b->held.capacity() * sizeof(Handle) + b->tails.capacity();
+    // What the batches hold: what they reserved beyond that is address space, not memory.
+    for (const Batch* b : held) heldBytes += b->held.size() * sizeof(Handle) + b->tails.size();
     const size_t free = budget_ > heldBytes ? budget_ - heldBytes : 0;
     const size_t fanIn = std::clamp<size_t>(free / kMinMergeBuffer, 2, 256);
     while (runs_.size() + held.size() > fanIn && runs_.size() > 1) {

@@ -146,11 +146,13 @@ private:
         std::uint64_t prefix2;  // key bytes 8-15, big-endian (zeros past the key)
         std::uint32_t recno;
         // Where the rest of the key lies in the batch's tails (low 24 bits), and the key's
-        // length without its trailing blanks (high 8 bits): past the longer of two keys both
-        // are blanks, so equal short keys are told equal without looking at their tails.
+        // length without its trailing blanks (high 8 bits): only the bytes before the blanks
+        // are kept, and past the longer of two keys both are blanks, so equal short keys are
+        // told equal without looking at their tails.
         std::uint32_t tail;
-        std::uint32_t tailIndex() const { return tail & 0xFFFFFFu; }
+        size_t tailAt() const { return tail & 0xFFFFFFu; }
         int length() const { return int(tail >> 24); }
+        size_t tailKept() const { return length() > 16 ? size_t(length() - 16) : 0; }
     };
     // Entries held in memory: filled by add(), then sorted and written as a run.
     using Handles = std::vector<Handle, BulkAllocator<Handle>>;
@@ -182,8 +184,10 @@ private:
         return longer <= 16 ? 0 : std::min(tailLength_, size_t(longer - 16));
     }
     void keyOf(const Batch& b, const Handle& h, char* out) const;
-    // Puts the entry in the batch, which holds fewer than limit.
-    void push(Batch& b, size_t limit, size_t expected, const char* key, std::uint32_t recno);
+    // Whether the batch, allowed bytes of memory, has no room for another entry.
+    bool full(const Batch& b, size_t bytes) const;
+    // Puts the entry in the batch, which has room for it.
+    void push(Batch& b, size_t bytes, size_t expected, const char* key, std::uint32_t recno);
     // The place in the scratch file for the batch's run, taken before it is sorted so that
     // two runs can be written at once.
     Run reserveRun(const Batch& b);
@@ -203,7 +207,7 @@ private:
     size_t tailLength_;
     size_t recordSize_;  // of a run's record: the key, then the record number big-endian
     size_t budget_;
-    size_t capacity_;  // entries of one batch
+    size_t capacity_;  // entries of a half-budget batch of the longest keys
     size_t expected_;
     QString folder_, label_;
     // Two batches once the keys outgrow one: the worker sorts and writes one while add() fills
@@ -214,7 +218,7 @@ private:
     std::unique_ptr<Worker> worker_;
     // With lanes: one batch each, and the lock that the lanes take to add runs.
     std::vector<std::unique_ptr<Batch>> lanes_;
-    size_t laneCapacity_ = 0;
+    size_t laneBytes_ = 0;
     std::mutex runsMutex_;
     std::uint64_t total_ = 0;
     std::unique_ptr<File> scratch_;
