@@ -1052,7 +1052,7 @@ std::string IndexFile::encodeTagHeader(const Tree::Info& info, std::uint32_t roo
     return h;
 }
 
-Status IndexFile::createCompound(const QString& path) {
+Status IndexFile::createCompound(const QString& path, bool sync) {
     std::string bytes(1024 + kPageSize, '\0');
     Tree::Info info;
     info.keyLength = 10;
@@ -1062,7 +1062,7 @@ Status IndexFile::createCompound(const QString& path) {
     IndexNode empty;
     empty.attr = 3;
     encodeLeaf(empty, 10, ' ', reinterpret_cast<unsigned char*>(bytes.data()) + 1024);
-    return writeFileAtomically(path, bytes);
+    return writeFileAtomically(path, bytes, sync);
 }
 
 Status IndexFile::createSingle(const QString& path, const std::string& keyExpr, char pad, KeySource& sorted) {

@@ -178,8 +178,9 @@ public:
     enum class Kind { Compound, Single };
 
     static Result<std::unique_ptr<IndexFile>> open(const QString& path, bool writable, Kind kind = Kind::Compound);
-    // Writes an empty compound file (a tag directory with no tags).
-    static Status createCompound(const QString& path);
+    // Writes an empty compound file (a tag directory with no tags). sync: on disk before this
+    // returns; a file that a build fills and syncs before it takes its name need not be.
+    static Status createCompound(const QString& path, bool sync = true);
 
     const QString& path() const { return file_.path(); }
     Kind kind() const { return kind_; }

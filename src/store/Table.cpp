@@ -741,7 +741,8 @@ Status Table::compileTagBuild(TagBuild& b) const {
 }
 
 Status Table::writeTagBuild(TagBuild& b, const QString& target) {
-    ALB_TRY(IndexFile::createCompound(target));
+    // target is a temporary, synced at the end and only then given the index's name.
+    ALB_TRY(IndexFile::createCompound(target, false));
     ALB_ASSIGN_OR_RETURN(auto x, IndexFile::open(target, true));
     for (size_t i = 0; i < b.defs.size(); ++i)
         ALB_TRY(x->addTag(toCp1252(b.defs[i].first), toCp1252(b.defs[i].second),
@@ -892,7 +893,7 @@ Status Table::createTags(const std::vector<std::pair<QString, QString>>& defs) {
     for (const Expression& k : keys) jobs.push_back({&k, nullptr, nullptr});
     const QString tmp = temporaryPathFor(ip);
     ALB_TRY(collectKeys(*dbf_, memoReader(), jobs, tmp));
-    Status st = fresh ? IndexFile::createCompound(tmp) : copyFile(ip, tmp);
+    Status st = fresh ? IndexFile::createCompound(tmp, false) : copyFile(ip, tmp);
     if (st) {
         auto x = IndexFile::open(tmp, true);
         if (!x) st = x.error();
