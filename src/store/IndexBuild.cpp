@@ -329,6 +329,14 @@ private:
             std::memcpy(&y, b + i, 8);
             if (x != y) return i + size_t(__builtin_ctzll(x ^ y)) / 8;
         }
+        if (i < recordSize_ && recordSize_ >= 8) {
+            // The last eight bytes, overlapping those already found equal.
+            const size_t j = recordSize_ - 8;
+            std::uint64_t x, y;
+            std::memcpy(&x, a + j, 8);
+            std::memcpy(&y, b + j, 8);
+            return x != y ? j + size_t(__builtin_ctzll(x ^ y)) / 8 : recordSize_;
+        }
         for (; i < recordSize_; ++i)
             if (a[i] != b[i]) return i;
         return recordSize_;
@@ -641,6 +649,38 @@ void insertionSort(T* a, size_t n, Less less) {
 
 }  // namespace
 
+void KeySorter::sortByPrefix(Handle* held, Handle* other, size_t n) const {
+    // The rows of one album come one after another and share their first eight key bytes (the
+    // album's ID): such stretches are sorted as one, and a batch of them sorts many times faster.
+    size_t groups = 1;
+    for (size_t i = 1; i < n; ++i) groups += held[i].prefix != held[i - 1].prefix;
+    if (groups * 4 > n) {
+        radixByWord(held, other, n, [](const Handle& h) { return h.prefix; });
+        return;
+    }
+    struct Group {
+        std::uint64_t prefix;
+        std::uint32_t start, count;
+    };
+    std::vector<Group> g(groups), spare(groups);
+    size_t k = 0;
+    g[0] = {held[0].prefix, 0, 1};
+    for (size_t i = 1; i < n; ++i) {
+        if (held[i].prefix == g[k].prefix) {
+            ++g[k].count;
+        } else {
+            g[++k] = {held[i].prefix, std::uint32_t(i), 1};
+        }
+    }
+    radixByWord(g.data(), spare.data(), groups, [](const Group& x) { return x.prefix; });
+    Handle* out = other;
+    for (const Group& x : g) {
+        std::memcpy(static_cast<void*>(out), held + x.start, x.count * sizeof(Handle));
+        out += x.count;
+    }
+    std::memcpy(static_cast<void*>(held), other, n * sizeof(Handle));
+}
+
 void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
     const size_t n = to - from;
     if (n < 2) return;
@@ -649,7 +689,7 @@ void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
     // Every sort below is stable, so equal keys keep the order they came in: record number
     // order, which the rows of a table come in, or which is made first.
     if (!b.rising) radixByWord(held, other, n, [](const Handle& h) { return std::uint64_t(h.recno); });
-    radixByWord(held, other, n, [](const Handle& h) { return h.prefix; });
+    sortByPrefix(held, other, n);
     // Equal first eight bytes: the next eight, then the rest of the key.
     const auto bySecond = [](const Handle& x, const Handle& y) { return x.prefix2 < y.prefix2; };
     constexpr size_t kSmall = 48;

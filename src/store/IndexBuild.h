@@ -177,6 +177,8 @@ private:
     void sort(Batch& b) const;
     void sortInHalves(Batch& b) const;
     void sortRange(Batch& b, size_t from, size_t to) const;
+    // Stable, by the first eight key bytes; other: room for n handles.
+    void sortByPrefix(Handle* held, Handle* other, size_t n) const;
     int compareHandles(const Batch& b, const Handle& x, const Handle& y) const;
     // Tail bytes that can differ between two keys equal in their first sixteen.
     size_t tailBytesToCompare(const Handle& x, const Handle& y) const {
