@@ -175,6 +175,36 @@ TEST(KeySorterTest, LanesFilledFromTwoThreadsGiveOneOrder) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 
+// Tracks come album by album: stretches of entries sharing their first eight bytes, mostly in
+// order within, sometimes not, an album's ID now and then coming back later in the table.
+TEST(KeySorterTest, StretchesOfOneAlbumSortLikeAnyOtherEntries) {
+    TempFolder dir;
+    std::mt19937 rng(11);
+    for (int kl : {11, 30}) {
+        Entries in;
+        std::vector<std::string> ids;
+        while (in.size() < 40000) {
+            std::string id(8, ' ');
+            for (char& c : id) c = "0123456789abcdef"[rng() % 16];
+            if (!ids.empty() && rng() % 10 == 0) id = ids[rng() % ids.size()];  // the same album again
+            ids.push_back(id);
+            const int tracks = 1 + int(rng() % 20);
+            const bool backwards = rng() % 8 == 0;
+            for (int t = 1; t <= tracks; ++t) {
+                std::string k = id + std::to_string(backwards ? tracks - t + 1 : t);
+                k.resize(size_t(kl), ' ');
+                in.push_back({k, std::uint32_t(in.size() + 1)});
+            }
+        }
+        Entries want = in;
+        std::sort(want.begin(), want.end());
+        for (size_t budget : {size_t(64) << 20, size_t(256) << 10}) {
+            KeySorter s(kl, budget, dir.path(), dir.file(QStringLiteral(".T.sort")), in.size());
+            EXPECT_EQ(sortAll(s, in), want) << "key length " << kl << ", budget " << budget;
+        }
+    }
+}
+
 TEST(KeySorterTest, NoEntriesGiveAnEmptyStream) {
     TempFolder dir;
     KeySorter s(10, 1 << 20, dir.path(), dir.file(QStringLiteral(".T.sort")));
