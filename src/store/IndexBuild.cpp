@@ -485,7 +485,7 @@ void KeySorter::feedPipe() {
     }
 }
 
-bool KeySorter::full(const Batch& b, size_t bytes) const {
+[[gnu::always_inline]] inline bool KeySorter::full(const Batch& b, size_t bytes) const {
     const size_t n = b.held.size();
     if (n < 2) return false;  // every batch takes two entries, however small the budget
     // Room for one more of the longest, and tail offsets that fit their 24 bits.

@@ -61,6 +61,13 @@ int commonPrefix(const char* a, const char* b, int n) {
         if (x != y) return i + std::countr_zero(x ^ y) / 8;
         i += 8;
     }
+    if (i < n && n >= 8) {
+        // The last eight bytes, overlapping those already found equal.
+        std::uint64_t x, y;
+        std::memcpy(&x, a + n - 8, 8);
+        std::memcpy(&y, b + n - 8, 8);
+        return x != y ? n - 8 + std::countr_zero(x ^ y) / 8 : n;
+    }
     while (i < n && a[i] == b[i]) ++i;
     return i;
 }
@@ -789,8 +796,8 @@ public:
         dup = count_ ? std::min(commonPrefix(key, prev_.data(), kl_), kl_ - trail) : 0;
         if (count_ == 0) return true;
         const int stored = kl_ - dup - trail;
-        const int size = (count_ + 1) * layoutFor(kl_, std::max(maxRec_, recno)).bytes + stored_ + stored;
-        return size <= kLeafSpace;
+        const int bytes = recno > maxRec_ ? layoutFor(kl_, recno).bytes : entryBytes_;
+        return (count_ + 1) * bytes + stored_ + stored <= kLeafSpace;
     }
     void add(const char* key, std::uint32_t recno, int trail, int dup) {
         if (count_ == 0) dup = 0;
@@ -799,9 +806,13 @@ public:
         std::memcpy(page_ + keyEnd_, key + dup, size_t(stored));
         entries_[size_t(count_)] = {recno, std::uint8_t(dup), std::uint8_t(trail)};
         ++count_;
-        maxRec_ = std::max(maxRec_, recno);
+        if (recno > maxRec_) {
+            maxRec_ = recno;
+            entryBytes_ = layoutFor(kl_, maxRec_).bytes;
+        }
         stored_ += stored;
-        std::memcpy(prev_.data(), key, size_t(kl_));
+        // The first dup bytes are the same in both.
+        std::memcpy(prev_.data() + dup, key + dup, size_t(kl_ - dup));
     }
     int count() const { return count_; }
     const char* lastKey() const { return prev_.data(); }
@@ -843,6 +854,7 @@ private:
         count_ = 0;
         keyEnd_ = int(kPageSize);
         maxRec_ = 1;
+        entryBytes_ = layoutFor(kl_, maxRec_).bytes;
         stored_ = 0;
     }
     int kl_;
@@ -854,6 +866,7 @@ private:
     int count_ = 0;
     int keyEnd_ = int(kPageSize);
     std::uint32_t maxRec_ = 1;
+    int entryBytes_ = 0;  // of each entry, for the leaf's greatest record number so far
     int stored_ = 0;
 };
 
