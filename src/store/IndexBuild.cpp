@@ -27,6 +27,9 @@ size_t gBudget = size_t(16) << 20;
 constexpr size_t kMinMergeBuffer = size_t(64) << 10;
 constexpr size_t kMaxBuffer = size_t(1) << 20;
 constexpr size_t kMemoryRunBuffer = size_t(32) << 10;
+// Runs on disk are read, and written, a quarter MiB at a time: few calls still, and fresh pages,
+// which cost more than the calls, for only that much per run.
+constexpr size_t kRunBuffer = size_t(256) << 10;
 // The bytes of a batch's key tails, which its entries find by a 24-bit offset.
 constexpr size_t kMaxTails = (size_t(1) << 24) - 1;
 
@@ -220,7 +223,7 @@ public:
     Merger(const KeySorter& sorter, const std::vector<Run>& runs, size_t bufferBytes, const std::vector<const Batch*>& held = {})
         : sorter_(sorter), recordSize_(sorter.recordSize_) {
         readers_.resize(runs.size() + held.size());
-        const size_t bytes = recordsBuffer(bufferBytes, recordSize_);
+        const size_t bytes = recordsBuffer(std::min(bufferBytes, kRunBuffer), recordSize_);
         for (size_t i = 0; i < readers_.size(); ++i) {
             Reader& r = readers_[i];
             if (i < runs.size()) {
@@ -795,7 +798,7 @@ Status KeySorter::writeRun(Batch& b, const Run& run) {
         return {};
     };
     auto& out = b.out;
-    const size_t limit = recordsBuffer(budget_ / 16, recordSize_);
+    const size_t limit = recordsBuffer(std::min(budget_ / 16, kRunBuffer), recordSize_);
     out.clear();
     out.reserve(limit);
     constexpr size_t kAhead = 16;  // the tails are read in key order, all over the buffer

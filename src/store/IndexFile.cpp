@@ -776,7 +776,8 @@ public:
     }
 
 private:
-    static constexpr size_t kWriteSize = size_t(1) << 20;
+    // A quarter MiB a write: few calls, and few fresh pages for the buffer.
+    static constexpr size_t kWriteSize = size_t(256) << 10;
     IndexFile& file_;
     std::int64_t start_;
     std::int64_t flushedTo_;
