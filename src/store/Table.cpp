@@ -1186,12 +1186,19 @@ Status Table::pack() {
     const bool withIndex = cdx_ && !defs.empty();
     TagBuild tagBuild;
     std::optional<KeyFeeder> keys;
+    // Keys copied from the row bytes of a large table are cut from the packed rows after the
+    // pass instead, by two threads, while the disk takes the rows.
+    bool keysAfter = false;
     if (withIndex) {
         tagBuild.defs = defs;
         tagBuild.fors = fors;
         ALB_TRY(compileTagBuild(tagBuild));
-        prepareJobs(tagBuild.jobs, cdxTmp, dbf_->recordCount());
-        keys.emplace(tagBuild.jobs, memoReader(), path_);
+        keysAfter = dbf_->recordCount() >= std::max<std::uint32_t>(parallelKeyRows(), 2) &&
+                    KeyFeeder(tagBuild.jobs, memoReader(), path_).copiesOnly();
+        if (!keysAfter) {
+            prepareJobs(tagBuild.jobs, cdxTmp, dbf_->recordCount());
+            keys.emplace(tagBuild.jobs, memoReader(), path_);
+        }
     }
 
     // The packed rows; moved memos are copied past the free pointer as they come.
@@ -1204,9 +1211,10 @@ Status Table::pack() {
         const int recLen = dbf_->recordLength();
         RowWriter rows(out, std::int64_t(header.size()));
         const std::vector<const FieldDef*> moved = moveMemos ? memoFields : std::vector<const FieldDef*>();
+        std::string rec;
         Status scanned = dbf_->scan(1, dbf_->recordCount(), [&](std::uint32_t, const char* data) {
             if (data[0] == '*') return true;
-            std::string rec(data, size_t(recLen));
+            rec.assign(data, size_t(recLen));
             for (const FieldDef* f : moved) {
                 const std::uint32_t block = memoBlock(*f, data);
                 if (block == 0) continue;
@@ -1223,11 +1231,16 @@ Status Table::pack() {
             }
             ++kept;
             if (keys) {
-                st = keys->add(data, kept);
-                if (!st) return false;
+                if (Status k = keys->add(data, kept); !k) {
+                    st = k;
+                    return false;
+                }
             }
-            st = rows.add(rec);
-            return st.isOk();
+            if (Status w = rows.add(rec); !w) {
+                st = w;
+                return false;
+            }
+            return true;
         });
         if (st && !scanned) st = scanned;
         if (st && placed != liveBlocks && moveMemos)
@@ -1237,6 +1250,10 @@ Status Table::pack() {
             putLe32(header.data() + 4, kept);
             header[14] = 0;
             st = out.writeAt(0, header.data(), header.size());
+        }
+        if (st && keysAfter) {
+            auto packed = DbfFile::open(dbfTmp, false);
+            st = packed ? collectKeys(**packed, memoReader(), tagBuild.jobs, cdxTmp) : packed.error();
         }
         if (st) st = out.sync();
         // The copies lie where no row points; only once they are on disk does the free pointer
@@ -1255,7 +1272,7 @@ Status Table::pack() {
 
     // The index of the packed rows.
     if (withIndex) {
-        st = keys->finish();
+        if (keys) st = keys->finish();
         if (st) st = writeTagBuild(tagBuild, cdxTmp);
         keys.reset();
         tagBuild.jobs.clear();
