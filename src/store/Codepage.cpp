@@ -1,5 +1,8 @@
 #include "Codepage.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include <array>
 #include <unordered_map>
 
@@ -62,12 +65,21 @@ QString fromCp1252(std::string_view bytes) {
 }
 
 void appendUtf8FromCp1252(std::string& out, std::string_view bytes) {
-    for (const char ch : bytes) {
-        const unsigned char b = static_cast<unsigned char>(ch);
-        if (b < 0x80) {
-            out.push_back(ch);
-            continue;
+    // Text is mostly ASCII, which stays as it is: such stretches go in whole.
+    size_t i = 0;
+    while (i < bytes.size()) {
+        size_t j = i;
+        while (j + 8 <= bytes.size()) {
+            std::uint64_t w;
+            std::memcpy(&w, bytes.data() + j, 8);
+            if (w & 0x8080808080808080ull) break;
+            j += 8;
         }
+        while (j < bytes.size() && static_cast<unsigned char>(bytes[j]) < 0x80) ++j;
+        out.append(bytes.data() + i, j - i);
+        if (j == bytes.size()) return;
+        i = j + 1;
+        const unsigned char b = static_cast<unsigned char>(bytes[j]);
         const char16_t c = b <= 0x9F && kHigh[b - 0x80] ? kHigh[b - 0x80] : char16_t(b);
         if (c < 0x800) {
             out.push_back(char(0xC0 | (c >> 6)));
@@ -108,6 +120,13 @@ QString asciiLower(const QString& s) {
 
 std::string_view trimRight(std::string_view s) {
     size_t n = s.size();
+    // Eight bytes at a time while each is a blank or a zero byte: fields are mostly padding.
+    while (n >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + n - 8, 8);
+        if (w & 0xDFDFDFDFDFDFDFDFull) break;
+        n -= 8;
+    }
     while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
     return s.substr(0, n);
 }

@@ -249,4 +249,29 @@ TEST(Codepage, Windows1252RoundTripAndReplacement) {
     EXPECT_EQ(toCp1252(fromCp1252(all)), all);
 }
 
+// The byte-level paths of the companion's CSV: UTF-8 straight from the bytes and trailing padding
+// trimmed, taken eight bytes at a time, against the character-by-character way, for every length
+// and every place of a non-ASCII byte, a blank or a zero byte.
+TEST(Codepage, Utf8AndTrimmingFromRawBytesAtEveryLengthAndPlace) {
+    for (size_t n = 0; n <= 24; ++n) {
+        for (size_t at = 0; at <= n; ++at) {
+            for (const char odd : {'\xe9', '\x80', '\x9d', 'x'}) {
+                std::string bytes(n, 'a');
+                for (size_t i = 0; i < n; ++i) bytes[i] = char('a' + i % 26);
+                if (at < n) bytes[at] = odd;
+                std::string utf8 = "<";
+                appendUtf8FromCp1252(utf8, bytes);
+                EXPECT_EQ(utf8, "<" + fromCp1252(bytes).toStdString()) << n << " " << at;
+            }
+            for (const char pad : {' ', '\0'}) {
+                std::string field(n, pad);
+                for (size_t i = 0; i < at; ++i) field[i] = i % 3 == 1 ? (pad == ' ' ? '\0' : ' ') : 'k';
+                std::string_view want(field);
+                while (!want.empty() && (want.back() == ' ' || want.back() == '\0')) want.remove_suffix(1);
+                EXPECT_EQ(trimRight(field), want) << n << " " << at;
+            }
+        }
+    }
+}
+
 }  // namespace
