@@ -11,6 +11,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 
 using namespace albumora::store;
@@ -50,6 +52,25 @@ void openCursor(Cursor& c, const QString& path, const QString& order, const QStr
         check(c.setFilter(filter));
     }
     check(c.open());
+}
+
+// Whether a field holds a comma, a quote or a line break, eight bytes at a time: nearly every
+// field of a query is looked at and hardly any has one.
+bool needsQuotes(std::string_view v) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    const auto has = [](std::uint64_t w, char c) {
+        const std::uint64_t x = w ^ (kOnes * static_cast<unsigned char>(c));
+        return ((x - kOnes) & ~x & kHigh) != 0;
+    };
+    size_t i = 0;
+    for (; i + 8 <= v.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, v.data() + i, 8);
+        if (has(w, ',') || has(w, '"') || has(w, '\r') || has(w, '\n')) return true;
+    }
+    for (; i < v.size(); ++i)
+        if (v[i] == ',' || v[i] == '"' || v[i] == '\r' || v[i] == '\n') return true;
+    return false;
 }
 
 int cmdQuery(const QString& folder, Args& args) {
@@ -97,7 +118,7 @@ int cmdQuery(const QString& folder, Args& args) {
             const FieldDef* f = raw[k];
             if (f && rec.size() >= size_t(f->offset + f->length)) {
                 const std::string_view v = trimRight(std::string_view(rec).substr(size_t(f->offset), size_t(f->length)));
-                if (std::none_of(v.begin(), v.end(), [](char ch) { return ch == ',' || ch == '"' || ch == '\r' || ch == '\n'; })) {
+                if (!needsQuotes(v)) {
                     appendUtf8FromCp1252(buf, v);
                     continue;
                 }

@@ -505,6 +505,34 @@ TEST_F(CliTest, AQueryThatFailsHalfWayHasPrintedEveryRowBeforeIt) {
     EXPECT_FALSE(r.out.contains(QStringLiteral("2a2b2c2d"))) << r.out.toStdString();
 }
 
+// A comma, a quote or a line break anywhere in a field, early or late in it, gets it quoted.
+TEST_F(CliTest, QueryQuotesFieldsWithSeparatorsWhereverTheyAre) {
+    const QString path = file("NOTES.DBF");
+    ASSERT_TRUE(Table::create(path, *parseFieldList(QStringLiteral("Text,Char,30;"))).isOk());
+    std::vector<QStringList> want{{QStringLiteral("Text")}};
+    {
+        auto t = Table::open(path, OpenMode::Exclusive);
+        ASSERT_TRUE(t.isOk());
+        int n = 0;
+        for (const char* c : {",", "\"", "\r", "\n"}) {
+            for (int at : {0, 5, 7, 8, 13, 16, 22}) {
+                std::string text = "abcdefghijklmnopqrstuvw";
+                text[size_t(at)] = *c;
+                std::string rec(31, ' ');
+                std::memcpy(rec.data() + 1, text.data(), text.size());
+                ASSERT_TRUE((*t)->appendRecord(rec).isOk());
+                want.push_back({QString::fromStdString(text)});
+                ++n;
+            }
+        }
+        std::string plain(31, ' ');
+        std::memcpy(plain.data() + 1, "abcdefghijklmnopqrstuvwxyz", 26);
+        ASSERT_TRUE((*t)->appendRecord(plain).isOk());
+        want.push_back({QStringLiteral("abcdefghijklmnopqrstuvwxyz")});
+    }
+    EXPECT_EQ(query({QStringLiteral("NOTES.DBF")}, true), want);
+}
+
 TEST_F(CliTest, QueryFollowsOrderFilterAndFieldList) {
     struct Case {
         QStringList args;
