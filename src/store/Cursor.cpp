@@ -545,16 +545,14 @@ Status Cursor::positionInOrder() {
 }
 
 Status Cursor::moveTo(std::uint32_t recno) {
-    walk_ = 0;  // a jump: the walk, if one follows, starts again with small prefetches
-    prefetchRows_ = 0;
+    endWalk();  // a jump: the walk, if one follows, starts again with small prefetches
     ALB_TRY(loadRecord(recno));
     return positionInOrder();
 }
 
 Status Cursor::scanFrom(bool fromStart, Dir dir, bool& found) {
     found = false;
-    walk_ = 0;
-    prefetchRows_ = 0;
+    endWalk();
     if (detailNone_) return {};
     const Table::Tag* t = orderTag();
     std::string rec;
@@ -654,10 +652,7 @@ void Cursor::prefetchAhead(Tree* tree, const TreePos& from) {
 
 Status Cursor::step(Dir dir, bool& moved) {
     moved = false;
-    if (dir == Dir::Backward) {
-        walk_ = 0;
-        prefetchRows_ = 0;
-    }
+    if (dir == Dir::Backward) endWalk();
     if (!recno_ || detailNone_) return {};
     const Table::Tag* t = orderTag();
     std::string rec;

@@ -226,6 +226,10 @@ private:
     // A walk forward in index order: steps in a row, and how many rows the next prefetch takes.
     std::uint32_t walk_ = 0;
     std::size_t prefetchRows_ = 0;
+    void endWalk() {
+        walk_ = 0;
+        prefetchRows_ = 0;
+    }
     static constexpr std::uint32_t kWalkBeforePrefetch = 32;
     static constexpr std::size_t kPrefetchFirst = 256;
     void prefetchAhead(Tree* tree, const TreePos& from);

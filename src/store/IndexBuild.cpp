@@ -500,7 +500,7 @@ Status KeySorter::add(const char* key, std::uint32_t recno) {
     Batch& b = batches_[active_];
     // A table that fits one full batch (the whole budget) is sorted in memory alone; one known
     // to be larger takes half batches from the start, every one sorted beside the reading.
-    const size_t bytes = runs_.empty() && !worker_ && expected_ <= 2 * capacity_ ? budget_ : budget_ / 2;
+    const size_t bytes = wholeBudgetBatch() ? budget_ : budget_ / 2;
     if (full(b, bytes)) {
         ALB_TRY(spill());
         return add(key, recno);
@@ -774,10 +774,10 @@ Status KeySorter::openScratch() {
     return {};
 }
 
-Status KeySorter::appendToScratch(std::string& bytes) {
+Status KeySorter::writeToScratch(std::int64_t& at, std::string& bytes) {
     if (bytes.empty()) return {};
-    ALB_TRY(scratch_->writeAt(scratchEnd_, bytes.data(), bytes.size()));
-    scratchEnd_ += std::int64_t(bytes.size());
+    ALB_TRY(scratch_->writeAt(at, bytes.data(), bytes.size()));
+    at += std::int64_t(bytes.size());
     bytes.clear();
     return {};
 }
@@ -791,12 +791,6 @@ KeySorter::Run KeySorter::reserveRun(const Batch& b) {
 Status KeySorter::writeRun(Batch& b, const Run& run) {
     sort(b);
     std::int64_t at = run.offset;
-    const auto put = [&](std::string& bytes) -> Status {
-        ALB_TRY(scratch_->writeAt(at, bytes.data(), bytes.size()));
-        at += std::int64_t(bytes.size());
-        bytes.clear();
-        return {};
-    };
     auto& out = b.out;
     const size_t limit = recordsBuffer(std::min(budget_ / 16, kRunBuffer), recordSize_);
     out.clear();
@@ -810,13 +804,13 @@ Status KeySorter::writeRun(Batch& b, const Run& run) {
             __builtin_prefetch(t);
             __builtin_prefetch(t + ahead.tailKept());
         }
-        const size_t at = out.size();
-        out.resize(at + recordSize_);
-        keyOf(b, h, &out[at]);
-        putBe32(out.data() + at + size_t(keyLength_), h.recno);
-        if (out.size() >= limit) ALB_TRY(put(out));
+        const size_t to = out.size();
+        out.resize(to + recordSize_);
+        keyOf(b, h, &out[to]);
+        putBe32(out.data() + to + size_t(keyLength_), h.recno);
+        if (out.size() >= limit) ALB_TRY(writeToScratch(at, out));
     }
-    ALB_TRY(put(out));
+    ALB_TRY(writeToScratch(at, out));
     b.held.clear();
     b.tails.clear();
     b.rising = true;
@@ -835,7 +829,7 @@ Status KeySorter::joinWorker() {
 
 Status KeySorter::spill() {
     ALB_TRY(openScratch());
-    if (!worker_ && runs_.empty() && expected_ <= 2 * capacity_) {
+    if (wholeBudgetBatch()) {
         // The first spill: the batch filled to the whole budget is written here, and from now
         // on each half-budget batch goes to the worker while the other fills.
         worker_ = std::make_unique<Worker>();
@@ -893,9 +887,9 @@ Result<KeySorter::Run> KeySorter::mergeToScratch(size_t from, size_t count, size
         if (!rec) break;
         buf.append(rec, recordSize_);
         ++out.count;
-        if (buf.size() >= limit) ALB_TRY(appendToScratch(buf));
+        if (buf.size() >= limit) ALB_TRY(writeToScratch(scratchEnd_, buf));
     }
-    ALB_TRY(appendToScratch(buf));
+    ALB_TRY(writeToScratch(scratchEnd_, buf));
     ++runsWritten_;
     return out;
 }

@@ -195,8 +195,11 @@ private:
     Run reserveRun(const Batch& b);
     // Sorts the batch and writes it at the run's place.
     Status writeRun(Batch& b, const Run& run);
-    // Writes bytes at the end of the scratch file and empties them.
-    Status appendToScratch(std::string& bytes);
+    // Writes bytes to the scratch file at at, moves at past them and empties them.
+    Status writeToScratch(std::int64_t& at, std::string& bytes);
+    // Whether the batch being filled may take the whole budget: nothing spilled yet, and the
+    // table not known to be larger than that.
+    bool wholeBudgetBatch() const { return runs_.empty() && !worker_ && expected_ <= 2 * capacity_; }
     Status spill();
     Status spillLane(Batch& b);
     Status joinWorker();

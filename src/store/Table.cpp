@@ -630,13 +630,6 @@ public:
         for (KeyJob& j : jobs_) ALB_TRY(j.keys->closeLane(lane_));
         return {};
     }
-    // Whether every key is copied from the row bytes with no condition to evaluate: then nothing
-    // is shared between feeders but the rows they read.
-    bool copiesOnly() const {
-        for (size_t i = 0; i < jobs_.size(); ++i)
-            if (slices_[i].empty() || jobs_[i].condition) return false;
-        return true;
-    }
 
 private:
     std::vector<KeyJob>& jobs_;
@@ -648,10 +641,21 @@ private:
     std::string key_;
 };
 
+// Whether the keys of a table of this many rows are gathered by two threads: a large table whose
+// every key is copied from the row bytes with no condition to evaluate, so that nothing is
+// shared between the two but the rows they read.
+bool twoReaders(const std::vector<KeyJob>& jobs, std::uint32_t rows) {
+    if (rows < std::max<std::uint32_t>(parallelKeyRows(), 2)) return false;
+    std::vector<Expression::KeySlice> slices;
+    for (const KeyJob& j : jobs)
+        if (j.condition || !j.key->keySlices(slices) || slices.empty()) return false;
+    return true;
+}
+
 Status collectKeys(DbfFile& dbf, const std::function<Result<std::string>(std::uint32_t)>& memo, std::vector<KeyJob>& jobs,
                    const QString& indexPath) {
     const std::uint32_t rows = dbf.recordCount();
-    if (rows >= std::max<std::uint32_t>(parallelKeyRows(), 2) && KeyFeeder(jobs, memo, dbf.path()).copiesOnly()) {
+    if (twoReaders(jobs, rows)) {
         // Keys copied from the rows: each half of the table read, its keys cut and sorted on a
         // core of its own.
         prepareJobs(jobs, indexPath, rows, 2);
@@ -1193,8 +1197,7 @@ Status Table::pack() {
         tagBuild.defs = defs;
         tagBuild.fors = fors;
         ALB_TRY(compileTagBuild(tagBuild));
-        keysAfter = dbf_->recordCount() >= std::max<std::uint32_t>(parallelKeyRows(), 2) &&
-                    KeyFeeder(tagBuild.jobs, memoReader(), path_).copiesOnly();
+        keysAfter = twoReaders(tagBuild.jobs, dbf_->recordCount());
         if (!keysAfter) {
             prepareJobs(tagBuild.jobs, cdxTmp, dbf_->recordCount());
             keys.emplace(tagBuild.jobs, memoReader(), path_);

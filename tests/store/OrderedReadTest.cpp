@@ -40,6 +40,12 @@ protected:
         std::sort(expected.begin(), expected.end());
     }
 
+    void openInTitleOrder(Cursor& c) {
+        c.setTablePath(path);
+        ASSERT_STORE_OK(c.setOrder(QStringLiteral("Title")));
+        ASSERT_STORE_OK(c.open());
+    }
+
     // (title number, row number) of the rows from the current one to the end.
     std::vector<std::pair<int, int>> walk(Cursor& c) {
         std::vector<std::pair<int, int>> out;
@@ -60,9 +66,7 @@ protected:
 
 TEST_F(OrderedReadTest, AWalkGivesEveryRowInOrderWithFiltersAndScopes) {
     Cursor c(QStringLiteral("walk"));
-    c.setTablePath(path);
-    ASSERT_STORE_OK(c.setOrder(QStringLiteral("Title")));
-    ASSERT_STORE_OK(c.open());
+    ASSERT_NO_FATAL_FAILURE(openInTitleOrder(c));
     EXPECT_EQ(walk(c), expected);
     // A second walk over what the first left behind.
     ASSERT_STORE_OK(c.first());
@@ -89,9 +93,7 @@ TEST_F(OrderedReadTest, AWalkGivesEveryRowInOrderWithFiltersAndScopes) {
 // shows them as they are now.
 TEST_F(OrderedReadTest, RowsChangedAheadOfTheWalkAreReadAsChanged) {
     Cursor c(QStringLiteral("walk"));
-    c.setTablePath(path);
-    ASSERT_STORE_OK(c.setOrder(QStringLiteral("Title")));
-    ASSERT_STORE_OK(c.open());
+    ASSERT_NO_FATAL_FAILURE(openInTitleOrder(c));
     for (int i = 0; i < 2000; ++i) ASSERT_STORE_OK(c.next());
 
     Cursor other(QStringLiteral("other"));
@@ -115,9 +117,7 @@ TEST_F(OrderedReadTest, RowsChangedAheadOfTheWalkAreReadAsChanged) {
 
 TEST_F(OrderedReadTest, AWalkThatTurnsBackStillReadsEveryRow) {
     Cursor c(QStringLiteral("walk"));
-    c.setTablePath(path);
-    ASSERT_STORE_OK(c.setOrder(QStringLiteral("Title")));
-    ASSERT_STORE_OK(c.open());
+    ASSERT_NO_FATAL_FAILURE(openInTitleOrder(c));
     for (int i = 0; i < 5000; ++i) ASSERT_STORE_OK(c.next());
     std::vector<std::pair<int, int>> back;
     for (int i = 0; i < 3000; ++i) {
