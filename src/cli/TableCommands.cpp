@@ -149,10 +149,9 @@ int cmdCount(const QString& folder, Args& args) {
 void reindexOne(const QString& path) {
     auto t = check(Table::open(path, OpenMode::Exclusive));
     if (isCollectionTable(path)) {
-        check(removeFile(indexPathFor(path)));
-        t.reset();
-        t = check(Table::open(path, OpenMode::Exclusive));
-        check(TDM::CreateIndexTags(*t));
+        // The collection's own tags, whatever the old index held; it stays until the new one
+        // replaces it.
+        check(t->recreateIndex(TDM::IndexTagsOf(path)));
     } else {
         check(t->reindex());
     }

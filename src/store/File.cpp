@@ -348,6 +348,24 @@ Status syncFolderOf(const QString& path) {
     return {};
 }
 
+CacheRelease::CacheRelease(const QString& path) {
+    QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;  // nothing to let go
+    try {
+        thread_ = std::thread([fd] {
+            (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        });
+    } catch (const std::system_error&) {
+        ::close(fd);  // no thread to be had: the rename frees the pages, as it always could
+    }
+}
+
+CacheRelease::~CacheRelease() {
+    if (thread_.joinable()) thread_.join();
+}
+
 Status renameFile(const QString& from, const QString& to) {
     if (int err = injected(FileOp::Rename, to)) return ioError(QStringLiteral("Cannot rename %1 to").arg(from), to, err);
     QByteArray a = QFile::encodeName(from), b = QFile::encodeName(to);

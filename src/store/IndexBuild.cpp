@@ -122,6 +122,22 @@ void setParallelKeyRows(std::uint32_t rows) { gParallelRows = rows; }
 size_t indexBuildBudget() { return gBudget; }
 void setIndexBuildBudget(size_t bytes) { gBudget = std::max<size_t>(bytes, 1); }
 
+Result<size_t> KeySource::nextRecords(const char*& records, size_t max) {
+    const size_t kl = size_t(keyLength()), rs = kl + 4;
+    records_.resize(max * rs);
+    size_t n = 0;
+    for (char* out = records_.data(); n < max; ++n, out += rs) {
+        const char* key = nullptr;
+        std::uint32_t recno = 0;
+        ALB_ASSIGN_OR_RETURN(bool more, next(key, recno));
+        if (!more) break;
+        std::memcpy(out, key, kl);
+        putBe32(out + kl, recno);
+    }
+    records = records_.data();
+    return n;
+}
+
 int KeyListSource::keyLength() const { return list_.keyLength; }
 
 Result<bool> KeyListSource::next(const char*& key, std::uint32_t& recno) {
@@ -280,30 +296,56 @@ public:
         if (readers_.empty()) return nullptr;
         if (advance_) {
             advance_ = false;
-            const int w = tree_[0];
-            Reader& r = readers_[size_t(w)];
-            std::uint32_t c = kEnd;
-            if (++r.pos < r.have) {
-                // Many runs are read side by side, more streams than the core follows by itself.
-                __builtin_prefetch(r.current(recordSize_) + 4 * recordSize_);
-                c = code(firstDifference(r.current(recordSize_) - recordSize_, r.current(recordSize_)), r.current(recordSize_));
-            } else if (r.left > 0) {
-                std::memcpy(r.last.data(), r.current(recordSize_) - recordSize_, recordSize_);
-                ALB_TRY(refill(r));
-                c = code(firstDifference(r.last.data(), r.current(recordSize_)), r.current(recordSize_));
-            }
-            int player = w;
-            for (size_t node = (size_t(w) + readers_.size()) / 2; node >= 1; node /= 2) play(node, player, c);
-            tree_[0] = player;
-            winnerCode_ = c;
+            ALB_TRY(advance());
         }
         if (winnerCode_ == kEnd) return nullptr;
         advance_ = true;
         return readers_[size_t(tree_[0])].current(recordSize_);
     }
 
+    // Up to max records copied to out, smallest first; fewer only at the end. The merge's own
+    // loop, without a call and a result for every record.
+    Result<size_t> take(char* out, size_t max) {
+        if (readers_.empty()) return size_t(0);
+        const size_t rs = recordSize_;
+        size_t n = 0;
+        while (n < max) {
+            if (advance_) {
+                advance_ = false;
+                ALB_TRY(advance());
+            }
+            if (winnerCode_ == kEnd) break;
+            std::memcpy(out + n * rs, readers_[size_t(tree_[0])].current(rs), rs);
+            ++n;
+            advance_ = true;
+        }
+        return n;
+    }
+
 private:
     static constexpr std::uint32_t kEnd = 0xFFFFFFFFu;  // a run that has no more records
+
+    // The winner's run moves on to its next record, which plays its way up the tree.
+    [[gnu::always_inline]] Status advance() {
+        const int w = tree_[0];
+        Reader& r = readers_[size_t(w)];
+        std::uint32_t c = kEnd;
+        if (++r.pos < r.have) [[likely]] {
+            const char* cur = r.current(recordSize_);
+            // Many runs are read side by side, more streams than the core follows by itself.
+            __builtin_prefetch(cur + 4 * recordSize_);
+            c = code(firstDifference(cur - recordSize_, cur), cur);
+        } else if (r.left > 0) {
+            std::memcpy(r.last.data(), r.current(recordSize_) - recordSize_, recordSize_);
+            ALB_TRY(refill(r));
+            c = code(firstDifference(r.last.data(), r.current(recordSize_)), r.current(recordSize_));
+        }
+        int player = w;
+        for (size_t node = (size_t(w) + readers_.size()) / 2; node >= 1; node /= 2) play(node, player, c);
+        tree_[0] = player;
+        winnerCode_ = c;
+        return {};
+    }
 
     struct Reader {
         const Batch* batch = nullptr;  // a batch in memory: at counts entries, not bytes
@@ -462,17 +504,11 @@ void KeySorter::feedPipe() {
         Status st;
         bool end = false;
         size_t n = 0;
-        for (char* out = block.data(); n < perBlock; ++n, out += recordSize_) {
-            auto rec = merger_->next();
-            if (!rec) {
-                st = rec.error();
-                break;
-            }
-            if (!*rec) {
-                end = true;
-                break;
-            }
-            std::memcpy(out, *rec, recordSize_);
+        if (auto got = merger_->take(block.data(), perBlock)) {
+            n = *got;
+            end = n < perBlock;
+        } else {
+            st = got.error();
         }
         block.resize(n * recordSize_);
         {
@@ -484,7 +520,12 @@ void KeySorter::feedPipe() {
             }
         }
         p.changed.notify_all();
-        if (!st || end) return;
+        if (!st || end) {
+            // Every run has been read. Freeing the scratch file's cached pages takes a while
+            // at a million keys, and here it is done beside the tree's last pages and sync.
+            scratch_.reset();
+            return;
+        }
     }
 }
 
@@ -696,6 +737,8 @@ void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
     // Equal first eight bytes: the next eight, then the rest of the key.
     const auto bySecond = [](const Handle& x, const Handle& y) { return x.prefix2 < y.prefix2; };
     constexpr size_t kSmall = 48;
+    // Up to this many, a comparison sort: a radix sort's counts alone are 48 KiB to clear.
+    constexpr size_t kMidSize = 4096;
     const size_t tl = tailLength_;
     std::string local;
     std::vector<std::uint32_t> order;
@@ -708,6 +751,11 @@ void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
             if (!std::is_sorted(held + i, held + j, bySecond)) {
                 if (j - i <= kSmall)
                     insertionSort(held + i, j - i, bySecond);
+                else if (j - i <= kMidSize)
+                    // They came in record number order, so ordering ties by it keeps that order.
+                    std::sort(held + i, held + j, [](const Handle& x, const Handle& y) {
+                        return x.prefix2 != y.prefix2 ? x.prefix2 < y.prefix2 : x.recno < y.recno;
+                    });
                 else
                     radixByWord(held + i, other + i, j - i, [](const Handle& h) { return h.prefix2; });
             }
@@ -737,7 +785,11 @@ void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
                             if (m <= kSmall)
                                 insertionSort(order.data(), m, byTail);
                             else
-                                std::stable_sort(order.begin(), order.end(), byTail);
+                                // Equal tails keep their order (record numbers) by their places.
+                                std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+                                    const int c = compareBytes(local.data() + x * tl, local.data() + y * tl, tailBytesToCompare(g[x], g[y]));
+                                    return c != 0 ? c < 0 : x < y;
+                                });
                             moved.assign(held + a, held + z);
                             for (size_t k = 0; k < m; ++k) held[a + k] = moved[order[k]];
                         }
@@ -881,15 +933,15 @@ Result<KeySorter::Run> KeySorter::mergeToScratch(size_t from, size_t count, size
     ALB_TRY(m.start());
     Run out{scratchEnd_, 0};
     std::string buf;
-    const size_t limit = recordsBuffer(memory / 4, recordSize_);
+    const size_t perWrite = recordsBuffer(memory / 4, recordSize_) / recordSize_;
     for (;;) {
-        ALB_ASSIGN_OR_RETURN(const char* rec, m.next());
-        if (!rec) break;
-        buf.append(rec, recordSize_);
-        ++out.count;
-        if (buf.size() >= limit) ALB_TRY(writeToScratch(scratchEnd_, buf));
+        buf.resize(perWrite * recordSize_);
+        ALB_ASSIGN_OR_RETURN(size_t n, m.take(buf.data(), perWrite));
+        buf.resize(n * recordSize_);
+        out.count += n;
+        ALB_TRY(writeToScratch(scratchEnd_, buf));
+        if (n < perWrite) break;
     }
-    ALB_TRY(writeToScratch(scratchEnd_, buf));
     ++runsWritten_;
     return out;
 }
@@ -964,27 +1016,47 @@ void KeySorter::startPipe() {
     }
 }
 
+Result<bool> KeySorter::pipeHasMore() {
+    Pipe& p = *pipe_;
+    if (p.pos < p.current.size()) return true;
+    std::unique_lock<std::mutex> lock(p.mutex);
+    if (!p.current.empty()) {
+        p.spare.push_back(std::move(p.current));
+        p.current = std::string();
+        p.pos = 0;
+        p.changed.notify_all();
+    }
+    p.changed.wait(lock, [&] { return !p.full.empty() || p.done; });
+    if (p.full.empty()) {
+        ALB_TRY(p.status);
+        return false;
+    }
+    p.current = std::move(p.full.front());
+    p.full.pop_front();
+    p.pos = 0;
+    return true;
+}
+
+Result<size_t> KeySorter::nextRecords(const char*& records, size_t max) {
+    if (!pipeTried_ && merger_) startPipe();
+    if (!pipe_) return KeySource::nextRecords(records, max);
+    // The merged blocks are already records: handed on as they lie.
+    ALB_ASSIGN_OR_RETURN(bool more, pipeHasMore());
+    if (!more) return size_t(0);
+    Pipe& p = *pipe_;
+    const size_t n = std::min(max, (p.current.size() - p.pos) / recordSize_);
+    records = p.current.data() + p.pos;
+    p.pos += n * recordSize_;
+    return n;
+}
+
 Result<bool> KeySorter::next(const char*& key, std::uint32_t& recno) {
-    if (merger_ && !pipeTried_) startPipe();
+    // pipeTried_ first: once the pipe runs, its thread owns the merge.
+    if (!pipeTried_ && merger_) startPipe();
     if (pipe_) {
+        ALB_ASSIGN_OR_RETURN(bool more, pipeHasMore());
+        if (!more) return false;
         Pipe& p = *pipe_;
-        if (p.pos == p.current.size()) {
-            std::unique_lock<std::mutex> lock(p.mutex);
-            if (!p.current.empty()) {
-                p.spare.push_back(std::move(p.current));
-                p.current = std::string();
-                p.pos = 0;
-                p.changed.notify_all();
-            }
-            p.changed.wait(lock, [&] { return !p.full.empty() || p.done; });
-            if (p.full.empty()) {
-                ALB_TRY(p.status);
-                return false;
-            }
-            p.current = std::move(p.full.front());
-            p.full.pop_front();
-            p.pos = 0;
-        }
         key = p.current.data() + p.pos;
         recno = getBe32(key + keyLength_);
         p.pos += recordSize_;

@@ -63,6 +63,12 @@ public:
     // The next entry, or false at the end. key points at keyLength() bytes that stay valid
     // until the next call.
     virtual Result<bool> next(const char*& key, std::uint32_t& recno) = 0;
+    // The next entries, from 1 to max of them, each its key and then its record number
+    // big-endian, at records; 0 only at the end. They stay valid until the next call.
+    virtual Result<size_t> nextRecords(const char*& records, size_t max);
+
+private:
+    std::string records_;
 };
 
 // A KeyList already sorted.
@@ -134,6 +140,7 @@ public:
     // After the last add (and every lane closed); then next() gives the entries in order.
     Status finish();
     Result<bool> next(const char*& key, std::uint32_t& recno) override;
+    Result<size_t> nextRecords(const char*& records, size_t max) override;
 
     std::uint64_t size() const { return total_; }
     // Sorted runs written to the scratch file, merge passes included (0: all fit in memory).
@@ -241,6 +248,8 @@ private:
     bool pipeTried_ = false;
     void startPipe();
     void feedPipe();
+    // Whether the pipe has records left to read, waiting for the next block when needed.
+    Result<bool> pipeHasMore();
 };
 
 }  // namespace albumora::store

@@ -896,21 +896,24 @@ Result<std::uint32_t> Tree::build(IndexFile* file, KeySource& sorted, char pad) 
     LeafPacker leaf(kl, pad);
     std::uint32_t left = kNoPage;
     std::uint64_t leaves = 0;
+    const size_t rs = size_t(kl) + 4;
     for (;;) {
-        const char* key = nullptr;
-        std::uint32_t recno = 0;
-        ALB_ASSIGN_OR_RETURN(bool more, sorted.next(key, recno));
-        if (!more) break;
-        int trail = 0, dup = 0;
-        if (!leaf.fits(key, recno, trail, dup)) {
-            const std::uint32_t page = std::uint32_t(out.nextPage());
-            ALB_TRY(passUp(*upper, leaf.lastKey(), leaf.lastRecno(), page));
-            ALB_TRY(out.put(leaf.encode(2, left, page + kPageSize)));
-            left = page;
-            ++leaves;
-            leaf.fits(key, recno, trail, dup);  // against the empty leaf
+        const char* records = nullptr;
+        ALB_ASSIGN_OR_RETURN(size_t got, sorted.nextRecords(records, 4096));
+        if (got == 0) break;
+        for (const char* key = records; key != records + got * rs; key += rs) {
+            const std::uint32_t recno = getBe32(key + kl);
+            int trail = 0, dup = 0;
+            if (!leaf.fits(key, recno, trail, dup)) {
+                const std::uint32_t page = std::uint32_t(out.nextPage());
+                ALB_TRY(passUp(*upper, leaf.lastKey(), leaf.lastRecno(), page));
+                ALB_TRY(out.put(leaf.encode(2, left, page + kPageSize)));
+                left = page;
+                ++leaves;
+                leaf.fits(key, recno, trail, dup);  // against the empty leaf
+            }
+            leaf.add(key, recno, trail, dup);
         }
-        leaf.add(key, recno, trail, dup);
     }
     {
         const std::uint32_t page = std::uint32_t(out.nextPage());

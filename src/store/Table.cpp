@@ -744,13 +744,14 @@ Status Table::compileTagBuild(TagBuild& b) const {
     return {};
 }
 
-Status Table::writeTagBuild(TagBuild& b, const QString& target) {
+Status Table::writeTagBuild(TagBuild& b, const QString& target) const {
     // target is a temporary, synced at the end and only then given the index's name.
     ALB_TRY(IndexFile::createCompound(target, false));
     ALB_ASSIGN_OR_RETURN(auto x, IndexFile::open(target, true));
     for (size_t i = 0; i < b.defs.size(); ++i)
         ALB_TRY(x->addTag(toCp1252(b.defs[i].first), toCp1252(b.defs[i].second),
                           toCp1252(i < b.fors.size() ? b.fors[i] : QString()), b.keys[i].keyPad(), *b.jobs[i].keys));
+    CacheRelease old(indexPathFor(path_));
     return x->sync();
 }
 
@@ -903,6 +904,7 @@ Status Table::createTags(const std::vector<std::pair<QString, QString>>& defs) {
         if (!x) st = x.error();
         for (size_t i = 0; st && i < defs.size(); ++i)
             st = (*x)->addTag(toCp1252(defs[i].first), toCp1252(defs[i].second), std::string(), keys[i].keyPad(), *jobs[i].keys);
+        CacheRelease old(ip);
         if (st) st = (*x)->sync();
     }
     if (st) {
@@ -1258,7 +1260,10 @@ Status Table::pack() {
             auto packed = DbfFile::open(dbfTmp, false);
             st = packed ? collectKeys(**packed, memoReader(), tagBuild.jobs, cdxTmp) : packed.error();
         }
-        if (st) st = out.sync();
+        if (st) {
+            CacheRelease oldRows(path_);
+            st = out.sync();
+        }
         // The copies lie where no row points; only once they are on disk does the free pointer
         // move past them.
         if (st && copies) st = copies->flush();

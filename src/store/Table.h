@@ -178,7 +178,7 @@ private:
     std::vector<Tag*> maintainedTags();
     struct TagBuild;
     Status compileTagBuild(TagBuild& b) const;
-    static Status writeTagBuild(TagBuild& b, const QString& target);
+    Status writeTagBuild(TagBuild& b, const QString& target) const;
     Status rebuildCdx(const std::vector<std::pair<QString, QString>>& defs, const std::vector<QString>& forExprs,
                       const QString& target);
     Status reopenAfterReplace();

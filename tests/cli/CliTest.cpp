@@ -1,5 +1,6 @@
 // albumora-cli from the outside: what it prints, what it exits with and what it leaves on disk,
 // on a data folder filled through the same engine the desktop program uses.
+#include "CliProcesses.h"
 #include "Cursor.h"
 #include "DMcd.h"
 #include "IndexFile.h"
@@ -16,6 +17,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -641,6 +643,55 @@ TEST_F(CliTest, ReindexRepairsIndexesOneTableOrAll) {
                      0)
                   .size(),
               14);
+}
+
+// The old index serves until the new one replaces it: a reindex killed or refused at any of its
+// writes leaves the table an index that answers, never none.
+TEST_F(CliTest, AReindexKilledOrFailedAtAnyWriteLeavesAWorkingIndex) {
+    TempFolder spare;
+    const QString base = spare.file(QStringLiteral("base"));
+    albumora::test::copyFolder(dir.path(), base);
+    const QByteArray before = readAll(file("TRACKS.CDX"));
+    const QStringList args{QStringLiteral("--data"), dir.path(), QStringLiteral("reindex"), QStringLiteral("TRACKS.DBF")};
+    const QString crashCli = QStringLiteral(ALBUMORA_CLI_CRASH_PATH);
+    const auto whole = albumora::test::run(crashCli, args, {{QStringLiteral("ALBUMORA_CRASH_COUNT"), QStringLiteral("1")}});
+    ASSERT_EQ(whole.code, 0) << whole.err.toStdString();
+    const qsizetype at = whole.err.indexOf(QStringLiteral("crash points: "));
+    ASSERT_GE(at, 0) << whole.err.toStdString();
+    const long points = whole.err.mid(at + 14).trimmed().toLong();
+    ASSERT_GT(points, 2);
+    auto answers = [&](const std::string& context) {
+        ASSERT_TRUE(QFile::exists(file("TRACKS.CDX"))) << context;
+        const ProcessResult q = cli({QStringLiteral("query"), QStringLiteral("TRACKS.DBF"), QStringLiteral("--order"),
+                                     QStringLiteral("Tracks"), QStringLiteral("--fields"), QStringLiteral("ID")});
+        EXPECT_EQ(q.exitCode, 0) << context << " " << q.err.toStdString();
+        EXPECT_EQ(lines(q.out).size(), 15) << context;  // the header and every track
+        const ProcessResult c = cli({QStringLiteral("check")});
+        EXPECT_EQ(c.exitCode, 0) << context << "\n" << c.out.toStdString() << c.err.toStdString();
+    };
+    for (long n = 1; n <= points; ++n) {
+        albumora::test::copyFolder(base, dir.path());
+        const auto r = albumora::test::run(crashCli, args, {{QStringLiteral("ALBUMORA_CRASH_AT"), QString::number(n)}});
+        answers("killed at " + std::to_string(n) + ": " + r.err.trimmed().toStdString());
+        if (HasFailure()) return;
+    }
+    int refused = 0;
+    for (long n = 1; n <= points; ++n) {
+        albumora::test::copyFolder(base, dir.path());
+        const auto r = albumora::test::run(crashCli, args,
+                                           {{QStringLiteral("ALBUMORA_FAIL_AT"), QString::number(n)},
+                                            {QStringLiteral("ALBUMORA_FAIL_ERRNO"), QString::number(ENOSPC)},
+                                            {QStringLiteral("ALBUMORA_FAIL_STICKY"), QStringLiteral("1")}});
+        const std::string context = "full disk at " + std::to_string(n) + ": " + r.err.trimmed().toStdString();
+        ASSERT_FALSE(r.crashed) << context;
+        if (r.code != 0) {
+            ++refused;
+            EXPECT_EQ(readAll(file("TRACKS.CDX")), before) << context;
+        }
+        answers(context);
+        if (HasFailure()) return;
+    }
+    EXPECT_GT(refused, 0);
 }
 
 TEST_F(CliTest, PackDropsDeletedRowsAndKeepsEverythingElse) {
