@@ -237,7 +237,9 @@ class KeySorter::Merger {
 public:
     // held: sorted batches whose entries are more runs, read from memory.
     Merger(const KeySorter& sorter, const std::vector<Run>& runs, size_t bufferBytes, const std::vector<const Batch*>& held = {})
-        : sorter_(sorter), recordSize_(sorter.recordSize_) {
+        : sorter_(sorter),
+          recordSize_(sorter.recordSize_),
+          handlesOnly_(runs.empty() && sorter.tailLength_ == 0 && held.size() <= kHandleMerge) {
         readers_.resize(runs.size() + held.size());
         const size_t bytes = recordsBuffer(std::min(bufferBytes, kRunBuffer), recordSize_);
         for (size_t i = 0; i < readers_.size(); ++i) {
@@ -257,6 +259,7 @@ public:
     }
 
     Status start() {
+        if (handlesOnly_) return {};
         const size_t k = readers_.size();
         for (Reader& r : readers_) {
             if (r.left == 0) {
@@ -294,6 +297,11 @@ public:
     // The smallest record not yet given, or nullptr; valid until the next call.
     Result<const char*> next() {
         if (readers_.empty()) return nullptr;
+        if (handlesOnly_) {
+            one_.resize(recordSize_);
+            const char* rec = takeHandles(one_.data(), 1) ? one_.data() : nullptr;
+            return rec;
+        }
         if (advance_) {
             advance_ = false;
             ALB_TRY(advance());
@@ -307,6 +315,7 @@ public:
     // loop, without a call and a result for every record.
     Result<size_t> take(char* out, size_t max) {
         if (readers_.empty()) return size_t(0);
+        if (handlesOnly_) return takeHandles(out, max);
         const size_t rs = recordSize_;
         size_t n = 0;
         while (n < max) {
@@ -324,6 +333,34 @@ public:
 
 private:
     static constexpr std::uint32_t kEnd = 0xFFFFFFFFu;  // a run that has no more records
+    // Up to this many batches in memory whose keys fit their handles are merged by comparing
+    // the handles: two words and a record number, where the tree would lay every record out
+    // and code it first.
+    static constexpr size_t kHandleMerge = 4;
+
+    size_t takeHandles(char* out, size_t max) {
+        const size_t kl = recordSize_ - 4;
+        size_t n = 0;
+        for (; n < max; ++n, out += recordSize_) {
+            Reader* best = nullptr;
+            const Handle* bh = nullptr;
+            for (Reader& r : readers_) {
+                if (r.left == 0) continue;
+                const Handle& h = r.batch->held[size_t(r.at)];
+                if (!bh || h.prefix < bh->prefix ||
+                    (h.prefix == bh->prefix && (h.prefix2 < bh->prefix2 || (h.prefix2 == bh->prefix2 && h.recno < bh->recno)))) {
+                    best = &r;
+                    bh = &h;
+                }
+            }
+            if (!best) break;
+            sorter_.keyOf(*best->batch, *bh, out);
+            putBe32(out + kl, bh->recno);
+            ++best->at;
+            --best->left;
+        }
+        return n;
+    }
 
     // The winner's run moves on to its next record, which plays its way up the tree.
     [[gnu::always_inline]] Status advance() {
@@ -442,6 +479,8 @@ private:
 
     const KeySorter& sorter_;
     size_t recordSize_;
+    bool handlesOnly_;
+    std::string one_;  // the record next() gives when the handles are merged
     std::vector<Reader> readers_;
     // tree_[0]: the winner; tree_[node], node 1 to k-1: the loser waiting there, codes_[node]
     // its code against the winner that went up. Reader j is the leaf k + j; a node's parent is
