@@ -239,7 +239,7 @@ public:
     Merger(const KeySorter& sorter, const std::vector<Run>& runs, size_t bufferBytes, const std::vector<const Batch*>& held = {})
         : sorter_(sorter),
           recordSize_(sorter.recordSize_),
-          handlesOnly_(runs.empty() && sorter.tailLength_ == 0 && held.size() <= kHandleMerge) {
+          handlesOnly_(runs.empty() && held.size() <= kHandleMerge) {
         readers_.resize(runs.size() + held.size());
         const size_t bytes = recordsBuffer(std::min(bufferBytes, kRunBuffer), recordSize_);
         for (size_t i = 0; i < readers_.size(); ++i) {
@@ -333,13 +333,14 @@ public:
 
 private:
     static constexpr std::uint32_t kEnd = 0xFFFFFFFFu;  // a run that has no more records
-    // Up to this many batches in memory whose keys fit their handles are merged by comparing
-    // the handles: two words and a record number, where the tree would lay every record out
-    // and code it first.
+    // Up to this many batches, all in memory, are merged by comparing their handles: two words
+    // and a record number (and the tails, for keys longer than sixteen bytes, only when the
+    // words are equal), where the tree would lay every record out and code it first.
     static constexpr size_t kHandleMerge = 4;
 
     size_t takeHandles(char* out, size_t max) {
         const size_t kl = recordSize_ - 4;
+        const bool tails = sorter_.tailLength_ != 0;
         size_t n = 0;
         for (; n < max; ++n, out += recordSize_) {
             Reader* best = nullptr;
@@ -347,8 +348,13 @@ private:
             for (Reader& r : readers_) {
                 if (r.left == 0) continue;
                 const Handle& h = r.batch->held[size_t(r.at)];
-                if (!bh || h.prefix < bh->prefix ||
-                    (h.prefix == bh->prefix && (h.prefix2 < bh->prefix2 || (h.prefix2 == bh->prefix2 && h.recno < bh->recno)))) {
+                const bool smaller =
+                    !bh || h.prefix < bh->prefix ||
+                    (h.prefix == bh->prefix &&
+                     (h.prefix2 < bh->prefix2 ||
+                      (h.prefix2 == bh->prefix2 &&
+                       (tails ? sorter_.compareHandles(*r.batch, h, *best->batch, *bh) < 0 : h.recno < bh->recno))));
+                if (smaller) {
                     best = &r;
                     bh = &h;
                 }
@@ -841,14 +847,14 @@ void KeySorter::sortRange(Batch& b, size_t from, size_t to) const {
     }
 }
 
-int KeySorter::compareHandles(const Batch& b, const Handle& x, const Handle& y) const {
+int KeySorter::compareHandles(const Batch& bx, const Handle& x, const Batch& by, const Handle& y) const {
     if (x.prefix != y.prefix) return x.prefix < y.prefix ? -1 : 1;
     if (x.prefix2 != y.prefix2) return x.prefix2 < y.prefix2 ? -1 : 1;
     if (tailLength_) {
         // The kept bytes, then the longer one's against the blanks the shorter one ends in.
         const size_t kx = x.tailKept(), ky = y.tailKept();
-        const char* tx = b.tails.data() + x.tailAt();
-        const char* ty = b.tails.data() + y.tailAt();
+        const char* tx = bx.tails.data() + x.tailAt();
+        const char* ty = by.tails.data() + y.tailAt();
         if (int c = compareBytes(tx, ty, std::min(kx, ky))) return c;
         for (size_t i = std::min(kx, ky); i < std::max(kx, ky); ++i) {
             const auto c = static_cast<unsigned char>(i < kx ? tx[i] : ty[i]);
@@ -1113,7 +1119,7 @@ Result<bool> KeySorter::next(const char*& key, std::uint32_t& recno) {
     const size_t n = b.held.size();
     const size_t firstEnd = b.split ? b.split : n;
     const Handle* h = nullptr;
-    if (at_ < firstEnd && (at2_ >= n || compareHandles(b, b.held[at_], b.held[at2_]) < 0)) {
+    if (at_ < firstEnd && (at2_ >= n || compareHandles(b, b.held[at_], b, b.held[at2_]) < 0)) {
         h = &b.held[at_++];
     } else if (at2_ < n) {
         h = &b.held[at2_++];

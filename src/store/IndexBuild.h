@@ -186,7 +186,8 @@ private:
     void sortRange(Batch& b, size_t from, size_t to) const;
     // Stable, by the first eight key bytes; other: room for n handles.
     void sortByPrefix(Handle* held, Handle* other, size_t n) const;
-    int compareHandles(const Batch& b, const Handle& x, const Handle& y) const;
+    // x of batch bx against y of batch by: their keys, then their record numbers.
+    int compareHandles(const Batch& bx, const Handle& x, const Batch& by, const Handle& y) const;
     // Tail bytes that can differ between two keys equal in their first sixteen.
     size_t tailBytesToCompare(const Handle& x, const Handle& y) const {
         const int longer = std::max(x.length(), y.length());
