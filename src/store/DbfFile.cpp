@@ -2,12 +2,12 @@
 
 #include "Bytes.h"
 #include "Codepage.h"
+#include "RadixSort.h"
 
 #include <QDate>
 #include <QFileInfo>
 
 #include <algorithm>
-#include <array>
 #include <set>
 
 namespace albumora::store {
@@ -215,35 +215,6 @@ std::ptrdiff_t DbfFile::windowSlot(std::uint32_t recno) const {
 
 bool DbfFile::prefetched(std::uint32_t recno) const { return windowSlot(recno) >= 0; }
 
-namespace {
-
-// (record number, place) pairs that come in place order, into record number order with the
-// places of one row rising: a radix sort, 11 bits of the record number at a time, as a window
-// holds up to tens of thousands of them.
-void sortByRecordNumber(std::vector<std::pair<std::uint32_t, std::uint32_t>>& v) {
-    if (v.size() < 256) {
-        std::sort(v.begin(), v.end());
-        return;
-    }
-    std::uint32_t highest = 0;
-    for (const auto& p : v) highest = std::max(highest, p.first);
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> other(v.size());
-    for (int shift = 0; shift < 32 && (highest >> shift) != 0; shift += 11) {
-        std::array<std::uint32_t, 2048> at{};
-        for (const auto& p : v) ++at[(p.first >> shift) & 2047];
-        std::uint32_t sum = 0;
-        for (std::uint32_t& c : at) {
-            const std::uint32_t k = c;
-            c = sum;
-            sum += k;
-        }
-        for (const auto& p : v) other[at[(p.first >> shift) & 2047]++] = p;
-        v.swap(other);
-    }
-}
-
-}  // namespace
-
 Status DbfFile::prefetch(const std::vector<std::uint32_t>& recnos) {
     windowRecnos_.clear();
     windowRows_.clear();
@@ -259,7 +230,14 @@ Status DbfFile::prefetch(const std::vector<std::uint32_t>& recnos) {
         if (wanted.size() == most) break;
         if (r >= 1 && r <= recordCount_) wanted.push_back({r, std::uint32_t(wanted.size())});
     }
-    sortByRecordNumber(wanted);
+    // Into record number order, the places of one row rising as they came: a window holds up to
+    // tens of thousands of rows, too many for a comparison sort to be cheap.
+    if (wanted.size() < 256) {
+        std::sort(wanted.begin(), wanted.end());
+    } else {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> other(wanted.size());
+        radixByWord(wanted.data(), other.data(), wanted.size(), [](const auto& p) { return std::uint64_t(p.first); });
+    }
     windowOrder_.resize(wanted.size());
     for (const auto& [r, place] : wanted) {
         if (windowRecnos_.empty() || windowRecnos_.back() != r) windowRecnos_.push_back(r);

@@ -1,6 +1,7 @@
 #include "IndexBuild.h"
 
 #include "Bytes.h"
+#include "RadixSort.h"
 #include "IndexFile.h"
 
 #include <algorithm>
@@ -294,23 +295,6 @@ public:
         return {};
     }
 
-    // The smallest record not yet given, or nullptr; valid until the next call.
-    Result<const char*> next() {
-        if (readers_.empty()) return nullptr;
-        if (handlesOnly_) {
-            one_.resize(recordSize_);
-            const char* rec = takeHandles(one_.data(), 1) ? one_.data() : nullptr;
-            return rec;
-        }
-        if (advance_) {
-            advance_ = false;
-            ALB_TRY(advance());
-        }
-        if (winnerCode_ == kEnd) return nullptr;
-        advance_ = true;
-        return readers_[size_t(tree_[0])].current(recordSize_);
-    }
-
     // Up to max records copied to out, smallest first; fewer only at the end. The merge's own
     // loop, without a call and a result for every record.
     Result<size_t> take(char* out, size_t max) {
@@ -486,7 +470,6 @@ private:
     const KeySorter& sorter_;
     size_t recordSize_;
     bool handlesOnly_;
-    std::string one_;  // the record next() gives when the handles are merged
     std::vector<Reader> readers_;
     // tree_[0]: the winner; tree_[node], node 1 to k-1: the loser waiting there, codes_[node]
     // its code against the winner that went up. Reader j is the leaf k + j; a node's parent is
@@ -686,40 +669,6 @@ void KeySorter::sortInHalves(Batch& b) const {
 }
 
 namespace {
-
-// Handles in the order of one of their words, least significant digit first, 11 bits at a
-// time. Stable: handles with equal words keep the order they came in. Digits in which no two
-// words differ are skipped. other: room for n handles; the sorted handles end up in held.
-template <class H, class Word>
-void radixByWord(H* held, H* other, size_t n, Word word) {
-    constexpr int kBits = 11;
-    constexpr int kPasses = 6;
-    constexpr size_t kBuckets = size_t(1) << kBits;
-    std::array<std::array<std::uint32_t, kBuckets>, kPasses> hist{};
-    const std::uint64_t first = word(held[0]);
-    std::uint64_t differ = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const std::uint64_t w = word(held[i]);
-        differ |= w ^ first;
-        for (int p = 0; p < kPasses; ++p) ++hist[size_t(p)][(w >> (p * kBits)) & (kBuckets - 1)];
-    }
-    H* src = held;
-    H* dst = other;
-    for (int p = 0; p < kPasses; ++p) {
-        const int shift = p * kBits;
-        if (((differ >> shift) & (kBuckets - 1)) == 0) continue;
-        auto& count = hist[size_t(p)];
-        std::uint32_t sum = 0;
-        for (std::uint32_t& c : count) {
-            const std::uint32_t k = c;
-            c = sum;
-            sum += k;
-        }
-        for (size_t i = 0; i < n; ++i) dst[count[(word(src[i]) >> shift) & (kBuckets - 1)]++] = src[i];
-        std::swap(src, dst);
-    }
-    if (src != held) std::memcpy(static_cast<void*>(held), src, n * sizeof(H));
-}
 
 // A stable sort of a few elements, which mostly come nearly in order.
 template <class T, class Less>
@@ -1052,7 +1001,6 @@ Status KeySorter::mergeAll(std::vector<const Batch*> held) {
 }
 
 void KeySorter::startPipe() {
-    pipeTried_ = true;
     pipe_ = std::make_unique<Pipe>();
     try {
         pipe_->thread = std::thread([this] { feedPipe(); });
@@ -1083,33 +1031,30 @@ Result<bool> KeySorter::pipeHasMore() {
 }
 
 Result<size_t> KeySorter::nextRecords(const char*& records, size_t max) {
-    if (!pipeTried_ && merger_) startPipe();
-    if (!pipe_) return KeySource::nextRecords(records, max);
-    // The merged blocks are already records: handed on as they lie.
-    ALB_ASSIGN_OR_RETURN(bool more, pipeHasMore());
-    if (!more) return size_t(0);
-    Pipe& p = *pipe_;
-    const size_t n = std::min(max, (p.current.size() - p.pos) / recordSize_);
-    records = p.current.data() + p.pos;
-    p.pos += n * recordSize_;
-    return n;
+    if (pipe_) {
+        // The merged blocks are already records: handed on as they lie.
+        ALB_ASSIGN_OR_RETURN(bool more, pipeHasMore());
+        if (!more) return size_t(0);
+        Pipe& p = *pipe_;
+        const size_t n = std::min(max, (p.current.size() - p.pos) / recordSize_);
+        records = p.current.data() + p.pos;
+        p.pos += n * recordSize_;
+        return n;
+    }
+    if (merger_) {
+        // No thread to merge on: merged here.
+        merged_.resize(max * recordSize_);
+        records = merged_.data();
+        return merger_->take(merged_.data(), max);
+    }
+    return KeySource::nextRecords(records, max);
 }
 
 Result<bool> KeySorter::next(const char*& key, std::uint32_t& recno) {
-    // pipeTried_ first: once the pipe runs, its thread owns the merge.
-    if (!pipeTried_ && merger_) startPipe();
-    if (pipe_) {
-        ALB_ASSIGN_OR_RETURN(bool more, pipeHasMore());
-        if (!more) return false;
-        Pipe& p = *pipe_;
-        key = p.current.data() + p.pos;
-        recno = getBe32(key + keyLength_);
-        p.pos += recordSize_;
-        return true;
-    }
-    if (merger_) {
-        ALB_ASSIGN_OR_RETURN(const char* rec, merger_->next());
-        if (!rec) return false;
+    if (pipe_ || merger_) {
+        const char* rec = nullptr;
+        ALB_ASSIGN_OR_RETURN(size_t n, nextRecords(rec, 1));
+        if (n == 0) return false;
         key = rec;
         recno = getBe32(rec + keyLength_);
         return true;

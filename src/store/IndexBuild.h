@@ -246,7 +246,7 @@ private:
     // caller lays out the tree.
     struct Pipe;
     std::unique_ptr<Pipe> pipe_;
-    bool pipeTried_ = false;
+    std::string merged_;  // what next() merges itself when no thread was to be had
     void startPipe();
     void feedPipe();
     // Whether the pipe has records left to read, waiting for the next block when needed.
